@@ -1,0 +1,32 @@
+# Thin wrapper over CMake: `make demo` runs the tool on the bundled sample, `make test` runs
+# every test.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+DEMO_DIR = $(BUILD)/demo
+
+.PHONY: all build demo test sanitize fuzz coverage bench clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	@mkdir -p $(DEMO_DIR)
+	$(BUILD)/aamsg e samples/thank-you.wav $(DEMO_DIR)/thank-you.msg
+	$(BUILD)/aamsg d $(DEMO_DIR)/thank-you.msg $(DEMO_DIR)/thank-you.wav
+	@echo "Message file: $(DEMO_DIR)/thank-you.msg; decoded again: $(DEMO_DIR)/thank-you.wav"
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DAAMSG_SANITIZE=ON
+	cmake --build build-sanitize -j $(JOBS)
+	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build build-*

@@ -1,0 +1,90 @@
+// The command-line driver: arguments, files, one conversion, its message and exit status.
+#include <cstring>
+
+#include "cli/cli.hpp"
+#include "convert/convert.hpp"
+#include "io/stream.hpp"
+
+namespace aamsg {
+
+namespace {
+
+// File and program names are printed as arguments, never used as format strings.
+void printResult(ExitCode result, const char* inputName, const char* outputName) {
+    switch (result) {
+        case kOk: std::puts("OK\r\n"); break;  // printed as a line: a line feed follows
+        case kNotRiffWave: std::printf("%s should be a RIFF WAVE file\r\n", inputName); break;
+        case kNotPcm: std::printf("%s should be a WAVE PCM file\r\n", inputName); break;
+        case kCorrupted: std::printf("%s is corrupted\r\n", inputName); break;
+        case kMessageTooLong: std::printf("%s is too long for a WAVE file\r\n", inputName); break;
+        case kCannotWriteOutput: std::printf("Cannot write outfile %s\n", outputName); break;
+        case kCannotReadInput: std::printf("Cannot read infile %s\n", inputName); break;
+        default: break;
+    }
+}
+
+void lowercaseAscii(char* text) {
+    for (; *text != '\0'; ++text) {
+        if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
+    }
+}
+
+}  // namespace
+
+int runDriver(int argc, char** argv) {
+    setBinaryStdout();
+    std::fputs("WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n", stdout);
+
+    const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "aamsg";
+    if (argc < 4) {
+        std::printf("Usage:\n encode: %s e infile outfile\n decode: %s d infile outfile\n", program, program);
+        return kBadUsage;
+    }
+    char* switchArg = argv[1];
+    const char* inputName = argv[2];
+    const char* outputName = argv[3];
+    std::printf("Input file:\t%s\r\nOutput file:\t%s\r\n", inputName, outputName);
+
+    lowercaseAscii(switchArg);
+    Mode mode{};
+    if (std::strcmp(switchArg, "e") == 0) {
+        mode = Mode::Encode;
+    } else if (std::strcmp(switchArg, "d") == 0) {
+        mode = Mode::Decode;
+    } else {
+        std::printf("Unknown switch: %s\n", switchArg);
+        return kBadUsage;
+    }
+
+    std::FILE* inputFile = nullptr;
+    if (openInputFile(inputName, inputFile) != OpenResult::kOpened) {
+        std::printf("Cannot open infile %s\n", inputName);
+        return kCannotOpenInput;
+    }
+    std::FILE* outputFile = nullptr;
+    switch (openOutputFile(outputName, inputName, inputFile, outputFile)) {
+        case OpenResult::kOpened: break;
+        case OpenResult::kSameFile:
+            std::printf("Cannot open outfile %s: it is the infile\n", outputName);
+            std::fclose(inputFile);
+            return kCannotOpenOutput;
+        default:
+            std::printf("Cannot open outfile %s\n", outputName);
+            std::fclose(inputFile);
+            return kCannotOpenOutput;
+    }
+
+    InStream input = fileInput(inputFile);
+    OutStream output = fileOutput(outputFile);
+    ExitCode result = mode == Mode::Encode ? encodeToMessage(input, output, stdout)
+                                           : decodeToWave(input, output, stdout);
+    // Success is only claimed once every byte has reached the file.
+    const bool written = flushOutput(output);
+    const bool closed = std::fclose(outputFile) == 0;
+    if (result == kOk && !(written && closed)) result = kCannotWriteOutput;
+    std::fclose(inputFile);
+    printResult(result, inputName, outputName);
+    return result;
+}
+
+}  // namespace aamsg

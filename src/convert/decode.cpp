@@ -1,0 +1,86 @@
+// Message file to 16-bit mono 8000 Hz WAVE file.
+#include <array>
+
+#include "codec/adpcm.hpp"
+#include "convert/convert.hpp"
+
+namespace aamsg {
+
+namespace {
+
+void putU16(std::uint8_t* p, std::uint32_t value) {
+    p[0] = static_cast<std::uint8_t>(value);
+    p[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void putU32(std::uint8_t* p, std::uint32_t value) {
+    putU16(p, value);
+    putU16(p + 2, value >> 16);
+}
+
+// The fixed 44-byte header: "RIFF" form "WAVE", a 16-byte PCM "fmt " chunk, the "data" header.
+std::array<std::uint8_t, 44> waveHeader(std::uint32_t dataSize) {
+    std::array<std::uint8_t, 44> h{};
+    std::memcpy(h.data(), "RIFF", 4);
+    putU32(h.data() + 4, dataSize + 36);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    putU32(h.data() + 16, 16);
+    putU16(h.data() + 20, 1);
+    putU16(h.data() + 22, 1);
+    putU32(h.data() + 24, kMessageRate);
+    putU32(h.data() + 28, kMessageRate * 2);
+    putU16(h.data() + 32, 2);
+    putU16(h.data() + 34, 16);
+    std::memcpy(h.data() + 36, "data", 4);
+    putU32(h.data() + 40, dataSize);
+    return h;
+}
+
+}  // namespace
+
+ExitCode decodeToWave(InStream& input, OutStream& output, std::FILE* console) {
+    const std::optional<std::uint64_t> size = inputSize(input);
+    if (!size) return kCannotReadInput;
+    if (*size > kMaxMessageBytes) return kMessageTooLong;
+    const auto byteCount = static_cast<std::uint32_t>(*size);
+    const std::uint32_t sampleCount = 2 * byteCount;
+    const std::uint32_t dataSize = 2 * sampleCount;
+    const std::uint32_t seconds = sampleCount / kMessageRate;
+
+    const std::array<std::uint8_t, 44> header = waveHeader(dataSize);
+    if (!writeBytes(output, header.data(), header.size())) return kCannotWriteOutput;
+
+    ProgressReport progress = makeProgressReport(console);
+    progress.start(byteCount);
+
+    AdpcmState state;
+    constexpr std::size_t kChunk = 16384;
+    std::array<std::uint8_t, kChunk> codes{};
+    std::array<std::uint8_t, kChunk * 4> samples{};
+    std::uint32_t remaining = byteCount;
+    while (remaining > 0) {
+        const std::size_t want = std::min<std::size_t>(kChunk, remaining);
+        // Only bytes that were really read become samples: a shrunk or unreadable file ends
+        // after the last byte that arrived.
+        const std::size_t got = readBytes(input, codes.data(), want);
+        std::uint8_t* out = samples.data();
+        for (std::size_t i = 0; i < got; ++i) {
+            const unsigned byte = codes[i];
+            const auto high = static_cast<std::uint16_t>(decodeNibble(byte >> kHighNibbleShift, state));
+            const auto low = static_cast<std::uint16_t>(decodeNibble(byte & 0x0F, state));
+            out[0] = static_cast<std::uint8_t>(high);
+            out[1] = static_cast<std::uint8_t>(high >> 8);
+            out[2] = static_cast<std::uint8_t>(low);
+            out[3] = static_cast<std::uint8_t>(low >> 8);
+            out += 4;
+            --remaining;
+            progress.step(remaining);
+        }
+        if (!writeBytes(output, samples.data(), got * 4)) return kCannotWriteOutput;
+        if (got != want) return kCannotReadInput;
+    }
+    progress.finish(seconds);
+    return kOk;
+}
+
+}  // namespace aamsg

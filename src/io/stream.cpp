@@ -1,0 +1,236 @@
+// Block buffering for the conversions' streams, and the platform's file-opening checks.
+#include "io/stream.hpp"
+
+#include <algorithm>
+#include <climits>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <system_error>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace aamsg {
+
+namespace {
+
+bool seekFileTo(std::FILE* file, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+}  // namespace
+
+InStream fileInput(std::FILE* file, std::size_t blockSize) {
+    InStream in;
+    in.file = file;
+    in.blockSize = std::max<std::size_t>(blockSize, 1);
+    in.buffer.resize(in.blockSize);
+    // Our own blocks replace the library's buffer; a second copy would only cost time.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return in;
+}
+
+InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize) {
+    InStream in;
+    in.memory = bytes;
+    in.blockSize = std::max<std::size_t>(blockSize, 1);
+    in.buffer.resize(in.blockSize);
+    return in;
+}
+
+OutStream fileOutput(std::FILE* file, std::size_t blockSize) {
+    OutStream out;
+    out.file = file;
+    out.buffer.resize(std::max<std::size_t>(blockSize, 1));
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return out;
+}
+
+OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize) {
+    OutStream out;
+    out.memory = &sink;
+    out.buffer.resize(std::max<std::size_t>(blockSize, 1));
+    return out;
+}
+
+bool refillInput(InStream& in) {
+    if (in.ioError) return false;
+    in.bufferStart += in.end;
+    in.pos = 0;
+    in.end = 0;
+    if (in.file != nullptr) {
+        const std::size_t got = std::fread(in.buffer.data(), 1, in.blockSize, in.file);
+        if (got == 0) {
+            in.ioError = std::ferror(in.file) != 0;
+            return false;
+        }
+        in.end = got;
+        return true;
+    }
+    if (in.bufferStart >= in.memory.size()) return false;
+    std::uint64_t take = std::min<std::uint64_t>(in.blockSize, in.memory.size() - in.bufferStart);
+    if (in.memoryFailAt >= in.bufferStart && in.memoryFailAt - in.bufferStart < take) {
+        take = in.memoryFailAt - in.bufferStart;
+        if (take == 0) {
+            in.ioError = true;
+            return false;
+        }
+    }
+    std::memcpy(in.buffer.data(), in.memory.data() + in.bufferStart, static_cast<std::size_t>(take));
+    in.end = static_cast<std::size_t>(take);
+    return true;
+}
+
+bool seekRelative(InStream& in, std::int64_t delta) {
+    const std::uint64_t current = in.bufferStart + in.pos;
+    std::uint64_t target = 0;
+    if (delta < 0) {
+        const std::uint64_t back = 0 - static_cast<std::uint64_t>(delta);
+        if (back > current) return false;
+        target = current - back;
+    } else {
+        target = current + static_cast<std::uint64_t>(delta);
+    }
+    if (target >= in.bufferStart && target - in.bufferStart <= in.end) {
+        in.pos = static_cast<std::size_t>(target - in.bufferStart);
+        return true;
+    }
+    if (in.file != nullptr && !seekFileTo(in.file, target)) return false;
+    in.bufferStart = target;
+    in.pos = 0;
+    in.end = 0;
+    return true;
+}
+
+std::optional<std::uint64_t> inputSize(const InStream& in) {
+    if (in.file == nullptr) return in.memory.size();
+#ifdef _WIN32
+    struct _stat64 info {};
+    if (_fstat64(_fileno(in.file), &info) != 0 || info.st_size < 0) return std::nullopt;
+#else
+    struct stat info {};
+    if (fstat(fileno(in.file), &info) != 0 || info.st_size < 0) return std::nullopt;
+#endif
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool drainOutput(OutStream& out) {
+    if (out.failed) return false;
+    if (out.used == 0) return true;
+    if (out.file != nullptr) {
+        if (std::fwrite(out.buffer.data(), 1, out.used, out.file) != out.used) out.failed = true;
+    } else {
+        const std::uint64_t room = out.memoryCapacity - std::min<std::uint64_t>(out.memoryCapacity, out.memory->size());
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(room, out.used));
+        out.memory->insert(out.memory->end(), out.buffer.begin(), out.buffer.begin() + static_cast<std::ptrdiff_t>(take));
+        if (take < out.used) out.failed = true;
+    }
+    out.used = 0;
+    return !out.failed;
+}
+
+bool flushOutput(OutStream& out) {
+    if (!drainOutput(out)) return false;
+    if (out.file != nullptr && std::fflush(out.file) != 0) out.failed = true;
+    return !out.failed;
+}
+
+#ifdef _WIN32
+
+OpenResult openInputFile(const char* path, std::FILE*& file) {
+    file = nullptr;
+    struct _stat64 info {};
+    if (_stat64(path, &info) != 0) return OpenResult::kFailed;
+    if ((info.st_mode & _S_IFMT) != _S_IFREG) return OpenResult::kNotRegular;
+    file = std::fopen(path, "rb");
+    return file != nullptr ? OpenResult::kOpened : OpenResult::kFailed;
+}
+
+OpenResult openOutputFile(const char* path, const char* inputPath, std::FILE* /*input*/, std::FILE*& file) {
+    file = nullptr;
+    std::error_code error;
+    if (std::filesystem::equivalent(std::filesystem::u8path(inputPath), std::filesystem::u8path(path), error) && !error) {
+        return OpenResult::kSameFile;
+    }
+    file = std::fopen(path, "wb");
+    return file != nullptr ? OpenResult::kOpened : OpenResult::kFailed;
+}
+
+void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
+
+#else
+
+OpenResult openInputFile(const char* path, std::FILE*& file) {
+    file = nullptr;
+    // O_NONBLOCK keeps a FIFO without a writer from stalling the open; it is refused below.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return OpenResult::kFailed;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return OpenResult::kNotRegular;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return OpenResult::kFailed;
+    }
+    file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        close(fd);
+        return OpenResult::kFailed;
+    }
+    return OpenResult::kOpened;
+}
+
+OpenResult openOutputFile(const char* path, const char* /*inputPath*/, std::FILE* input, std::FILE*& file) {
+    file = nullptr;
+    struct stat inputInfo {};
+    if (fstat(fileno(input), &inputInfo) != 0) return OpenResult::kFailed;
+    const auto isInput = [&](const struct stat& info) {
+        return info.st_dev == inputInfo.st_dev && info.st_ino == inputInfo.st_ino;
+    };
+    struct stat info {};
+    if (stat(path, &info) == 0 && isInput(info)) return OpenResult::kSameFile;
+    // Opened without O_TRUNC and checked again on the open descriptor, so that nothing is
+    // truncated before we know it is not the input, even if the name changed in between.
+    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return OpenResult::kFailed;
+    if (fstat(fd, &info) != 0) {
+        close(fd);
+        return OpenResult::kFailed;
+    }
+    if (isInput(info)) {
+        close(fd);
+        return OpenResult::kSameFile;
+    }
+    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+        close(fd);
+        return OpenResult::kFailed;
+    }
+    file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        return OpenResult::kFailed;
+    }
+    return OpenResult::kOpened;
+}
+
+void setBinaryStdout() {}
+
+#endif
+
+}  // namespace aamsg

@@ -1,0 +1,113 @@
+// Block-buffered byte streams over an open file or over memory, with the open-time checks
+// the command line needs (regular input, output that is not the input).
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace aamsg {
+
+inline constexpr std::size_t kDefaultBlockSize = std::size_t{1} << 16;
+
+// A reader that fetches its bytes a block at a time, so that the many small reads of the
+// conversions cost a copy, not a library call. Either `file` is set, or the bytes come from
+// `memory` (tests and fuzzing), which can be made to fail at a given offset.
+struct InStream {
+    std::FILE* file = nullptr;
+    std::span<const std::uint8_t> memory;
+    std::uint64_t memoryFailAt = UINT64_MAX;  // reading the byte at this offset is an I/O error
+    std::vector<std::uint8_t> buffer;
+    std::size_t blockSize = kDefaultBlockSize;
+    std::uint64_t bufferStart = 0;  // stream offset of buffer[0]
+    std::size_t pos = 0;            // next byte to hand out
+    std::size_t end = 0;            // bytes valid in the buffer
+    bool ioError = false;           // a read failed for a reason other than the end of the data
+};
+
+// A writer that collects bytes into blocks. Either `file` is set, or blocks are appended to
+// `*memory`; `memoryCapacity` lets tests stand in for a full disk.
+struct OutStream {
+    std::FILE* file = nullptr;
+    std::vector<std::uint8_t>* memory = nullptr;
+    std::uint64_t memoryCapacity = UINT64_MAX;
+    std::vector<std::uint8_t> buffer;
+    std::size_t used = 0;
+    bool failed = false;  // once set, stays set: the stream takes no more bytes
+};
+
+InStream fileInput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
+InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize = kDefaultBlockSize);
+OutStream fileOutput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
+OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize = kDefaultBlockSize);
+
+// Slow path of readBytes: refills the buffer; false at the end of the data or on an error.
+bool refillInput(InStream& in);
+
+// Reads up to `count` bytes; fewer means the end of the data or an error (see `ioError`).
+inline std::size_t readBytes(InStream& in, std::uint8_t* dst, std::size_t count) {
+    if (in.end - in.pos >= count) {
+        std::memcpy(dst, in.buffer.data() + in.pos, count);
+        in.pos += count;
+        return count;
+    }
+    std::size_t done = 0;
+    while (done < count) {
+        if (in.pos == in.end && !refillInput(in)) break;
+        const std::size_t take = std::min(count - done, in.end - in.pos);
+        std::memcpy(dst + done, in.buffer.data() + in.pos, take);
+        in.pos += take;
+        done += take;
+    }
+    return done;
+}
+
+// Moves the read position by `delta` bytes from where it is. Moving past the end is allowed
+// (the next read comes up short); moving before the start fails.
+bool seekRelative(InStream& in, std::int64_t delta);
+
+// The whole length of the input, if it can be measured.
+std::optional<std::uint64_t> inputSize(const InStream& in);
+
+// Slow path of writeBytes: hands the buffer on; false once any write has failed.
+bool drainOutput(OutStream& out);
+
+inline bool writeBytes(OutStream& out, const std::uint8_t* src, std::size_t count) {
+    while (count > 0) {
+        if (out.used == out.buffer.size() && !drainOutput(out)) return false;
+        const std::size_t take = std::min(count, out.buffer.size() - out.used);
+        std::memcpy(out.buffer.data() + out.used, src, take);
+        out.used += take;
+        src += take;
+        count -= take;
+    }
+    return !out.failed;
+}
+
+inline bool writeByte(OutStream& out, std::uint8_t value) {
+    if (out.used == out.buffer.size() && !drainOutput(out)) return false;
+    out.buffer[out.used++] = value;
+    return true;
+}
+
+// Hands every buffered byte on and flushes the file; false if any write so far failed.
+bool flushOutput(OutStream& out);
+
+enum class OpenResult { kOpened, kFailed, kNotRegular, kSameFile };
+
+// Opens a regular file for binary reading without blocking on FIFOs or devices.
+OpenResult openInputFile(const char* path, std::FILE*& file);
+
+// Opens `path` for binary writing (created, or truncated), unless it is the file `input` is
+// open on: then nothing is truncated and kSameFile comes back.
+OpenResult openOutputFile(const char* path, const char* inputPath, std::FILE* input, std::FILE*& file);
+
+// Puts standard output in binary mode where the C runtime would rewrite line ends.
+void setBinaryStdout();
+
+}  // namespace aamsg

@@ -1,0 +1,295 @@
+// End to end: runs the built command on files made here and compares console bytes, exit
+// codes and output bytes.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "codec/adpcm.hpp"
+#include "wave_builder.hpp"
+
+extern char** environ;
+
+namespace aamsg {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+
+const std::string kBanner = "WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n";
+
+struct Result {
+    int exitCode = -1;
+    std::string console;
+};
+
+std::vector<std::string> splitWords(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+// Runs the tool with `args` after the program name; `programName` replaces argv[0] when set.
+Result runTool(const std::vector<std::string>& args, const std::string& programName = "") {
+    std::vector<std::string> words = splitWords(AAMSG_COMMAND);
+    const std::string executable = words.front();
+    if (!programName.empty() && words.size() == 1) words.front() = programName;
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    Result result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) result.console.append(buffer, static_cast<std::size_t>(n));
+    close(pipeFds[0]);
+    if (spawned != 0) return result;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return result;
+}
+
+Bytes readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string names(const std::string& in, const std::string& out) {
+    return "Input file:\t" + in + "\r\nOutput file:\t" + out + "\r\n";
+}
+
+std::string progress(int last) {
+    std::string s = "\r\nProgress: 0%";
+    for (int p = 1; p <= last; ++p) s += "\rProgress: " + std::to_string(p) + "%";
+    return s;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / ("aamsg-e2e-" + std::to_string(getpid()) + "-" + info->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(dir, ignored);
+    }
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+    fs::path dir;
+};
+
+TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
+    const std::string usage = "Usage:\n encode: prog%s e infile outfile\n decode: prog%s d infile outfile\n";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"d"}, {"d", path("a")}}) {
+        const Result r = runTool(args, "prog%s");
+        EXPECT_EQ(r.exitCode, 101);
+        EXPECT_EQ(r.console, kBanner + usage);
+    }
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST_F(EndToEnd, UnknownSwitchIsShownLowercased) {
+    const std::string in = path("in.msg");
+    const std::string out = path("out.wav");
+    writeFile(in, {1, 2, 3});
+    for (const auto& [given, shown] : std::vector<std::pair<std::string, std::string>>{
+             {"x", "x"}, {"Q", "q"}, {"encode", "encode"}, {"DE", "de"}, {"", ""}}) {
+        const Result r = runTool({given, in, out});
+        EXPECT_EQ(r.exitCode, 101) << given;
+        EXPECT_EQ(r.console, kBanner + names(in, out) + "Unknown switch: " + shown + "\n");
+    }
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(EndToEnd, DecodeWritesWaveAndReportsProgress) {
+    const std::string in = path("in.msg");
+    const std::string out = path("out.wav");
+    writeFile(in, Bytes(4000, 0x70));
+    for (const char* mode : {"d", "D"}) {
+        const Result r = runTool({mode, in, out});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.console, kBanner + names(in, out) + progress(100) + "\r\nTotal time: 0m 1s\r\nOK\r\n\n");
+        const Bytes wave = readFile(out);
+        ASSERT_EQ(wave.size(), 16044u);
+        AdpcmState state;
+        for (std::size_t i = 0; i < 8000; ++i) {
+            const auto s = static_cast<std::uint16_t>(decodeNibble(i % 2 == 0 ? 7 : 0, state));
+            ASSERT_EQ(wave[44 + 2 * i], s & 0xFF);
+            ASSERT_EQ(wave[45 + 2 * i], s >> 8);
+        }
+    }
+}
+
+TEST_F(EndToEnd, DecodeOfEmptyFile) {
+    const std::string in = path("empty");
+    const std::string out = path("out.wav");
+    writeFile(in, {});
+    const Result r = runTool({"d", in, out});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.console, kBanner + names(in, out) + "\r\nProgress: 0%\r\nTotal time: 0m 0s\r\nOK\r\n\n");
+    EXPECT_EQ(fs::file_size(out), 44u);
+}
+
+TEST_F(EndToEnd, EncodeWritesMessage) {
+    const std::string in = path("in.wav");
+    const std::string out = path("out.msg");
+    writeFile(in, test::wave(1, 8000, 16, {1000, 1000, 1000, 1000, -1000, -1000, 0}));
+    for (const char* mode : {"e", "E"}) {
+        const Result r = runTool({mode, in, out});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.console, kBanner + names(in, out) + progress(1) + "\r\nTotal time: 0m 0s\r\nOK\r\n\n");
+        EXPECT_EQ(readFile(out), (Bytes{0x77, 0x77, 0xFF}));
+    }
+}
+
+TEST_F(EndToEnd, EncodeRefusesWhatIsNotPcmWave) {
+    struct Case {
+        Bytes file;
+        int code;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {Bytes{'h', 'e', 'l', 'l', 'o', ',', ' ', 'w', 'o', 'r', 'l', 'd', '\n'}, 201, " should be a RIFF WAVE file\r\n"},
+        {test::riff({{"fmt ", test::fmtBody(3, 1, 8000, 4, 32)}, {"data", Bytes(8, 0)}}), 202, " should be a WAVE PCM file\r\n"},
+        {test::riff({{"fmt ", test::fmtBody(1, 1, 8000, 3, 24)}, {"data", Bytes(9, 0)}}), 203, " is corrupted\r\n"},
+    };
+    const std::string in = path("in 100%d.wav");
+    const std::string out = path("out.msg");
+    for (const Case& c : cases) {
+        writeFile(in, c.file);
+        const Result r = runTool({"e", in, out});
+        EXPECT_EQ(r.exitCode, c.code);
+        EXPECT_EQ(r.console, kBanner + names(in, out) + in + c.message);
+        EXPECT_EQ(fs::file_size(out), 0u);
+    }
+}
+
+TEST_F(EndToEnd, TruncatedDataKeepsWhatWasWritten) {
+    const std::string in = path("cut.wav");
+    const std::string out = path("out.msg");
+    Bytes file = test::wave(1, 8000, 16, std::vector<int>(20000, 3000));
+    file[40] = file[41] = file[42] = file[43] = 0xFF;  // the data chunk claims 4 GB
+    writeFile(in, file);
+    const Result r = runTool({"e", in, out});
+    EXPECT_EQ(r.exitCode, 203);
+    EXPECT_EQ(r.console, kBanner + names(in, out) + "\r\nProgress: 0%" + in + " is corrupted\r\n");
+    EXPECT_EQ(fs::file_size(out), 19999u / 2);
+}
+
+TEST_F(EndToEnd, OpenFailures) {
+    const std::string in = path("in.msg");
+    writeFile(in, {0x12});
+    const std::string missing = path("missing.msg");
+    const std::string out = path("out.wav");
+
+    Result r = runTool({"d", missing, out});
+    EXPECT_EQ(r.exitCode, 102);
+    EXPECT_EQ(r.console, kBanner + names(missing, out) + "Cannot open infile " + missing + "\n");
+    EXPECT_FALSE(fs::exists(out));
+
+    const std::string fifo = path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& notAFile : {dir.string(), fifo}) {
+        r = runTool({"d", notAFile, out});
+        EXPECT_EQ(r.exitCode, 102) << notAFile;
+        EXPECT_EQ(r.console, kBanner + names(notAFile, out) + "Cannot open infile " + notAFile + "\n");
+        EXPECT_FALSE(fs::exists(out));
+    }
+
+    const std::string readOnlyDir = path("ro");
+    fs::create_directory(readOnlyDir);
+    fs::permissions(readOnlyDir, fs::perms::owner_read | fs::perms::owner_exec);
+    const bool privileged = geteuid() == 0;  // root writes into read-only folders anyway
+    std::vector<std::string> badOutputs = {path("no/such/folder/out.wav"), dir.string()};
+    if (!privileged) badOutputs.push_back(readOnlyDir + "/out.wav");
+    for (const std::string& bad : badOutputs) {
+        r = runTool({"d", in, bad});
+        EXPECT_EQ(r.exitCode, 103) << bad;
+        EXPECT_EQ(r.console, kBanner + names(in, bad) + "Cannot open outfile " + bad + "\n");
+    }
+}
+
+TEST_F(EndToEnd, OutputThatIsTheInputIsRefused) {
+    const std::string in = path("in.msg");
+    const Bytes original = {0x10, 0x32, 0x54, 0x76};
+    writeFile(in, original);
+    fs::create_directory(dir / "sub");
+    fs::create_hard_link(in, dir / "hard");
+    fs::create_symlink(in, dir / "soft");
+    for (const std::string& out : {in, path("sub/../in.msg"), path("hard"), path("soft")}) {
+        for (const char* mode : {"d", "e"}) {
+            const Result r = runTool({mode, in, out});
+            EXPECT_EQ(r.exitCode, 103) << out;
+            EXPECT_EQ(r.console, kBanner + names(in, out) + "Cannot open outfile " + out + ": it is the infile\n");
+            EXPECT_EQ(readFile(in), original) << out;
+        }
+    }
+}
+
+TEST_F(EndToEnd, FullDiskIsNotSuccess) {
+    const std::string message = path("in.msg");
+    writeFile(message, Bytes(300000, 0x3C));
+    const std::string wave = path("in.wav");
+    writeFile(wave, test::wave(2, 44100, 16, std::vector<int>(400000, 100)));
+    for (const auto& [mode, in] : std::vector<std::pair<std::string, std::string>>{{"d", message}, {"e", wave}}) {
+        const Result r = runTool({mode, in, "/dev/full"});
+        EXPECT_EQ(r.exitCode, 104) << mode;
+        EXPECT_EQ(r.console.find("OK"), std::string::npos);
+        const std::string tail = "Cannot write outfile /dev/full\n";
+        ASSERT_GE(r.console.size(), tail.size());
+        EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
+    }
+    // Small enough for every byte to sit in the buffer until the end.
+    writeFile(message, {0x12});
+    const Result r = runTool({"d", message, "/dev/full"});
+    EXPECT_EQ(r.exitCode, 104);
+    EXPECT_EQ(r.console, kBanner + names(message, "/dev/full") + progress(1) + "\r\nTotal time: 0m 0s\r\nCannot write outfile /dev/full\n");
+}
+
+TEST_F(EndToEnd, MessageTooLongForWaveHeader) {
+    const std::string in = path("huge.msg");
+    const std::string out = path("out.wav");
+    const std::uintmax_t limit = ((std::uintmax_t{1} << 32) - 37) / 4;
+    {
+        std::ofstream create(in, std::ios::binary);
+    }
+    fs::resize_file(in, limit + 1);  // sparse: costs no disk
+    const Result r = runTool({"d", in, out});
+    EXPECT_EQ(r.exitCode, 204);
+    EXPECT_EQ(r.console, kBanner + names(in, out) + in + " is too long for a WAVE file\r\n");
+    EXPECT_EQ(fs::file_size(out), 0u);
+}
+
+}  // namespace
+}  // namespace aamsg
