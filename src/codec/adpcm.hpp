@@ -38,14 +38,14 @@ inline constexpr std::int32_t kMaxStepIndex = static_cast<std::int32_t>(kStepSiz
 namespace detail {
 
 // The reconstructed value is held to -32767..32767: the format never produces -32768.
-inline std::int16_t applyDelta(std::int16_t predictor, std::int32_t delta, bool negative) {
+constexpr std::int16_t applyDelta(std::int16_t predictor, std::int32_t delta, bool negative) {
     std::int32_t value = negative ? predictor - delta : predictor + delta;
     if (value > 32767) value = 32767;
     if (value < -32767) value = -32767;
     return static_cast<std::int16_t>(value);
 }
 
-inline std::int32_t adjustIndex(std::int32_t stepIndex, unsigned code) {
+constexpr std::int32_t adjustIndex(std::int32_t stepIndex, unsigned code) {
     std::int32_t index = stepIndex + kIndexAdjust[code];
     if (index < 0) index = 0;
     if (index > kMaxStepIndex) index = kMaxStepIndex;
@@ -54,46 +54,67 @@ inline std::int32_t adjustIndex(std::int32_t stepIndex, unsigned code) {
 
 }  // namespace detail
 
-// Quantises one sample against the state; returns the 4-bit code (0..15).
+// Quantises one sample against the state; returns the 4-bit code (0..15). The three magnitude
+// decisions are made with masks rather than branches: on audio they are close to random, and a
+// mispredicted branch costs more than the whole computation.
 inline unsigned encodeSample(std::int16_t sample, AdpcmState& state) {
     std::int32_t step = kStepSizes[static_cast<std::size_t>(state.stepIndex)];
     std::int32_t diff = std::int32_t{sample} - state.predictor;
-    unsigned code = 0;
-    if (diff < 0) {
-        code = 8;
-        diff = -diff;
-    }
+    const std::int32_t negative = diff < 0 ? 1 : 0;
+    if (negative) diff = -diff;
     std::int32_t delta = step >> 3;
-    if (diff >= step) {
-        code |= 4;
-        diff -= step;
-        delta += step;
+    unsigned code = static_cast<unsigned>(negative) << 3;
+    for (unsigned bit = 4; bit != 0; bit >>= 1) {
+        const std::int32_t take = -static_cast<std::int32_t>(diff >= step);  // all ones or zero
+        code |= bit & static_cast<unsigned>(take);
+        diff -= step & take;
+        delta += step & take;
+        step >>= 1;
     }
-    step >>= 1;
-    if (diff >= step) {
-        code |= 2;
-        diff -= step;
-        delta += step;
-    }
-    step >>= 1;
-    if (diff >= step) {
-        code |= 1;
-        delta += step;
-    }
-    state.predictor = detail::applyDelta(state.predictor, delta, (code & 8) != 0);
+    state.predictor = detail::applyDelta(state.predictor, delta, negative != 0);
     state.stepIndex = detail::adjustIndex(state.stepIndex, code);
     return code;
 }
 
+// What decoding one code does to the state, for every step index and code: the signed change
+// of the predictor (before the clamp) and the next step index. Built from the two tables
+// above at compile time, so that the decoder's serial chain is one load per code.
+struct DecodeStep {
+    std::int32_t delta;
+    std::int32_t nextIndex;
+};
+
+namespace detail {
+
+constexpr std::array<DecodeStep, 89 * 16> makeDecodeSteps() {
+    std::array<DecodeStep, 89 * 16> table{};
+    for (std::size_t index = 0; index < kStepSizes.size(); ++index) {
+        for (unsigned code = 0; code < 16; ++code) {
+            const std::int32_t step = kStepSizes[index];
+            std::int32_t delta = step >> 3;
+            if (code & 4) delta += step;
+            if (code & 2) delta += step >> 1;
+            if (code & 1) delta += step >> 2;
+            table[index * 16 + code] = {(code & 8) ? -delta : delta, adjustIndex(static_cast<std::int32_t>(index), code)};
+        }
+    }
+    return table;
+}
+
+}  // namespace detail
+
+inline constexpr std::array<DecodeStep, 89 * 16> kDecodeSteps = detail::makeDecodeSteps();
+static_assert(kDecodeSteps[7].delta == 11 && kDecodeSteps[7].nextIndex == 8);
+static_assert(kDecodeSteps[88 * 16 + 15].delta == -(4095 + 32767 + 16383 + 8191) && kDecodeSteps[88 * 16 + 15].nextIndex == 88);
+
 // Reconstructs one sample from a code (0..15); returns the new predictor.
 inline std::int16_t decodeNibble(unsigned code, AdpcmState& state) {
-    const std::int32_t step = kStepSizes[static_cast<std::size_t>(state.stepIndex)];
-    std::int32_t delta = step >> 3;
-    if (code & 4) delta += step;
-    if (code & 2) delta += step >> 1;
-    if (code & 1) delta += step >> 2;
-    state.predictor = detail::applyDelta(state.predictor, delta, (code & 8) != 0);
-    state.stepIndex = detail::adjustIndex(state.stepIndex, code);
+    const DecodeStep& step = kDecodeSteps[static_cast<std::size_t>(state.stepIndex) * 16 + code];
+    std::int32_t value = state.predictor + step.delta;
+    if (value > 32767) value = 32767;
+    if (value < -32767) value = -32767;
+    state.predictor = static_cast<std::int16_t>(value);
+    state.stepIndex = step.nextIndex;
     return state.predictor;
 }
 

@@ -1,4 +1,6 @@
 // PCM WAVE file to message file: mixdown, rate conversion to 8000 per second, ADPCM.
+#include <array>
+
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
 #include "wave/wave.hpp"
@@ -14,6 +16,78 @@ std::int16_t toSample(double value) {
     return static_cast<std::int16_t>(value);
 }
 
+std::int32_t s16At(const std::uint8_t* p) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+}
+
+// Frames are mixed a block at a time straight from the stream's buffer; a frame that straddles
+// two blocks, or is cut short, goes through readFrame, so results and failures are exactly
+// those of reading one frame at a time.
+struct FrameSource {
+    InStream& input;
+    const WaveFormat& format;
+    std::array<double, 4096> mixed{};
+    std::size_t count = 0;
+    std::size_t at = 0;
+
+    ExitCode fetch(double& sample) {
+        if (at == count && !fill()) return readFrame(input, format, sample);
+        sample = mixed[at++];
+        return kOk;
+    }
+
+    template <typename Mix>
+    void mixAll(std::size_t frames, std::size_t stride, Mix mix) {
+        const std::uint8_t* p = input.buffer.data() + input.pos;
+        for (std::size_t i = 0; i < frames; ++i, p += stride) mixed[i] = static_cast<double>(mix(p));
+    }
+
+    bool fill() {
+        const std::size_t align = format.blockAlign;
+        const std::size_t frames = std::min(mixed.size(), (input.end - input.pos) / align);
+        if (frames == 0) return false;
+        const bool stereo = format.channels == 2;
+        const bool eightBit = format.bitsPerSample <= 8;
+        if (align == 2 && !stereo && !eightBit) {
+            mixAll(frames, 2, [](const std::uint8_t* p) { return s16At(p); });
+        } else if (align == 4 && stereo && !eightBit) {
+            mixAll(frames, 4, [](const std::uint8_t* p) { return s16At(p) + s16At(p + 2); });
+        } else if (align == 1 && eightBit) {
+            mixAll(frames, 1, [](const std::uint8_t* p) { return widenSample(p, 8); });
+        } else if (align == 2 && stereo && eightBit) {
+            mixAll(frames, 2, [](const std::uint8_t* p) { return widenSample(p, 8) + widenSample(p + 1, 8); });
+        } else {
+            // The rarer layouts, one frame at a time through the reader.
+            for (std::size_t i = 0; i < frames; ++i) readFrame(input, format, mixed[i]);
+            count = frames;
+            at = 0;
+            return true;
+        }
+        input.pos += frames * align;
+        count = frames;
+        at = 0;
+        return true;
+    }
+};
+
+// Packs codes two to a byte, high nibble first; an odd final code is never written.
+struct CodePacker {
+    OutStream& output;
+    AdpcmState state{};
+    std::uint32_t outCount = 0;
+    std::uint8_t pending = 0;
+
+    bool put(double value) {
+        const unsigned code = encodeSample(toSample(value), state);
+        ++outCount;
+        if (outCount & 1) {
+            pending = static_cast<std::uint8_t>(code << kHighNibbleShift);
+            return true;
+        }
+        return writeByte(output, static_cast<std::uint8_t>(pending | code));
+    }
+};
+
 }  // namespace
 
 ExitCode encodeToMessage(InStream& input, OutStream& output, std::FILE* console) {
@@ -24,17 +98,17 @@ ExitCode encodeToMessage(InStream& input, OutStream& output, std::FILE* console)
     const std::uint32_t seconds = frameCount / format.sampleRate;
     const double inPeriod = 1.0 / static_cast<double>(format.sampleRate);
     const double outPeriod = 0.000125;
-    const bool passThrough = format.sampleRate == kMessageRate;
 
+    FrameSource frames{input, format};
     // Two frames primed: `current` and the later `next`.
     double current = 0.0;
     double next = 0.0;
-    if (const ExitCode rc = readFrame(input, format, current); rc != kOk) return rc;
+    if (const ExitCode rc = frames.fetch(current); rc != kOk) return rc;
     std::uint32_t remaining = frameCount - 1;
     if (remaining == 0) {
         next = current;
     } else {
-        if (const ExitCode rc = readFrame(input, format, next); rc != kOk) return rc;
+        if (const ExitCode rc = frames.fetch(next); rc != kOk) return rc;
         --remaining;
     }
     double tIn = inPeriod;
@@ -43,40 +117,50 @@ ExitCode encodeToMessage(InStream& input, OutStream& output, std::FILE* console)
     ProgressReport progress = makeProgressReport(console);
     progress.start(remaining);
 
-    AdpcmState state;
-    std::uint32_t outCount = 0;
-    std::uint8_t pending = 0;
-    double outValue = 0.0;
+    CodePacker packer{output};
+    const bool passThrough = format.sampleRate == kMessageRate;
     for (;;) {
-        unsigned step = 0;
         if (passThrough) {
+            // Every frame is an output instant; the times still advance as in the general case.
             tIn += inPeriod;
             tOut += outPeriod;
-            outValue = current;
-            step = kStepOutput | kStepAdvance;
+            if (!packer.put(current)) return kCannotWriteOutput;
         } else {
-            step = stepResampler(inPeriod, outPeriod, tIn, tOut, next, current, outValue);
-        }
-        if (step & kStepOutput) {
-            const unsigned code = encodeSample(toSample(outValue), state);
-            ++outCount;
-            if (outCount & 1) {
-                pending = static_cast<std::uint8_t>(code << kHighNibbleShift);
-            } else {
-                pending = static_cast<std::uint8_t>(pending | code);
-                if (!writeByte(output, pending)) return kCannotWriteOutput;
+            // stepResampler until it asks for the next frame: outputs while the output instant
+            // is not later than `next`, then one advance.
+            double outValue = 0.0;
+            while (stepResampler(inPeriod, outPeriod, tIn, tOut, next, current, outValue) == kStepOutput) {
+                if (!packer.put(outValue)) return kCannotWriteOutput;
             }
         }
-        if (step & kStepAdvance) {
-            if (remaining == 0) break;
-            --remaining;
-            current = next;
-            if (const ExitCode rc = readFrame(input, format, next); rc != kOk) return rc;
+        if (remaining == 0) break;
+        --remaining;
+        current = next;
+        if (const ExitCode rc = frames.fetch(next); rc != kOk) return rc;
+        progress.step(remaining);
+        if (passThrough) continue;
+
+        // Downsampling passes over several frames per output. While no output is due, each
+        // pass of the loop above only adds inPeriod to tIn and moves one frame on; do those
+        // passes here in a tight loop, over frames already mixed, stopping short of the end
+        // and of the next progress mark so that every observable step stays where it was.
+        const std::int64_t mark = std::max<std::int64_t>(progress.nextMark, 0);
+        const std::uint64_t limit = std::min<std::uint64_t>(
+            frames.count - frames.at, static_cast<std::uint64_t>(std::int64_t{remaining} - std::min<std::int64_t>(mark, remaining)));
+        std::size_t skipped = 0;
+        while (skipped < limit && tIn < tOut) {
+            tIn += inPeriod;
+            ++skipped;
+        }
+        if (skipped > 0) {
+            current = skipped >= 2 ? frames.mixed[frames.at + skipped - 2] : next;
+            next = frames.mixed[frames.at + skipped - 1];
+            frames.at += skipped;
+            remaining -= static_cast<std::uint32_t>(skipped);
             progress.step(remaining);
         }
     }
     progress.finish(seconds);
-    // An odd final code has no partner and is dropped.
     return kOk;
 }
 

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Times aamsg against sox doing the same job, side by side, median of several runs, and
+# measures aamsg's peak memory on small and large inputs. Needs sox and hyperfine
+# (Debian packages); builds aamsg in Release first.
+#   bench/compare.sh [runs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-7}
+work=${BENCH_DIR:-build/bench-data}
+mkdir -p "$work"
+make -s build >/dev/null
+tool=build/aamsg
+
+# A 60-minute message: 28.8 million samples, 14.4 MB of codes (random codes: the worst case
+# for the codec's branches).
+[ -f "$work/60min.msg" ] || head -c 14400000 /dev/urandom >"$work/60min.msg"
+# A 10-minute 44.1 kHz 16-bit stereo recording: a swept tone with noise.
+[ -f "$work/10min.wav" ] || sox -n -r 44100 -c 2 -b 16 "$work/10min.wav" synth 600 sine 200-3000 synth 600 whitenoise mix vol 0.5
+
+echo "== decode: 60-minute message (14.4 MB) =="
+hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/decode.json" \
+  "$tool d $work/60min.msg $work/out-aamsg.wav" \
+  "sox -t ima -r 8000 -c 1 $work/60min.msg -b 16 $work/out-sox.wav" >/dev/null
+echo "== encode: 10-minute 44.1 kHz stereo WAVE (106 MB) =="
+hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/encode.json" \
+  "$tool e $work/10min.wav $work/out-aamsg.msg" \
+  "sox $work/10min.wav -t ima -r 8000 -c 1 $work/out-sox.msg" \
+  "sox $work/10min.wav -t ima $work/out-soxq.msg channels 1 rate -q 8000" >/dev/null
+
+python3 - "$work" <<'PY'
+import json, sys
+work = sys.argv[1]
+for name in ("decode", "encode"):
+    results = json.load(open(f"{work}/{name}.json"))["results"]
+    base = results[0]["median"]
+    print(f"{name}:")
+    for r in results:
+        print(f"  {r['median']*1000:9.1f} ms median  ({r['median']/base:5.2f}x aamsg)  {r['command']}")
+PY
+
+echo "== peak resident memory (KiB) =="
+head -c 1000000 /dev/urandom >"$work/1mb.msg"
+truncate -s 1000000000 "$work/1gb.msg"  # sparse: zero codes, decodes like any other bytes
+python3 - "$work" <<'PY'
+import struct, sys
+work = sys.argv[1]
+# A 1 GB 16-bit stereo WAVE file without writing 1 GB: a header, then a sparse tail.
+def wave(path, data_bytes):
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " + struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16))
+        f.write(b"data" + struct.pack("<I", data_bytes))
+        f.truncate(44 + data_bytes)
+wave(f"{work}/1mb.wav", 1000000)
+wave(f"{work}/1gb.wav", 1000000000)
+PY
+for f in 1mb.msg 1gb.msg; do
+  printf '  decode %-8s %s\n' "$f" "$(/usr/bin/time -f %M "$tool" d "$work/$f" /dev/null 2>&1 >/dev/null)"
+done
+for f in 1mb.wav 1gb.wav; do
+  printf '  encode %-8s %s\n' "$f" "$(/usr/bin/time -f %M "$tool" e "$work/$f" /dev/null 2>&1 >/dev/null)"
+done
