@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build demo test sanitize fuzz coverage bench clean
+.PHONY: all build demo test sanitize variants fuzz coverage bench clean
 
 all: build
 
@@ -27,6 +27,18 @@ sanitize:
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DAAMSG_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
+
+# The same suite at -O0 and at -O3 for this machine's processor: the output bytes must not move.
+variants:
+	cmake -S . -B build-O0 -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS=-O0
+	cmake --build build-O0 -j $(JOBS)
+	ctest --test-dir build-O0 --output-on-failure -j $(JOBS)
+	cmake -S . -B build-native -DCMAKE_BUILD_TYPE=None "-DCMAKE_CXX_FLAGS=-O3 -march=native"
+	cmake --build build-native -j $(JOBS)
+	ctest --test-dir build-native --output-on-failure -j $(JOBS)
+
+bench: build
+	bench/compare.sh
 
 clean:
 	rm -rf build build-*
