@@ -37,6 +37,20 @@ variants:
 	cmake --build build-native -j $(JOBS)
 	ctest --test-dir build-native --output-on-failure -j $(JOBS)
 
+# Both libFuzzer targets from a fresh seed corpus, FUZZ_SECONDS each (clang 14 and its
+# runtimes; Debian: clang libclang-rt-14-dev).
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS ?=
+fuzz:
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_FUZZ=ON -DAAMSG_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus-encode build-fuzz/corpus-decode build-fuzz/findings
+	build-fuzz/tests/fuzz/make_seeds build-fuzz/corpus-encode build-fuzz/corpus-decode
+	build-fuzz/tests/fuzz/fuzz_encode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 \
+	  -artifact_prefix=build-fuzz/findings/encode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-encode
+	build-fuzz/tests/fuzz/fuzz_decode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 \
+	  -artifact_prefix=build-fuzz/findings/decode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-decode
+
 bench: build
 	bench/compare.sh
 

@@ -9,6 +9,7 @@
 
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
+#include "wave/wave.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
@@ -299,6 +300,29 @@ TEST(Encode, MatchesPlainReferenceAtManyRates) {
             const Outcome run = convert(encodeToMessage, test::wave(2, rate, 16, interleaved));
             ASSERT_EQ(run.result, kOk) << rate << " " << frameCount;
             EXPECT_EQ(run.output, referenceEncode(mixed, rate)) << rate << " " << frameCount;
+        }
+    }
+}
+
+// Every combination of the format fields that shape a frame, the odd ones included: the
+// conversion must mix each frame exactly as readFrame does on its own.
+TEST(Encode, EveryFrameLayoutMixesAsTheReaderDoes) {
+    std::mt19937 random(13);
+    for (std::uint16_t channels : {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{3}, std::uint16_t{65535}}) {
+        for (std::uint16_t blockAlign : {std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{4}}) {
+            for (std::uint16_t bits : {std::uint16_t{1}, std::uint16_t{8}, std::uint16_t{12}, std::uint16_t{16}, std::uint16_t{24}, std::uint16_t{32}}) {
+                Bytes data(4000u * blockAlign + 1);
+                for (auto& b : data) b = static_cast<std::uint8_t>(random());
+                const Bytes file = test::riff({{"fmt ", test::fmtBody(1, channels, 11025, blockAlign, bits)}, {"data", data}});
+                InStream in = memoryInput(file);
+                WaveFormat format;
+                std::uint32_t frameCount = 0;
+                ASSERT_EQ(readWaveHeader(in, format, frameCount), kOk);
+                std::vector<double> frames(frameCount);
+                for (double& f : frames) ASSERT_EQ(readFrame(in, format, f), kOk);
+                const std::string layout = std::to_string(channels) + "/" + std::to_string(blockAlign) + "/" + std::to_string(bits);
+                EXPECT_EQ(convert(encodeToMessage, file).output, referenceEncode(frames, 11025)) << layout;
+            }
         }
     }
 }

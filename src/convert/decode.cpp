@@ -55,8 +55,8 @@ ExitCode decodeToWave(InStream& input, OutStream& output, std::FILE* console) {
 
     AdpcmState state;
     constexpr std::size_t kChunk = 16384;
-    std::array<std::uint8_t, kChunk> codes{};
-    std::array<std::uint8_t, kChunk * 4> samples{};
+    std::array<std::uint8_t, kChunk> codes;  // filled by each read before use
+    std::array<std::uint8_t, kChunk * 4> samples;
     std::uint32_t remaining = byteCount;
     while (remaining > 0) {
         const std::size_t want = std::min<std::size_t>(kChunk, remaining);

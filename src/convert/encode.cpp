@@ -24,9 +24,11 @@ std::int32_t s16At(const std::uint8_t* p) {
 // two blocks, or is cut short, goes through readFrame, so results and failures are exactly
 // those of reading one frame at a time.
 struct FrameSource {
+    FrameSource(InStream& in, const WaveFormat& layout) : input(in), format(layout) {}
+
     InStream& input;
     const WaveFormat& format;
-    std::array<double, 4096> mixed{};
+    std::array<double, 4096> mixed;  // left uninitialised: only entries below `count` are read
     std::size_t count = 0;
     std::size_t at = 0;
 
@@ -52,7 +54,7 @@ struct FrameSource {
             mixAll(frames, 2, [](const std::uint8_t* p) { return s16At(p); });
         } else if (align == 4 && stereo && !eightBit) {
             mixAll(frames, 4, [](const std::uint8_t* p) { return s16At(p) + s16At(p + 2); });
-        } else if (align == 1 && eightBit) {
+        } else if (align == 1 && eightBit && !stereo) {
             mixAll(frames, 1, [](const std::uint8_t* p) { return widenSample(p, 8); });
         } else if (align == 2 && stereo && eightBit) {
             mixAll(frames, 2, [](const std::uint8_t* p) { return widenSample(p, 8) + widenSample(p + 1, 8); });
