@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build demo test sanitize variants fuzz coverage bench clean
+.PHONY: all build demo test sanitize valgrind variants fuzz coverage bench clean
 
 all: build
 
@@ -28,6 +28,21 @@ sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
+# The end-to-end tests with every run of the tool under valgrind's memcheck.
+valgrind: build
+	AAMSG_COMMAND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
+	  $(BUILD)/tests/aamsg_e2e_tests
+
+# Line and branch coverage of src/ by the whole suite (gcovr; Debian: gcovr).
+coverage:
+	cmake -S . -B build-coverage -DCMAKE_BUILD_TYPE=Debug -DAAMSG_COVERAGE=ON
+	cmake --build build-coverage -j $(JOBS)
+	find build-coverage -name '*.gcda' -delete
+	ctest --test-dir build-coverage -j $(JOBS)
+	gcovr --root . --filter 'src/' --object-directory build-coverage --print-summary \
+	  --txt build-coverage/coverage.txt --html-details build-coverage/coverage.html
+	@cat build-coverage/coverage.txt
+
 # The same suite at -O0 and at -O3 for this machine's processor: the output bytes must not move.
 variants:
 	cmake -S . -B build-O0 -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS=-O0
@@ -41,14 +56,15 @@ variants:
 # runtimes; Debian: clang libclang-rt-14-dev).
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS ?=
+FUZZ_MAX_LEN ?= 2048
 fuzz:
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_FUZZ=ON -DAAMSG_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS)
 	mkdir -p build-fuzz/corpus-encode build-fuzz/corpus-decode build-fuzz/findings
 	build-fuzz/tests/fuzz/make_seeds build-fuzz/corpus-encode build-fuzz/corpus-decode
-	build-fuzz/tests/fuzz/fuzz_encode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 \
+	build-fuzz/tests/fuzz/fuzz_encode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) \
 	  -artifact_prefix=build-fuzz/findings/encode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-encode
-	build-fuzz/tests/fuzz/fuzz_decode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 \
+	build-fuzz/tests/fuzz/fuzz_decode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) \
 	  -artifact_prefix=build-fuzz/findings/decode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-decode
 
 bench: build

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,8 +17,6 @@
 
 #include "codec/adpcm.hpp"
 #include "wave_builder.hpp"
-
-extern char** environ;
 
 namespace aamsg {
 namespace {
@@ -40,9 +38,19 @@ std::vector<std::string> splitWords(const std::string& text) {
     return words;
 }
 
-// Runs the tool with `args` after the program name; `programName` replaces argv[0] when set.
-Result runTool(const std::vector<std::string>& args, const std::string& programName = "") {
-    std::vector<std::string> words = splitWords(AAMSG_COMMAND);
+// The command that runs the tool: the build's, or AAMSG_COMMAND from the environment, which
+// may put a runner in front of it (valgrind, an emulator).
+std::vector<std::string> toolCommand() {
+    const char* fromEnvironment = std::getenv("AAMSG_COMMAND");
+    return splitWords(fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : AAMSG_COMMAND);
+}
+
+bool runsDirectly() { return toolCommand().size() == 1; }
+
+// Runs the tool with `args` after the program name. `programName` replaces argv[0] when the
+// tool runs directly; `uid` >= 0 runs it as that user (from root).
+Result runTool(const std::vector<std::string>& args, const std::string& programName = "", int uid = -1) {
+    std::vector<std::string> words = toolCommand();
     const std::string executable = words.front();
     if (!programName.empty() && words.size() == 1) words.front() = programName;
     words.insert(words.end(), args.begin(), args.end());
@@ -52,20 +60,23 @@ Result runTool(const std::vector<std::string>& args, const std::string& programN
 
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        const int devNull = open("/dev/null", O_RDONLY);
+        dup2(devNull, 0);
+        if (uid >= 0 && (setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0)) _exit(126);
+        execv(executable.c_str(), argv.data());
+        _exit(127);
+    }
     close(pipeFds[1]);
     Result result;
     char buffer[4096];
     for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) result.console.append(buffer, static_cast<std::size_t>(n));
     close(pipeFds[0]);
-    if (spawned != 0) return result;
+    if (pid < 0) return result;
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
@@ -110,7 +121,8 @@ protected:
 };
 
 TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
-    const std::string usage = "Usage:\n encode: prog%s e infile outfile\n decode: prog%s d infile outfile\n";
+    const std::string program = runsDirectly() ? "prog%s" : toolCommand().back();
+    const std::string usage = "Usage:\n encode: " + program + " e infile outfile\n decode: " + program + " d infile outfile\n";
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"d"}, {"d", path("a")}}) {
         const Result r = runTool(args, "prog%s");
         EXPECT_EQ(r.exitCode, 101);
@@ -220,24 +232,47 @@ TEST_F(EndToEnd, OpenFailures) {
 
     const std::string fifo = path("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& notAFile : {dir.string(), fifo}) {
+    for (const std::string& notAFile : {dir.string(), fifo, std::string("/dev/zero")}) {
         r = runTool({"d", notAFile, out});
         EXPECT_EQ(r.exitCode, 102) << notAFile;
         EXPECT_EQ(r.console, kBanner + names(notAFile, out) + "Cannot open infile " + notAFile + "\n");
         EXPECT_FALSE(fs::exists(out));
     }
 
-    const std::string readOnlyDir = path("ro");
-    fs::create_directory(readOnlyDir);
-    fs::permissions(readOnlyDir, fs::perms::owner_read | fs::perms::owner_exec);
-    const bool privileged = geteuid() == 0;  // root writes into read-only folders anyway
-    std::vector<std::string> badOutputs = {path("no/such/folder/out.wav"), dir.string()};
-    if (!privileged) badOutputs.push_back(readOnlyDir + "/out.wav");
-    for (const std::string& bad : badOutputs) {
+    for (const std::string& bad : {path("no/such/folder/out.wav"), dir.string()}) {
         r = runTool({"d", in, bad});
         EXPECT_EQ(r.exitCode, 103) << bad;
         EXPECT_EQ(r.console, kBanner + names(in, bad) + "Cannot open outfile " + bad + "\n");
     }
+}
+
+TEST_F(EndToEnd, ReadOnlyFolder) {
+    // Root writes into read-only folders anyway, so from root the tool runs as nobody.
+    const bool root = geteuid() == 0;
+    if (root && !runsDirectly()) GTEST_SKIP() << "cannot change user through a runner";
+    const std::string in = path("in.msg");
+    writeFile(in, {0x12});
+    const std::string readOnly = path("ro");
+    fs::create_directory(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    std::vector<std::string> command = toolCommand();
+    if (root) {
+        // A copy that user nobody can reach, whatever the build folder's permissions.
+        fs::permissions(dir, fs::perms::all, fs::perm_options::add);
+        fs::copy_file(command.front(), path("aamsg-copy"));
+        fs::permissions(path("aamsg-copy"), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    }
+    const char* previous = std::getenv("AAMSG_COMMAND");
+    const std::string saved = previous != nullptr ? previous : "";
+    if (root) setenv("AAMSG_COMMAND", path("aamsg-copy").c_str(), 1);
+    const std::string out = readOnly + "/out.wav";
+    const Result r = runTool({"d", in, out}, "", root ? 65534 : -1);
+    if (root && previous != nullptr) setenv("AAMSG_COMMAND", saved.c_str(), 1);
+    if (root && previous == nullptr) unsetenv("AAMSG_COMMAND");
+    EXPECT_EQ(r.exitCode, 103);
+    EXPECT_EQ(r.console, kBanner + names(in, out) + "Cannot open outfile " + out + "\n");
+    EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(EndToEnd, OutputThatIsTheInputIsRefused) {
