@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build demo test sanitize valgrind variants fuzz coverage bench clean
+.PHONY: all build build-windows demo test test-windows package sanitize valgrind variants fuzz coverage bench clean
 
 all: build
 
@@ -19,8 +19,37 @@ demo: build
 	$(BUILD)/aamsg d $(DEMO_DIR)/thank-you.msg $(DEMO_DIR)/thank-you.wav
 	@echo "Message file: $(DEMO_DIR)/thank-you.msg; decoded again: $(DEMO_DIR)/thank-you.wav"
 
+# Linux tests, then the Windows executable's tests under Wine where the cross compiler and
+# Wine are installed (Debian: g++-mingw-w64-x86-64 wine).
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then \
+	  $(MAKE) --no-print-directory test-windows; \
+	else echo "Windows build not tested: install g++-mingw-w64-x86-64 and wine"; fi
+
+WINDOWS = build-windows
+build-windows: build
+	cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DAAMSG_HOST_E2E=$(CURDIR)/$(BUILD)/tests/aamsg_e2e_tests
+	cmake --build $(WINDOWS) -j $(JOBS)
+
+# The unit suite and the host's end-to-end suite, with the same expected bytes, run against
+# aamsg.exe under Wine.
+test-windows: build-windows
+	WINEDEBUG=-all ctest --test-dir $(WINDOWS) --output-on-failure
+
+# A .deb for Linux and a .zip for Windows; the .deb is unpacked into a scratch root and the
+# installed tool run on the bundled sample.
+package: build build-windows
+	cd $(BUILD) && cpack -G DEB
+	cd $(WINDOWS) && cpack -G ZIP
+	rm -rf $(BUILD)/package-check && mkdir -p $(BUILD)/package-check
+	dpkg -x $(BUILD)/aamsg_*.deb $(BUILD)/package-check/root
+	test -f $(BUILD)/package-check/root/usr/share/man/man1/aamsg.1
+	$(BUILD)/package-check/root/usr/bin/aamsg e samples/thank-you.wav $(BUILD)/package-check/thank-you.msg >/dev/null
+	cmp $(BUILD)/package-check/thank-you.msg tests/data/thank-you.msg
+	unzip -l $(WINDOWS)/aamsg-*-windows-x86_64.zip
+	@echo "Packages: $$(ls $(BUILD)/aamsg_*.deb $(WINDOWS)/aamsg-*.zip)"
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <numbers>
 #include <random>
 #include <string>
 
@@ -352,7 +353,7 @@ TEST(RoundTrip, SineKeepsSignalToNoiseRatio) {
     const std::pair<double, double> minimumSnr[] = {{300.0, 32.0}, {1000.0, 19.5}, {2500.0, 16.0}};
     for (const auto& [frequency, bound] : minimumSnr) {
         std::vector<int> samples;
-        for (int i = 0; i < 16001; ++i) samples.push_back(static_cast<int>(std::lround(16000 * std::sin(2 * M_PI * frequency * i / 8000))));
+        for (int i = 0; i < 16001; ++i) samples.push_back(static_cast<int>(std::lround(16000 * std::sin(2 * std::numbers::pi * frequency * i / 8000))));
         const Outcome encoded = convert(encodeToMessage, test::wave(1, 8000, 16, samples));
         const Outcome decoded = convert(decodeToWave, encoded.output);
         const std::vector<std::int16_t> back = samplesOf(decoded.output);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -121,7 +122,12 @@ protected:
 };
 
 TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
-    const std::string program = runsDirectly() ? "prog%s" : toolCommand().back();
+    // A runner passes the tool's own path as its name; Wine passes it as a Windows path.
+    std::string program = runsDirectly() ? "prog%s" : toolCommand().back();
+    if (!runsDirectly() && fs::path(toolCommand().front()).filename().string().rfind("wine", 0) == 0) {
+        std::replace(program.begin(), program.end(), '/', '\\');
+        program = "Z:" + program;
+    }
     const std::string usage = "Usage:\n encode: " + program + " e infile outfile\n decode: " + program + " d infile outfile\n";
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"d"}, {"d", path("a")}}) {
         const Result r = runTool(args, "prog%s");
