@@ -235,6 +235,11 @@ TEST(Encode, HeaderFailureWritesNothing) {
 TEST(Encode, ProgressCountsUnreadFrames) {
     const Outcome run = convert(encodeToMessage, test::wave(1, 8000, 16, std::vector<int>(10002, 0)));
     EXPECT_EQ(run.console, progressLine(100) + duration(0, 1));
+    // Downsampling passes over frames in runs; each mark must still be printed once, in order.
+    const Outcome fast = convert(encodeToMessage, test::wave(2, 44100, 16, std::vector<int>(2 * 100002, 5)));
+    EXPECT_EQ(fast.console, progressLine(100) + duration(0, 2));
+    const Outcome few = convert(encodeToMessage, test::wave(1, 44100, 16, std::vector<int>(52, 5)));
+    EXPECT_EQ(few.console, progressLine(1) + duration(0, 0));
 }
 
 // The conversion written out plainly, division and all, one frame at a time: the production

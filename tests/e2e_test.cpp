@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -331,6 +332,39 @@ TEST_F(EndToEnd, InputShorterThanItsMeasuredSize) {
     EXPECT_EQ(r.console.substr(r.console.size() - message.size()), message);
     EXPECT_EQ(r.console.find("Total time"), std::string::npos);
     EXPECT_EQ(fs::file_size(out), 44 + 4 * readFile(in).size());  // samples only for bytes that arrived
+}
+
+// On a terminal each progress update must show at once: the first update read must arrive on
+// its own, not in a block of buffered ones.
+TEST_F(EndToEnd, ProgressShowsAtOnceOnATerminal) {
+    if (!runsDirectly()) GTEST_SKIP() << "needs the tool itself on the terminal";
+    const std::string in = path("long.msg");
+    {
+        std::ofstream create(in, std::ios::binary);
+    }
+    fs::resize_file(in, 200'000'000);  // sparse; decodes for a few tenths of a second
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const std::string tool = toolCommand().front();
+        execl(tool.c_str(), tool.c_str(), "d", in.c_str(), "/dev/null", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string seen;
+    std::string firstUpdate;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
+        const std::string chunk(buffer, static_cast<std::size_t>(n));
+        seen += chunk;
+        if (firstUpdate.empty() && seen.find("Progress: 1%") != std::string::npos) firstUpdate = chunk;
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(seen.find("Progress: 100%"), std::string::npos);
+    EXPECT_EQ(firstUpdate.find("Progress: 5%"), std::string::npos) << "updates arrived in a block";
 }
 
 TEST_F(EndToEnd, MessageTooLongForWaveHeader) {
