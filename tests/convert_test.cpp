@@ -11,36 +11,15 @@
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
 #include "wave/wave.hpp"
+#include "run_conversion.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
 namespace {
 
 using test::Bytes;
-
-struct Outcome {
-    ExitCode result;
-    Bytes output;
-    std::string console;
-};
-
-using Conversion = ExitCode (*)(InStream&, OutStream&, std::FILE*);
-
-Outcome convert(Conversion conversion, const Bytes& input, std::size_t block = kDefaultBlockSize,
-            std::uint64_t outputCapacity = UINT64_MAX, std::uint64_t failReadAt = UINT64_MAX) {
-    Outcome run{};
-    std::FILE* console = std::tmpfile();
-    InStream in = memoryInput(input, block);
-    in.memoryFailAt = failReadAt;
-    OutStream out = memoryOutput(run.output, block);
-    out.memoryCapacity = outputCapacity;
-    run.result = conversion(in, out, console);
-    if (!flushOutput(out) && run.result == kOk) run.result = kCannotWriteOutput;
-    std::rewind(console);
-    for (int c = std::fgetc(console); c != EOF; c = std::fgetc(console)) run.console.push_back(static_cast<char>(c));
-    std::fclose(console);
-    return run;
-}
+using test::convert;
+using test::Outcome;
 
 std::string progressLine(int lastPercent) {
     std::string s = "\r\nProgress: 0%";

@@ -8,26 +8,17 @@
 #include <string>
 
 #include "convert/convert.hpp"
+#include "run_conversion.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
 namespace {
 
 using test::Bytes;
+using test::convert;
+using test::Outcome;
 
-struct Outcome {
-    ExitCode result;
-    Bytes output;
-};
-
-Outcome encode(const Bytes& file) {
-    Outcome outcome{};
-    InStream in = memoryInput(file, 64);
-    OutStream out = memoryOutput(outcome.output, 64);
-    outcome.result = encodeToMessage(in, out, nullptr);
-    flushOutput(out);
-    return outcome;
-}
+Outcome encode(const Bytes& file) { return convert(encodeToMessage, file, 64); }
 
 const std::set<ExitCode> kEncodeResults = {kOk, kNotRiffWave, kNotPcm, kCorrupted};
 
