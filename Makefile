@@ -96,7 +96,10 @@ fuzz:
 	build-fuzz/tests/fuzz/fuzz_decode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) \
 	  -artifact_prefix=build-fuzz/findings/decode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-decode
 
-bench: build
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF -DAAMSG_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	build-bench/bench/aamsg_micro_bench
 	bench/compare.sh
 
 clean:

@@ -1,0 +1,85 @@
+// Per-sample cost of the codec and of both conversions on in-memory streams, without disk or
+// process start-up. Each benchmark checks the length of what it produced.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "codec/adpcm.hpp"
+#include "convert/convert.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes stereoWave(std::uint32_t rate, std::uint32_t frames) {
+    Bytes b(44 + std::size_t{frames} * 4);
+    const std::uint32_t dataSize = frames * 4;
+    const std::uint32_t riffSize = dataSize + 36;
+    std::memcpy(b.data(), "RIFF", 4);
+    std::memcpy(b.data() + 4, &riffSize, 4);
+    std::memcpy(b.data() + 8, "WAVEfmt ", 8);
+    const std::uint8_t fmt[20] = {16, 0, 0, 0, 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 16, 0};
+    std::memcpy(b.data() + 16, fmt, 20);
+    std::memcpy(b.data() + 24, &rate, 4);
+    std::memcpy(b.data() + 36, "data", 4);
+    std::memcpy(b.data() + 40, &dataSize, 4);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int16_t>(12000 * std::sin(i * 0.05) + (i * 7919 % 2001) - 1000);
+        std::memcpy(b.data() + 44 + i * 4, &v, 2);
+        std::memcpy(b.data() + 46 + i * 4, &v, 2);
+    }
+    return b;
+}
+
+void encodeSamples(benchmark::State& state) {
+    std::vector<std::int16_t> samples(1 << 16);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(20000 * std::sin(static_cast<double>(i) * 0.01) + static_cast<double>(i * 31 % 997));
+    for (auto _ : state) {
+        aamsg::AdpcmState codec;
+        unsigned sum = 0;
+        for (std::int16_t s : samples) sum += aamsg::encodeSample(s, codec);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * samples.size()));
+}
+BENCHMARK(encodeSamples);
+
+void decodeMessage(benchmark::State& state) {
+    Bytes message(1 << 20);
+    for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
+    Bytes wave;
+    for (auto _ : state) {
+        wave.clear();
+        aamsg::InStream in = aamsg::memoryInput(message);
+        aamsg::OutStream out = aamsg::memoryOutput(wave);
+        aamsg::decodeToWave(in, out, nullptr);
+        aamsg::flushOutput(out);
+        if (wave.size() != 44 + 4 * message.size()) state.SkipWithError("wrong output length");
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * message.size() * 2));
+}
+BENCHMARK(decodeMessage)->Unit(benchmark::kMillisecond);
+
+// Items are input frames.
+void encodeWave(benchmark::State& state) {
+    const auto rate = static_cast<std::uint32_t>(state.range(0));
+    const std::uint32_t frames = rate * 10;
+    const Bytes file = stereoWave(rate, frames);
+    Bytes message;
+    for (auto _ : state) {
+        message.clear();
+        aamsg::InStream in = aamsg::memoryInput(file);
+        aamsg::OutStream out = aamsg::memoryOutput(message);
+        aamsg::encodeToMessage(in, out, nullptr);
+        aamsg::flushOutput(out);
+        if (message.size() < 39999 || message.size() > 40000) state.SkipWithError("wrong output length");
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * frames));
+}
+BENCHMARK(encodeWave)->Arg(8000)->Arg(11025)->Arg(44100)->Arg(48000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
