@@ -47,13 +47,6 @@ TEST(Codec, SilenceStaysAtRest) {
     EXPECT_EQ(state.stepIndex, 0);
 }
 
-TEST(Codec, SignWithoutMagnitudeChangesNothingAtRest) {
-    AdpcmState state;
-    EXPECT_EQ(decodeNibble(8, state), 0);
-    EXPECT_EQ(decodeNibble(8, state), 0);
-    EXPECT_EQ(state.stepIndex, 0);
-}
-
 TEST(Codec, PredictorIsHeldToSymmetricRange) {
     AdpcmState down;
     AdpcmState up;
