@@ -16,10 +16,6 @@ std::int16_t toSample(double value) {
     return static_cast<std::int16_t>(value);
 }
 
-std::int32_t s16At(const std::uint8_t* p) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
 // Frames are mixed a block at a time straight from the stream's buffer; a frame that straddles
 // two blocks, or is cut short, goes through readFrame, so results and failures are exactly
 // those of reading one frame at a time.
@@ -38,34 +34,20 @@ struct FrameSource {
         return kOk;
     }
 
-    template <typename Mix>
-    void mixAll(std::size_t frames, std::size_t stride, Mix mix) {
-        const std::uint8_t* p = input.buffer.data() + input.pos;
-        for (std::size_t i = 0; i < frames; ++i, p += stride) mixed[i] = static_cast<double>(mix(p));
-    }
-
     bool fill() {
         const std::size_t align = format.blockAlign;
         const std::size_t frames = std::min(mixed.size(), (input.end - input.pos) / align);
         if (frames == 0) return false;
-        const bool stereo = format.channels == 2;
-        const bool eightBit = format.bitsPerSample <= 8;
-        if (align == 2 && !stereo && !eightBit) {
-            mixAll(frames, 2, [](const std::uint8_t* p) { return s16At(p); });
-        } else if (align == 4 && stereo && !eightBit) {
-            mixAll(frames, 4, [](const std::uint8_t* p) { return s16At(p) + s16At(p + 2); });
-        } else if (align == 1 && eightBit && !stereo) {
-            mixAll(frames, 1, [](const std::uint8_t* p) { return widenSample(p, 8); });
-        } else if (align == 2 && stereo && eightBit) {
-            mixAll(frames, 2, [](const std::uint8_t* p) { return widenSample(p, 8) + widenSample(p + 1, 8); });
+        if (slotsFitFrame(format)) {
+            // In place: the same rule as readFrame, without the copy.
+            const WaveFormat layout = format;
+            const std::uint8_t* p = input.buffer.data() + input.pos;
+            for (std::size_t i = 0; i < frames; ++i, p += align) mixed[i] = static_cast<double>(mixFrame(p, layout));
+            input.pos += frames * align;
         } else {
-            // The rarer layouts, one frame at a time through the reader.
+            // Whole frames are in the buffer, so these reads cannot fail.
             for (std::size_t i = 0; i < frames; ++i) readFrame(input, format, mixed[i]);
-            count = frames;
-            at = 0;
-            return true;
         }
-        input.pos += frames * align;
         count = frames;
         at = 0;
         return true;

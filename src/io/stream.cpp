@@ -36,8 +36,7 @@ bool seekFileTo(std::FILE* file, std::uint64_t offset) {
 InStream fileInput(std::FILE* file, std::size_t blockSize) {
     InStream in;
     in.file = file;
-    in.blockSize = std::max<std::size_t>(blockSize, 1);
-    in.buffer.resize(in.blockSize);
+    in.buffer.resize(std::max<std::size_t>(blockSize, 1));
     // Our own blocks replace the library's buffer; a second copy would only cost time.
     std::setvbuf(file, nullptr, _IONBF, 0);
     return in;
@@ -46,8 +45,7 @@ InStream fileInput(std::FILE* file, std::size_t blockSize) {
 InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize) {
     InStream in;
     in.memory = bytes;
-    in.blockSize = std::max<std::size_t>(blockSize, 1);
-    in.buffer.resize(in.blockSize);
+    in.buffer.resize(std::max<std::size_t>(blockSize, 1));
     return in;
 }
 
@@ -72,7 +70,7 @@ bool refillInput(InStream& in) {
     in.pos = 0;
     in.end = 0;
     if (in.file != nullptr) {
-        const std::size_t got = std::fread(in.buffer.data(), 1, in.blockSize, in.file);
+        const std::size_t got = std::fread(in.buffer.data(), 1, in.buffer.size(), in.file);
         if (got == 0) {
             in.ioError = std::ferror(in.file) != 0;
             return false;
@@ -81,7 +79,7 @@ bool refillInput(InStream& in) {
         return true;
     }
     if (in.bufferStart >= in.memory.size()) return false;
-    std::uint64_t take = std::min<std::uint64_t>(in.blockSize, in.memory.size() - in.bufferStart);
+    std::uint64_t take = std::min<std::uint64_t>(in.buffer.size(), in.memory.size() - in.bufferStart);
     if (in.memoryFailAt >= in.bufferStart && in.memoryFailAt - in.bufferStart < take) {
         take = in.memoryFailAt - in.bufferStart;
         if (take == 0) {
@@ -173,27 +171,31 @@ void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
 
 #else
 
+namespace {
+
+OpenResult closeWith(int fd, OpenResult result) {
+    close(fd);
+    return result;
+}
+
+// Hands a checked descriptor to a stream, or closes it.
+OpenResult adopt(int fd, const char* mode, std::FILE*& file) {
+    file = fdopen(fd, mode);
+    return file != nullptr ? OpenResult::kOpened : closeWith(fd, OpenResult::kFailed);
+}
+
+}  // namespace
+
 OpenResult openInputFile(const char* path, std::FILE*& file) {
     file = nullptr;
     // O_NONBLOCK keeps a FIFO without a writer from stalling the open; it is refused below.
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return OpenResult::kFailed;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return OpenResult::kNotRegular;
-    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return closeWith(fd, OpenResult::kNotRegular);
     const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return OpenResult::kFailed;
-    }
-    file = fdopen(fd, "rb");
-    if (file == nullptr) {
-        close(fd);
-        return OpenResult::kFailed;
-    }
-    return OpenResult::kOpened;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return closeWith(fd, OpenResult::kFailed);
+    return adopt(fd, "rb", file);
 }
 
 OpenResult openOutputFile(const char* path, const char* /*inputPath*/, std::FILE* input, std::FILE*& file) {
@@ -209,24 +211,10 @@ OpenResult openOutputFile(const char* path, const char* /*inputPath*/, std::FILE
     // truncated before we know it is not the input, even if the name changed in between.
     const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return OpenResult::kFailed;
-    if (fstat(fd, &info) != 0) {
-        close(fd);
-        return OpenResult::kFailed;
-    }
-    if (isInput(info)) {
-        close(fd);
-        return OpenResult::kSameFile;
-    }
-    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
-        close(fd);
-        return OpenResult::kFailed;
-    }
-    file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        close(fd);
-        return OpenResult::kFailed;
-    }
-    return OpenResult::kOpened;
+    if (fstat(fd, &info) != 0) return closeWith(fd, OpenResult::kFailed);
+    if (isInput(info)) return closeWith(fd, OpenResult::kSameFile);
+    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) return closeWith(fd, OpenResult::kFailed);
+    return adopt(fd, "wb", file);
 }
 
 void setBinaryStdout() {}

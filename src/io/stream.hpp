@@ -22,8 +22,7 @@ struct InStream {
     std::FILE* file = nullptr;
     std::span<const std::uint8_t> memory;
     std::uint64_t memoryFailAt = UINT64_MAX;  // reading the byte at this offset is an I/O error
-    std::vector<std::uint8_t> buffer;
-    std::size_t blockSize = kDefaultBlockSize;
+    std::vector<std::uint8_t> buffer;  // one block
     std::uint64_t bufferStart = 0;  // stream offset of buffer[0]
     std::size_t pos = 0;            // next byte to hand out
     std::size_t end = 0;            // bytes valid in the buffer

@@ -19,12 +19,6 @@ struct ChunkHeader {
     std::uint32_t size;
 };
 
-// A short read at the end of the file is the caller's verdict; a failed read is not.
-ExitCode readExactly(InStream& input, std::uint8_t* dst, std::size_t count, ExitCode whenShort) {
-    if (readBytes(input, dst, count) == count) return kOk;
-    return input.ioError ? kCannotReadInput : whenShort;
-}
-
 ExitCode readChunkHeader(InStream& input, ChunkHeader& chunk) {
     std::uint8_t bytes[8];
     if (const ExitCode rc = readExactly(input, bytes, sizeof bytes, kCorrupted); rc != kOk) return rc;

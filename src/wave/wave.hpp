@@ -31,23 +31,44 @@ inline std::int32_t widenSample(const std::uint8_t* bytes, std::uint16_t bitsPer
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
 }
 
-// Reads the next frame as its first channel, plus the second when there are exactly two
-// (added, not averaged). kCorrupted when the frame is cut short.
+// Whether the frame is one 32-bit (or 24-in-32) sample, read from its top two bytes; the Part
+// of the rule that keeps little-endian 32-bit files from becoming noise.
+inline bool isWideMono(const WaveFormat& format) {
+    return format.blockAlign == 4 && format.channels != 2 && format.bitsPerSample > 16;
+}
+
+// A frame's value: its first channel, plus the second when there are exactly two (added, not
+// averaged). Reads the first four bytes at `frame` at most; see slotsFitFrame.
+inline std::int32_t mixFrame(const std::uint8_t* frame, const WaveFormat& format) {
+    if (isWideMono(format)) return widenSample(frame + 2, 16);
+    std::int32_t sum = widenSample(frame, format.bitsPerSample);
+    if (format.channels == 2) sum += widenSample(frame + format.blockAlign / 2, format.bitsPerSample);
+    return sum;
+}
+
+// Whether every byte mixFrame reads lies within the frame's own blockAlign bytes. Headers whose
+// fields disagree (16-bit samples in a 1-byte frame) reach past it, and must be given a
+// zero-filled copy of the frame instead.
+inline bool slotsFitFrame(const WaveFormat& format) {
+    if (isWideMono(format)) return true;
+    const unsigned width = format.bitsPerSample <= 8 ? 1 : 2;
+    const unsigned lastSlot = format.channels == 2 ? format.blockAlign / 2u : 0u;
+    return lastSlot + width <= format.blockAlign;
+}
+
+// Reads `count` bytes. A short read at the end of the file is the caller's verdict
+// (`whenShort`); a failed read is not the file's fault.
+inline ExitCode readExactly(InStream& input, std::uint8_t* dst, std::size_t count, ExitCode whenShort) {
+    if (readBytes(input, dst, count) == count) return kOk;
+    return input.ioError ? kCannotReadInput : whenShort;
+}
+
+// Reads and mixes the next frame. kCorrupted when the frame is cut short.
 inline ExitCode readFrame(InStream& input, const WaveFormat& format, double& sample) {
     // Slots that reach past the frame's bytes read zeros from here, never outside it.
     std::uint8_t frame[4] = {0, 0, 0, 0};
-    if (readBytes(input, frame, format.blockAlign) != format.blockAlign) {
-        return input.ioError ? kCannotReadInput : kCorrupted;
-    }
-    std::int32_t sum = 0;
-    if (format.blockAlign == 4 && format.channels != 2 && format.bitsPerSample > 16) {
-        // A 32-bit (or 24-in-32) sample: its top two bytes are the 16-bit value.
-        sum = static_cast<std::int16_t>(static_cast<std::uint16_t>(frame[2] | (frame[3] << 8)));
-    } else {
-        sum = widenSample(frame, format.bitsPerSample);
-        if (format.channels == 2) sum += widenSample(frame + format.blockAlign / 2, format.bitsPerSample);
-    }
-    sample = static_cast<double>(sum);
+    if (const ExitCode rc = readExactly(input, frame, format.blockAlign, kCorrupted); rc != kOk) return rc;
+    sample = static_cast<double>(mixFrame(frame, format));
     return kOk;
 }
 
