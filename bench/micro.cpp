@@ -47,12 +47,12 @@ void encodeSamples(benchmark::State& state) {
 BENCHMARK(encodeSamples);
 
 // One conversion in memory; returns the output's length.
-std::size_t convert(aamsg::ExitCode (*conversion)(aamsg::InStream&, aamsg::OutStream&, std::FILE*),
+std::size_t convert(aamsg::ExitCode (*conversion)(aamsg::InStream&, aamsg::OutStream&, aamsg::ProgressReport),
                     const Bytes& input, Bytes& output) {
     output.clear();
     aamsg::InStream in = aamsg::memoryInput(input);
     aamsg::OutStream out = aamsg::memoryOutput(output);
-    conversion(in, out, nullptr);
+    conversion(in, out, aamsg::makeProgressReport(nullptr));
     aamsg::flushOutput(out);
     return output.size();
 }

@@ -176,7 +176,7 @@ TEST(Noise, RandomAndTextFilesInBothDirections) {
         Bytes wave;
         InStream in = memoryInput(input, 100);
         OutStream out = memoryOutput(wave, 100);
-        EXPECT_EQ(decodeToWave(in, out, nullptr), kOk);
+        EXPECT_EQ(decodeToWave(in, out, makeProgressReport(nullptr)), kOk);
         flushOutput(out);
         EXPECT_EQ(wave.size(), 44 + 4 * input.size());
     }

@@ -15,7 +15,7 @@ struct Outcome {
     std::string console;
 };
 
-using Conversion = ExitCode (*)(InStream&, OutStream&, std::FILE*);
+using Conversion = ExitCode (*)(InStream&, OutStream&, ProgressReport);
 
 inline Outcome convert(Conversion conversion, const Bytes& input, std::size_t block = kDefaultBlockSize,
                       std::uint64_t outputCapacity = UINT64_MAX, std::uint64_t failReadAt = UINT64_MAX) {
@@ -25,7 +25,7 @@ inline Outcome convert(Conversion conversion, const Bytes& input, std::size_t bl
     in.memoryFailAt = failReadAt;
     OutStream out = memoryOutput(run.output, block);
     out.memoryCapacity = outputCapacity;
-    run.result = conversion(in, out, console);
+    run.result = conversion(in, out, makeProgressReport(console));
     if (!flushOutput(out) && run.result == kOk) run.result = kCannotWriteOutput;
     std::rewind(console);
     for (int c = std::fgetc(console); c != EOF; c = std::fgetc(console)) run.console.push_back(static_cast<char>(c));

@@ -76,8 +76,9 @@ int runDriver(int argc, char** argv) {
 
     InStream input = fileInput(inputFile);
     OutStream output = fileOutput(outputFile);
-    ExitCode result = mode == Mode::Encode ? encodeToMessage(input, output, stdout)
-                                           : decodeToWave(input, output, stdout);
+    const ProgressReport progress = makeProgressReport(stdout);
+    ExitCode result = mode == Mode::Encode ? encodeToMessage(input, output, progress)
+                                           : decodeToWave(input, output, progress);
     // Success is only claimed once every byte has reached the file.
     const bool written = flushOutput(output);
     const bool closed = std::fclose(outputFile) == 0;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/cli.hpp"
+#include "base/base.hpp"
 #include "io/stream.hpp"
 
 namespace aamsg {
@@ -14,14 +14,16 @@ namespace aamsg {
 // 4 bytes of samples per input byte, plus 36 header bytes, must stay below 2^32.
 inline constexpr std::uint64_t kMaxMessageBytes = ((std::uint64_t{1} << 32) - 37) / 4;
 
+// Each conversion reports through `progress`, set up (console, listener) but not started.
+
 // Decodes every input byte as two codes into a 16-bit mono 8000 Hz WAVE file. kOk, or
 // kMessageTooLong before anything is written, kCannotReadInput when the input cannot be read
 // to the length it had at the start, kCannotWriteOutput at the first failed write.
-ExitCode decodeToWave(InStream& input, OutStream& output, std::FILE* console = stdout);
+ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progress);
 
 // Encodes a PCM WAVE file into a message file. kOk, or the reader's result (kNotRiffWave,
 // kNotPcm, kCorrupted, kCannotReadInput), or kCannotWriteOutput.
-ExitCode encodeToMessage(InStream& input, OutStream& output, std::FILE* console = stdout);
+ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport progress);
 
 enum ResampleStep : unsigned { kStepOutput = 1, kStepAdvance = 2 };
 

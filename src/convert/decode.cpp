@@ -38,7 +38,7 @@ std::array<std::uint8_t, 44> waveHeader(std::uint32_t dataSize) {
 
 }  // namespace
 
-ExitCode decodeToWave(InStream& input, OutStream& output, std::FILE* console) {
+ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progress) {
     const std::optional<std::uint64_t> size = inputSize(input);
     if (!size) return kCannotReadInput;
     if (*size > kMaxMessageBytes) return kMessageTooLong;
@@ -50,7 +50,6 @@ ExitCode decodeToWave(InStream& input, OutStream& output, std::FILE* console) {
     const std::array<std::uint8_t, 44> header = waveHeader(dataSize);
     if (!writeBytes(output, header.data(), header.size())) return kCannotWriteOutput;
 
-    ProgressReport progress = makeProgressReport(console);
     progress.start(byteCount);
 
     AdpcmState state;

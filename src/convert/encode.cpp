@@ -36,14 +36,15 @@ struct FrameSource {
 
     bool fill() {
         const std::size_t align = format.blockAlign;
-        const std::size_t frames = std::min(mixed.size(), (input.end - input.pos) / align);
+        const std::span<const std::uint8_t> buffered = peekBytes(input);
+        const std::size_t frames = std::min(mixed.size(), buffered.size() / align);
         if (frames == 0) return false;
         if (slotsFitFrame(format)) {
             // In place: the same rule as readFrame, without the copy.
             const WaveFormat layout = format;
-            const std::uint8_t* p = input.buffer.data() + input.pos;
+            const std::uint8_t* p = buffered.data();
             for (std::size_t i = 0; i < frames; ++i, p += align) mixed[i] = static_cast<double>(mixFrame(p, layout));
-            input.pos += frames * align;
+            consumeBytes(input, frames * align);
         } else {
             // Whole frames are in the buffer, so these reads cannot fail.
             for (std::size_t i = 0; i < frames; ++i) readFrame(input, format, mixed[i]);
@@ -74,7 +75,7 @@ struct CodePacker {
 
 }  // namespace
 
-ExitCode encodeToMessage(InStream& input, OutStream& output, std::FILE* console) {
+ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport progress) {
     WaveFormat format;
     std::uint32_t frameCount = 0;
     if (const ExitCode rc = readWaveHeader(input, format, frameCount); rc != kOk) return rc;
@@ -98,7 +99,6 @@ ExitCode encodeToMessage(InStream& input, OutStream& output, std::FILE* console)
     double tIn = inPeriod;
     double tOut = 0.0;
 
-    ProgressReport progress = makeProgressReport(console);
     progress.start(remaining);
 
     CodePacker packer{output};
@@ -128,9 +128,7 @@ ExitCode encodeToMessage(InStream& input, OutStream& output, std::FILE* console)
         // pass of the loop above only adds inPeriod to tIn and moves one frame on; do those
         // passes here in a tight loop, over frames already mixed, stopping short of the end
         // and of the next progress mark so that every observable step stays where it was.
-        const std::int64_t mark = std::max<std::int64_t>(progress.nextMark, 0);
-        const std::uint64_t limit = std::min<std::uint64_t>(
-            frames.count - frames.at, static_cast<std::uint64_t>(std::int64_t{remaining} - std::min<std::int64_t>(mark, remaining)));
+        const std::size_t limit = std::min<std::size_t>(frames.count - frames.at, progress.unitsToNextMark(remaining));
         std::size_t skipped = 0;
         while (skipped < limit && tIn < tOut) {
             tIn += inPeriod;

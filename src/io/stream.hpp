@@ -66,6 +66,14 @@ inline std::size_t readBytes(InStream& in, std::uint8_t* dst, std::size_t count)
     return done;
 }
 
+// The bytes already buffered at the read position, for a caller that works through a block in
+// place; consumeBytes then moves past the ones it used.
+inline std::span<const std::uint8_t> peekBytes(const InStream& in) {
+    return {in.buffer.data() + in.pos, in.end - in.pos};
+}
+
+inline void consumeBytes(InStream& in, std::size_t count) { in.pos += std::min(count, in.end - in.pos); }
+
 // Moves the read position by `delta` bytes from where it is. Moving past the end is allowed
 // (the next read comes up short); moving before the start fails.
 bool seekRelative(InStream& in, std::int64_t delta);

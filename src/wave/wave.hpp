@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "cli/cli.hpp"
+#include "base/base.hpp"
 #include "io/stream.hpp"
 
 namespace aamsg {

@@ -14,7 +14,7 @@ std::vector<std::uint8_t> decode(const std::uint8_t* data, std::size_t size, std
     std::vector<std::uint8_t> output;
     aamsg::InStream in = aamsg::memoryInput({data, size}, block);
     aamsg::OutStream out = aamsg::memoryOutput(output, block);
-    if (aamsg::decodeToWave(in, out, nullptr) != aamsg::kOk || !aamsg::flushOutput(out)) std::abort();
+    if (aamsg::decodeToWave(in, out, aamsg::makeProgressReport(nullptr)) != aamsg::kOk || !aamsg::flushOutput(out)) std::abort();
     return output;
 }
 

@@ -24,7 +24,7 @@ Outcome encode(const std::uint8_t* data, std::size_t size, std::size_t block) {
     aamsg::InStream in = aamsg::memoryInput({data, size}, block);
     aamsg::OutStream out = aamsg::memoryOutput(outcome.output, block);
     out.memoryCapacity = kOutputCap;
-    outcome.result = aamsg::encodeToMessage(in, out, nullptr);
+    outcome.result = aamsg::encodeToMessage(in, out, aamsg::makeProgressReport(nullptr));
     outcome.writeFailed = !aamsg::flushOutput(out);
     if (outcome.writeFailed && outcome.result == aamsg::kOk) outcome.result = aamsg::kCannotWriteOutput;
     return outcome;

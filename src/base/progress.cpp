@@ -1,5 +1,5 @@
 // The console progress percentage and duration line.
-#include "cli/cli.hpp"
+#include "base/base.hpp"
 
 #ifdef _WIN32
 #include <io.h>
@@ -13,9 +13,10 @@ namespace aamsg {
 
 namespace {
 
-void show(const ProgressReport& report) {
+void show(const ProgressReport& report, int percent) {
+    if (report.listener != nullptr) report.listener(report.listenerContext, percent);
     // Each update overwrites one console line, so a terminal must see it at once.
-    if (report.flushEach) std::fflush(report.console);
+    if (report.console != nullptr && report.flushEach) std::fflush(report.console);
 }
 
 }  // namespace
@@ -31,16 +32,13 @@ void ProgressReport::start(std::uint32_t units) {
     total = units;
     countdown = 99;
     nextMark = static_cast<std::int64_t>(total / 100) * countdown;
-    if (console == nullptr) return;
-    std::fputs("\r\nProgress: 0%", console);
-    show(*this);
+    if (console != nullptr) std::fputs("\r\nProgress: 0%", console);
+    show(*this, 0);
 }
 
 void ProgressReport::advance() {
-    if (console != nullptr) {
-        std::fprintf(console, "\rProgress: %d%%", 100 - countdown);
-        show(*this);
-    }
+    if (console != nullptr) std::fprintf(console, "\rProgress: %d%%", 100 - countdown);
+    show(*this, 100 - countdown);
     --countdown;
     nextMark = static_cast<std::int64_t>(total / 100) * countdown;
 }
@@ -48,7 +46,7 @@ void ProgressReport::advance() {
 void ProgressReport::finish(std::uint32_t seconds) {
     if (console == nullptr) return;
     std::fprintf(console, "\r\nTotal time: %um %us\r\n", seconds / 60, seconds % 60);
-    show(*this);
+    if (flushEach) std::fflush(console);
 }
 
 }  // namespace aamsg
