@@ -49,6 +49,24 @@ std::vector<std::string> toolCommand() {
 
 bool runsDirectly() { return toolCommand().size() == 1; }
 
+bool runsUnderWine() { return fs::path(toolCommand().front()).filename().string().rfind("wine", 0) == 0; }
+
+// A UTF-8 name as the tool prints it: unchanged on Linux; on Windows as its narrow argv holds
+// it, in the ANSI code page (1252 under Wine here), where other letters become '?'.
+std::string shown(const std::string& name) {
+    if (!runsUnderWine()) return name;
+    std::string narrow;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        unsigned code = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; k < length; ++k) code = code << 6 | (static_cast<unsigned char>(name[i + k]) & 0x3Fu);
+        narrow.push_back(code < 0x80 || (code >= 0xA0 && code < 0x100) ? static_cast<char>(code) : '?');
+        i += length;
+    }
+    return narrow;
+}
+
 // Runs the tool with `args` after the program name. `programName` replaces argv[0] when the
 // tool runs directly; `uid` >= 0 runs it as that user (from root).
 Result runTool(const std::vector<std::string>& args, const std::string& programName = "", int uid = -1) {
@@ -125,7 +143,7 @@ protected:
 TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
     // A runner passes the tool's own path as its name; Wine passes it as a Windows path.
     std::string program = runsDirectly() ? "prog%s" : toolCommand().back();
-    if (!runsDirectly() && fs::path(toolCommand().front()).filename().string().rfind("wine", 0) == 0) {
+    if (runsUnderWine()) {
         std::replace(program.begin(), program.end(), '/', '\\');
         program = "Z:" + program;
     }
@@ -379,6 +397,71 @@ TEST_F(EndToEnd, MessageTooLongForWaveHeader) {
     EXPECT_EQ(r.exitCode, 204);
     EXPECT_EQ(r.console, kBanner + names(in, out) + in + " is too long for a WAVE file\r\n");
     EXPECT_EQ(fs::file_size(out), 0u);
+}
+
+// Greetings are named in the caller's language. Latin-1 letters, letters no Western code page
+// has, and spaces: the same bytes out as for an ASCII name, the name shown as the command line
+// has it, and the same refusals.
+TEST_F(EndToEnd, NamesInAnyLanguage) {
+    const Bytes wave = test::wave(2, 22050, 16, std::vector<int>(9000, 1200));
+    writeFile(path("plain.wav"), wave);
+    const Result plain = runTool({"e", path("plain.wav"), path("plain.msg")});
+    ASSERT_EQ(plain.exitCode, 0);
+    const std::string afterNames = plain.console.substr((kBanner + names(path("plain.wav"), path("plain.msg"))).size());
+    const Bytes message = readFile(path("plain.msg"));
+    ASSERT_EQ(runTool({"d", path("plain.msg"), path("plain-back.wav")}).exitCode, 0);
+    const Bytes decoded = readFile(path("plain-back.wav"));
+
+    const std::pair<std::string, std::string> namePairs[] = {
+        {"Begrüßung.wav", "Grüße Café.msg"}, {"问候语.wav", "приветствие.msg"}, {"hold music.wav", "问候语 2.msg"}};
+    for (const auto& [inName, outName] : namePairs) {
+        const std::string in = path(inName);
+        const std::string out = path(outName);
+        writeFile(in, wave);
+        Result r = runTool({"e", in, out});
+        EXPECT_EQ(r.exitCode, 0) << inName;
+        EXPECT_EQ(r.console, kBanner + names(shown(in), shown(out)) + afterNames) << inName;
+        EXPECT_EQ(readFile(out), message) << outName;
+
+        const std::string back = path(outName + ".wav");
+        EXPECT_EQ(runTool({"d", out, back}).exitCode, 0) << outName;
+        EXPECT_EQ(readFile(back), decoded) << outName;
+
+        r = runTool({"e", in, in});
+        EXPECT_EQ(r.exitCode, 103) << inName;
+        EXPECT_EQ(r.console, kBanner + names(shown(in), shown(in)) + "Cannot open outfile " + shown(in) + ": it is the infile\n");
+        EXPECT_EQ(readFile(in), wave) << inName;
+
+        const std::string missing = path("missing " + inName);
+        r = runTool({"e", missing, out});
+        EXPECT_EQ(r.exitCode, 102) << inName;
+        EXPECT_EQ(r.console, kBanner + names(shown(missing), shown(out)) + "Cannot open infile " + shown(missing) + "\n");
+    }
+}
+
+// Windows names the same file in more ways than Linux (letter case, backslashes) and has device
+// names in every folder.
+TEST_F(EndToEnd, WindowsSpellingsAndDevices) {
+    if (!runsUnderWine()) GTEST_SKIP() << "Windows build only";
+    const std::string in = path("Begrüßung.wav");
+    const Bytes wave = test::wave(1, 8000, 16, std::vector<int>(4000, 700));
+    writeFile(in, wave);
+    std::string backslashed = path("sub/../BEGRÜßUNG.WAV");
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    fs::create_directory(dir / "sub");
+    for (const std::string& other : {path("BEGRÜßUNG.WAV"), path("begrüßung.Wav"), backslashed}) {
+        const Result r = runTool({"e", in, other});
+        EXPECT_EQ(r.exitCode, 103) << other;
+        EXPECT_EQ(readFile(in), wave) << other;
+    }
+    Result r = runTool({"e", in, "NUL"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.console.substr(r.console.size() - 5), "OK\r\n\n");
+    for (const std::string& device : {std::string("NUL"), std::string("CON"), std::string("COM1"), dir.string()}) {
+        r = runTool({"e", device, path("out.msg")});
+        EXPECT_EQ(r.exitCode, 102) << device;
+        EXPECT_EQ(r.console, kBanner + names(device, path("out.msg")) + "Cannot open infile " + device + "\n");
+    }
 }
 
 }  // namespace

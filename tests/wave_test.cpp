@@ -105,6 +105,21 @@ TEST(Reader, ReadFailureIsNotTakenForEndOfFile) {
     }
 }
 
+// A chunk skipped by a seek that fails must not be read as if it had been passed over: here the
+// skipped body holds a well-formed "fmt " and "data" of its own.
+TEST(Reader, FailedSeekIsAReadFailure) {
+    const Bytes inner = riff({{"fmt ", mono16Fmt()}, {"data", data16(4)}});
+    const Bytes decoy(inner.begin() + 12, inner.end());
+    const Bytes afterFmt = riff({{"fmt ", fmtBody(1, 1, 8000, 2, 16, 2)}, {"JUNK", decoy}, {"data", data16(3)}});
+    for (const Bytes& file : {riff({{"JUNK", decoy}, {"fmt ", mono16Fmt()}, {"data", data16(3)}}), afterFmt}) {
+        InStream in = memoryInput(file, 8);
+        in.memorySeekFails = true;
+        WaveFormat format;
+        std::uint32_t frames = 0;
+        EXPECT_EQ(readWaveHeader(in, format, frames), kCannotReadInput);
+    }
+}
+
 struct FrameCase {
     const char* name;
     WaveFormat format;

@@ -15,6 +15,7 @@ enum ExitCode : int {
     kCannotOpenOutput = 103,
     kCannotWriteOutput = 104,
     kCannotReadInput = 105,
+    kInternalError = 106,  // out of memory, or a failure the program did not foresee
     kNotRiffWave = 201,
     kNotPcm = 202,
     kCorrupted = 203,

@@ -1,5 +1,7 @@
 // The command-line driver: arguments, files, one conversion, its message and exit status.
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "cli/cli.hpp"
 #include "convert/convert.hpp"
@@ -29,9 +31,7 @@ void lowercaseAscii(char* text) {
     }
 }
 
-}  // namespace
-
-int runDriver(int argc, char** argv) {
+ExitCode runCommand(int argc, char** argv) {
     setBinaryStdout();
     std::fputs("WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n", stdout);
 
@@ -41,6 +41,8 @@ int runDriver(int argc, char** argv) {
         return kBadUsage;
     }
     char* switchArg = argv[1];
+    // Names are shown as the narrow command line has them and opened as the platform's file
+    // API takes them (on Windows the UTF-16 command line, which can spell every name).
     const char* inputName = argv[2];
     const char* outputName = argv[3];
     std::printf("Input file:\t%s\r\nOutput file:\t%s\r\n", inputName, outputName);
@@ -56,13 +58,14 @@ int runDriver(int argc, char** argv) {
         return kBadUsage;
     }
 
+    const std::vector<const PathChar*> paths = argumentPaths(argc, argv);
     std::FILE* inputFile = nullptr;
-    if (openInputFile(inputName, inputFile) != OpenResult::kOpened) {
+    if (paths.size() < 4 || openInputFile(paths[2], inputFile) != OpenResult::kOpened) {
         std::printf("Cannot open infile %s\n", inputName);
         return kCannotOpenInput;
     }
     std::FILE* outputFile = nullptr;
-    switch (openOutputFile(outputName, inputName, inputFile, outputFile)) {
+    switch (openOutputFile(paths[3], inputFile, outputFile)) {
         case OpenResult::kOpened: break;
         case OpenResult::kSameFile:
             std::printf("Cannot open outfile %s: it is the infile\n", outputName);
@@ -86,6 +89,21 @@ int runDriver(int argc, char** argv) {
     std::fclose(inputFile);
     printResult(result, inputName, outputName);
     return result;
+}
+
+}  // namespace
+
+int runDriver(int argc, char** argv) {
+    // Nothing may end the process through std::terminate; memory is the only thing the
+    // conversions ask of the runtime that can run out.
+    try {
+        return runCommand(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("\r\nOut of memory\n", stdout);
+    } catch (...) {
+        std::fputs("\r\nInternal error\n", stdout);
+    }
+    return kInternalError;
 }
 
 }  // namespace aamsg

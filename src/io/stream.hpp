@@ -22,6 +22,7 @@ struct InStream {
     std::FILE* file = nullptr;
     std::span<const std::uint8_t> memory;
     std::uint64_t memoryFailAt = UINT64_MAX;  // reading the byte at this offset is an I/O error
+    bool memorySeekFails = false;             // every seek outside the buffer fails
     std::vector<std::uint8_t> buffer;  // one block
     std::uint64_t bufferStart = 0;  // stream offset of buffer[0]
     std::size_t pos = 0;            // next byte to hand out
@@ -107,12 +108,26 @@ bool flushOutput(OutStream& out);
 
 enum class OpenResult { kOpened, kFailed, kNotRegular, kSameFile };
 
-// Opens a regular file for binary reading without blocking on FIFOs or devices.
-OpenResult openInputFile(const char* path, std::FILE*& file);
+// A file name as the platform's file API takes it: UTF-16 on Windows, where the narrow
+// command line cannot spell every name; bytes elsewhere.
+#ifdef _WIN32
+using PathChar = wchar_t;
+#else
+using PathChar = char;
+#endif
+
+// The command line's arguments as file names for opening: on Windows taken from the UTF-16
+// command line, elsewhere `argv` itself. Empty if they cannot be had.
+std::vector<const PathChar*> argumentPaths(int argc, char** argv);
+
+// Opens a regular file for binary reading without blocking on FIFOs or devices; folders and
+// devices are kNotRegular.
+OpenResult openInputFile(const PathChar* path, std::FILE*& file);
 
 // Opens `path` for binary writing (created, or truncated), unless it is the file `input` is
-// open on: then nothing is truncated and kSameFile comes back.
-OpenResult openOutputFile(const char* path, const char* inputPath, std::FILE* input, std::FILE*& file);
+// open on: then nothing is truncated and kSameFile comes back. The check is made on the open
+// file, not on names, so no second name, link or rename can slip past it.
+OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& file);
 
 // Puts standard output in binary mode where the C runtime would rewrite line ends.
 void setBinaryStdout();

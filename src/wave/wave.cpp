@@ -28,9 +28,14 @@ ExitCode readChunkHeader(InStream& input, ChunkHeader& chunk) {
 }
 
 // Chunk sizes are unsigned, so the walk only ever moves forward and always ends; an odd-sized
-// body is followed by RIFF's pad byte. A seek past the end shows up as the next short read.
-void skipChunkBody(InStream& input, const ChunkHeader& chunk) {
-    seekRelative(input, static_cast<std::int64_t>(chunk.size) + (chunk.size & 1));
+// body is followed by RIFF's pad byte. A seek past the end shows up as the next short read; a
+// seek that fails would leave the walk reading from the wrong place.
+ExitCode skipBy(InStream& input, std::int64_t delta) {
+    return seekRelative(input, delta) ? kOk : kCannotReadInput;
+}
+
+ExitCode skipChunkBody(InStream& input, const ChunkHeader& chunk) {
+    return skipBy(input, static_cast<std::int64_t>(chunk.size) + (chunk.size & 1));
 }
 
 bool hasId(const ChunkHeader& chunk, const char* id) { return std::memcmp(chunk.id, id, 4) == 0; }
@@ -47,7 +52,7 @@ ExitCode readWaveHeader(InStream& input, WaveFormat& format, std::uint32_t& fram
     for (;;) {
         if (const ExitCode rc = readChunkHeader(input, chunk); rc != kOk) return rc;
         if (hasId(chunk, "fmt ")) break;
-        skipChunkBody(input, chunk);
+        if (const ExitCode rc = skipChunkBody(input, chunk); rc != kOk) return rc;
     }
 
     std::uint8_t body[16];
@@ -62,12 +67,12 @@ ExitCode readWaveHeader(InStream& input, WaveFormat& format, std::uint32_t& fram
 
     // Extension bytes of a longer "fmt " are passed over; a chunk declaring fewer than 16
     // bytes moves back to where its successor starts.
-    seekRelative(input, static_cast<std::int64_t>(chunk.size) - 16);
+    if (const ExitCode rc = skipBy(input, static_cast<std::int64_t>(chunk.size) - 16); rc != kOk) return rc;
 
     for (;;) {
         if (const ExitCode rc = readChunkHeader(input, chunk); rc != kOk) return rc;
         if (hasId(chunk, "data")) break;
-        skipChunkBody(input, chunk);
+        if (const ExitCode rc = skipChunkBody(input, chunk); rc != kOk) return rc;
     }
 
     if (format.blockAlign != 1 && format.blockAlign != 2 && format.blockAlign != 4) return kCorrupted;
