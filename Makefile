@@ -38,17 +38,20 @@ build-windows: build
 test-windows: build-windows
 	WINEDEBUG=-all ctest --test-dir $(WINDOWS) --output-on-failure
 
-# A .deb for Linux and a .zip for Windows; the .deb is unpacked into a scratch root and the
-# installed tool run on the bundled sample.
+# A .deb for Linux and a .zip for Windows. The .deb must pass lintian without an error or a
+# warning; it is unpacked into a scratch root and the installed tool run on the bundled sample.
 package: build build-windows
+	rm -f $(BUILD)/aamsg_*.deb $(WINDOWS)/aamsg-*.zip
 	cd $(BUILD) && cpack -G DEB
 	cd $(WINDOWS) && cpack -G ZIP
+	lintian --fail-on error,warning --display-level '>=pedantic' $(BUILD)/aamsg_*.deb
 	rm -rf $(BUILD)/package-check && mkdir -p $(BUILD)/package-check
 	dpkg -x $(BUILD)/aamsg_*.deb $(BUILD)/package-check/root
-	test -f $(BUILD)/package-check/root/usr/share/man/man1/aamsg.1
+	test -f $(BUILD)/package-check/root/usr/share/man/man1/aamsg.1.gz
 	$(BUILD)/package-check/root/usr/bin/aamsg e samples/thank-you.wav $(BUILD)/package-check/thank-you.msg >/dev/null
 	cmp $(BUILD)/package-check/thank-you.msg tests/data/thank-you.msg
-	unzip -l $(WINDOWS)/aamsg-*-windows-x86_64.zip
+	unzip -l $(WINDOWS)/aamsg-*-windows-x86_64.zip | tee $(BUILD)/package-check/zip.txt
+	for f in aamsg.exe LICENSE README.md aamsg-manual.txt; do grep -q "/$$f$$" $(BUILD)/package-check/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
 	@echo "Packages: $$(ls $(BUILD)/aamsg_*.deb $(WINDOWS)/aamsg-*.zip)"
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
