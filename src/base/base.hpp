@@ -50,6 +50,11 @@ struct ProgressReport {
         if (nextMark > remaining) return 0;  // a mark already due: only step may pass it
         return remaining - static_cast<std::uint32_t>(nextMark);
     }
+    // Prints every mark down to `remaining` at once, for a caller that consumes units in
+    // blocks; passTo(0) ends at 100% whatever the total.
+    void passTo(std::uint32_t remaining) {
+        while (countdown >= 0 && static_cast<std::int64_t>(remaining) <= nextMark) advance();
+    }
     void finish(std::uint32_t seconds);
 
     void advance();

@@ -5,7 +5,9 @@
 
 namespace aamsg {
 
-enum class Mode { Encode, Decode };
+// `e` and `d` are the format's exact conversions; `q` encodes any audio file as well as the
+// format allows.
+enum class Mode { Encode, Decode, Best };
 
 // Runs one command line; prints to standard output and returns the process exit status.
 int runDriver(int argc, char** argv);

@@ -12,10 +12,16 @@ namespace aamsg {
 namespace {
 
 // File and program names are printed as arguments, never used as format strings.
-void printResult(ExitCode result, const char* inputName, const char* outputName) {
+void printResult(Mode mode, ExitCode result, const char* inputName, const char* outputName) {
     switch (result) {
         case kOk: std::puts("OK\r\n"); break;  // printed as a line: a line feed follows
-        case kNotRiffWave: std::printf("%s should be a RIFF WAVE file\r\n", inputName); break;
+        case kNotRiffWave:
+            if (mode == Mode::Best) {
+                std::printf("%s should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n", inputName);
+            } else {
+                std::printf("%s should be a RIFF WAVE file\r\n", inputName);
+            }
+            break;
         case kNotPcm: std::printf("%s should be a WAVE PCM file\r\n", inputName); break;
         case kCorrupted: std::printf("%s is corrupted\r\n", inputName); break;
         case kMessageTooLong: std::printf("%s is too long for a WAVE file\r\n", inputName); break;
@@ -53,6 +59,8 @@ ExitCode runCommand(int argc, char** argv) {
         mode = Mode::Encode;
     } else if (std::strcmp(switchArg, "d") == 0) {
         mode = Mode::Decode;
+    } else if (std::strcmp(switchArg, "q") == 0) {
+        mode = Mode::Best;
     } else {
         std::printf("Unknown switch: %s\n", switchArg);
         return kBadUsage;
@@ -80,14 +88,23 @@ ExitCode runCommand(int argc, char** argv) {
     InStream input = fileInput(inputFile);
     OutStream output = fileOutput(outputFile);
     const ProgressReport progress = makeProgressReport(stdout);
-    ExitCode result = mode == Mode::Encode ? encodeToMessage(input, output, progress)
-                                           : decodeToWave(input, output, progress);
+    BestEncodeStats stats;
+    ExitCode result = kOk;
+    switch (mode) {
+        case Mode::Encode: result = encodeToMessage(input, output, progress); break;
+        case Mode::Decode: result = decodeToWave(input, output, progress); break;
+        case Mode::Best: result = encodeBestMessage(input, output, progress, BestEncodeOptions{}, stats); break;
+    }
     // Success is only claimed once every byte has reached the file.
     const bool written = flushOutput(output);
     const bool closed = std::fclose(outputFile) == 0;
     if (result == kOk && !(written && closed)) result = kCannotWriteOutput;
     std::fclose(inputFile);
-    printResult(result, inputName, outputName);
+    if (result == kOk && stats.clipped > 0) {
+        std::printf("Clipped: %llu of %llu samples\r\n", static_cast<unsigned long long>(stats.clipped),
+                    static_cast<unsigned long long>(stats.samples));
+    }
+    printResult(mode, result, inputName, outputName);
     return result;
 }
 

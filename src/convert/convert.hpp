@@ -7,6 +7,7 @@
 
 #include "base/base.hpp"
 #include "io/stream.hpp"
+#include "search/search.hpp"
 
 namespace aamsg {
 
@@ -24,6 +25,24 @@ ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progres
 // Encodes a PCM WAVE file into a message file. kOk, or the reader's result (kNotRiffWave,
 // kNotPcm, kCorrupted, kCannotReadInput), or kCannotWriteOutput.
 ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport progress);
+
+struct BestEncodeOptions {
+    int paths = kDefaultSearchPaths;          // paths the code search keeps
+    int lookahead = kDefaultSearchLookahead;  // samples it looks ahead
+    bool background = true;   // read and convert the input on a second thread
+};
+
+struct BestEncodeStats {
+    std::uint64_t samples = 0;  // 8 kHz samples encoded
+    std::uint64_t clipped = 0;  // of them, held to -32767..32767 after the rate conversion
+};
+
+// `q`: encodes any audio file libsndfile reads into a message file, choosing the codes by a
+// search for the smallest error the format's decoder makes. kOk, or kNotRiffWave (not an
+// audio file), kCorrupted (cut short or undecodable: what came before is encoded),
+// kCannotReadInput, kCannotWriteOutput, kInternalError.
+ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestEncodeOptions& options,
+                           BestEncodeStats& stats);
 
 enum ResampleStep : unsigned { kStepOutput = 1, kStepAdvance = 2 };
 

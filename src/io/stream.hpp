@@ -75,6 +75,9 @@ inline std::span<const std::uint8_t> peekBytes(const InStream& in) {
 
 inline void consumeBytes(InStream& in, std::size_t count) { in.pos += std::min(count, in.end - in.pos); }
 
+// The read position: bytes handed out so far, plus any seeks.
+inline std::uint64_t tellInput(const InStream& in) { return in.bufferStart + in.pos; }
+
 // Moves the read position by `delta` bytes from where it is. Moving past the end is allowed
 // (the next read comes up short); moving before the start fails.
 bool seekRelative(InStream& in, std::int64_t delta);

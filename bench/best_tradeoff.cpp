@@ -1,0 +1,38 @@
+// Runs `q`'s conversion with several search settings on one file: the message each writes, and
+// the time each takes (read, rate conversion and search, as the command runs them).
+//   aamsg_best_tradeoff INPUT OUTPUT_PREFIX PATHS:LOOKAHEAD...   writes OUTPUT_PREFIX-PATHS:LOOKAHEAD.msg
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "convert/convert.hpp"
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fputs("usage: aamsg_best_tradeoff INPUT OUTPUT_PREFIX PATHS...\n", stderr);
+        return 2;
+    }
+    for (int i = 3; i < argc; ++i) {
+        const int paths = std::atoi(argv[i]);
+        const char* colon = std::strchr(argv[i], ':');
+        const int lookahead = colon != nullptr ? std::atoi(colon + 1) : 0;
+        const std::string outName = std::string(argv[2]) + "-" + argv[i] + ".msg";
+        std::FILE* in = std::fopen(argv[1], "rb");
+        std::FILE* out = std::fopen(outName.c_str(), "wb");
+        if (in == nullptr || out == nullptr) return 1;
+        aamsg::InStream input = aamsg::fileInput(in);
+        aamsg::OutStream output = aamsg::fileOutput(out);
+        aamsg::BestEncodeStats stats;
+        const auto start = std::chrono::steady_clock::now();
+        const aamsg::ExitCode rc = aamsg::encodeBestMessage(input, output, aamsg::makeProgressReport(nullptr),
+                                                            aamsg::BestEncodeOptions{paths, lookahead, true}, stats);
+        aamsg::flushOutput(output);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        std::fclose(in);
+        std::fclose(out);
+        std::printf("%s %.1f %d\n", argv[i], ms, static_cast<int>(rc));
+    }
+    return 0;
+}

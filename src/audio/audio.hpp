@@ -1,0 +1,63 @@
+// The input path of `q`: any audio file libsndfile reads, its channels averaged into one, and
+// converted to the message rate by libsoxr. The two libraries stay behind this header: their
+// handles are opaque here and their errors become ExitCodes in one place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "base/base.hpp"
+#include "io/stream.hpp"
+
+namespace aamsg {
+
+struct AudioFile;
+struct AudioFileCloser {
+    void operator()(AudioFile* file) const;
+};
+using AudioFilePtr = std::unique_ptr<AudioFile, AudioFileCloser>;
+
+struct AudioFormat {
+    std::uint32_t sampleRate = 0;
+    std::uint32_t channels = 0;
+    std::uint64_t frames = 0;  // as the file declares it; kUnknownFrames when it does not
+};
+
+inline constexpr std::uint64_t kUnknownFrames = UINT64_MAX;
+
+// Rates outside this range are no recording's; they are refused as corrupted.
+inline constexpr std::uint32_t kMinAudioRate = 100;
+inline constexpr std::uint32_t kMaxAudioRate = 1536000;
+
+// Opens an audio file on `input` (left open; it must outlive the file). kOk; kNotRiffWave (201)
+// when libsndfile reads no format in it; kCorrupted for an impossible rate or channel count;
+// kCannotReadInput when the input could not be read.
+ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format);
+
+// Reads up to `count` frames, each the average of its channels in 16-bit sample units (full
+// scale 32768), into `mono`; `got` says how many. kOk with got 0 at the end; kCorrupted when
+// the file ends before the length its header declares or fails to decode; kCannotReadInput
+// on a read error.
+ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got);
+
+// The input's position, for progress by bytes when the frame count is unknown.
+std::uint64_t audioBytesRead(const AudioFile& file);
+
+struct Resampler;
+struct ResamplerCloser {
+    void operator()(Resampler* resampler) const;
+};
+using ResamplerPtr = std::unique_ptr<Resampler, ResamplerCloser>;
+
+// An anti-aliased conversion from `inputRate` to the message rate (libsoxr). kInternalError if
+// libsoxr cannot make one.
+ExitCode makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler);
+
+// Converts up to `count` input samples, `used` says how many were taken, and writes at most
+// `room` output samples; returns how many. With `input` null it gives the samples still held
+// in the filter, and returns 0 once there are none.
+std::size_t resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
+                     std::size_t room);
+
+}  // namespace aamsg

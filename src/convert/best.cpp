@@ -1,0 +1,238 @@
+// `q`: any audio file to a message file, through libsndfile, libsoxr and the code search.
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "audio/audio.hpp"
+#include "codec/adpcm.hpp"
+#include "convert/convert.hpp"
+#include "search/search.hpp"
+
+namespace aamsg {
+
+namespace {
+
+constexpr std::size_t kFramesPerRead = 4096;
+
+// A run of the input at the message rate, with where the input stood after it.
+struct SignalBlock {
+    std::vector<std::int16_t> samples;
+    std::uint64_t unitsLeft = 0;  // input units (frames, or bytes) not yet read
+    std::uint64_t clipped = 0;
+    ExitCode status = kOk;  // not kOk: the input failed after these samples
+    bool last = false;
+};
+
+// The input side: reads, averages, converts the rate, clips and rounds, a block at a time.
+struct SignalSource {
+    AudioFilePtr file;
+    ResamplerPtr resampler;  // none at 8000 per second
+    AudioFormat format;
+    std::uint64_t totalUnits = 0;
+    bool byBytes = false;  // frames unknown: progress by bytes read
+    bool ended = false;
+    std::vector<float> mono = std::vector<float>(kFramesPerRead);
+    std::vector<float> converted;
+};
+
+std::uint64_t unitsLeft(const SignalSource& source) {
+    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : 0;
+    return source.totalUnits - std::min(source.totalUnits, done);
+}
+
+// Rounds to the nearest integer and holds the result to the format's range; the format never
+// reconstructs -32768, so neither is it asked to.
+void appendSamples(const float* values, std::size_t count, SignalBlock& block) {
+    for (std::size_t i = 0; i < count; ++i) {
+        float v = values[i];
+        if (!(v <= 32767.0f && v >= -32767.0f)) {
+            ++block.clipped;
+            v = v > 0.0f ? 32767.0f : -32767.0f;  // NaN, from a broken float file, is clipped too
+        }
+        block.samples.push_back(static_cast<std::int16_t>(std::lrint(v)));
+    }
+}
+
+// Converts `count` mono samples (none: the filter's tail) into the block.
+void convertRate(SignalSource& source, const float* mono, std::size_t count, SignalBlock& block) {
+    if (!source.resampler) {
+        appendSamples(mono, count, block);
+        return;
+    }
+    for (;;) {
+        std::size_t used = 0;
+        const std::size_t made = resample(*source.resampler, mono, count, used, source.converted.data(), source.converted.size());
+        appendSamples(source.converted.data(), made, block);
+        if (made == 0 && used == 0 && count > 0) return;  // the library refuses: never spin
+        if (mono != nullptr) {
+            mono += used;
+            count -= used;
+            if (count == 0 && made < source.converted.size()) return;
+        } else if (made == 0) {
+            return;
+        }
+    }
+}
+
+void nextBlock(SignalSource& source, SignalBlock& block) {
+    block.samples.clear();
+    block.clipped = 0;
+    block.status = kOk;
+    std::size_t got = 0;
+    const ExitCode rc = readMono(*source.file, source.mono.data(), source.mono.size(), got);
+    if (!source.byBytes) source.totalUnits -= std::min<std::uint64_t>(source.totalUnits, got);
+    convertRate(source, source.mono.data(), got, block);
+    if (got == 0 || rc != kOk) {
+        // The end, or a failure: what arrived before it is still encoded.
+        convertRate(source, nullptr, 0, block);
+        block.status = rc;
+        block.last = true;
+        source.ended = true;
+    }
+    block.unitsLeft = block.last ? 0 : unitsLeft(source);
+}
+
+ExitCode openSignal(InStream& input, SignalSource& source) {
+    if (const ExitCode rc = openAudio(input, source.file, source.format); rc != kOk) return rc;
+    if (source.format.sampleRate != kMessageRate) {
+        if (const ExitCode rc = makeResampler(source.format.sampleRate, source.resampler); rc != kOk) return rc;
+        // Room for one read's worth of output and the filter's tail at once.
+        source.converted.resize(kFramesPerRead * kMessageRate / source.format.sampleRate + 4096);
+    }
+    source.byBytes = source.format.frames == kUnknownFrames;
+    if (source.byBytes) {
+        source.totalUnits = inputSize(input).value_or(0);
+    } else {
+        source.totalUnits = source.format.frames;
+    }
+    return kOk;
+}
+
+// Blocks handed from the input thread to the search, at most a few ahead.
+struct BlockQueue {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<SignalBlock> ready;
+    std::vector<SignalBlock> spare;
+    bool stop = false;  // the consumer has given up
+};
+
+constexpr std::size_t kBlocksAhead = 4;
+
+void produce(SignalSource& source, BlockQueue& queue) {
+    for (bool last = false; !last;) {
+        SignalBlock block;
+        {
+            std::unique_lock lock(queue.mutex);
+            queue.changed.wait(lock, [&] { return queue.stop || queue.ready.size() < kBlocksAhead; });
+            if (queue.stop) return;
+            if (!queue.spare.empty()) {
+                block = std::move(queue.spare.back());
+                queue.spare.pop_back();
+            }
+        }
+        nextBlock(source, block);
+        last = block.last;
+        std::lock_guard lock(queue.mutex);
+        queue.ready.push_back(std::move(block));
+        queue.changed.notify_all();
+    }
+}
+
+// Codes two to a byte, high nibble first; an odd final code is dropped, as `e` does.
+struct CodeWriter {
+    OutStream& output;
+    std::vector<std::uint8_t> codes;
+    std::uint64_t count = 0;
+    std::uint8_t pending = 0;
+
+    bool write(std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if ((count++ & 1) == 0) {
+                pending = static_cast<std::uint8_t>(codes[i] << kHighNibbleShift);
+            } else if (!writeByte(output, static_cast<std::uint8_t>(pending | codes[i]))) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// Progress counts in units that fit 32 bits.
+unsigned progressShift(std::uint64_t total) {
+    unsigned shift = 0;
+    while ((total >> shift) > UINT32_MAX) ++shift;
+    return shift;
+}
+
+}  // namespace
+
+ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestEncodeOptions& options,
+                           BestEncodeStats& stats) {
+    stats = {};
+    SignalSource source;
+    if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
+    const unsigned shift = progressShift(source.totalUnits);
+    progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
+
+    CodeSearch search = makeCodeSearch(options.paths, options.lookahead);
+    CodeWriter writer{output, {}};
+    ExitCode result = kOk;
+    const auto consume = [&](const SignalBlock& block) {
+        writer.codes.resize(block.samples.size() + kSearchDelay + kMaxSearchLookahead + 1);
+        std::size_t n = searchSamples(search, block.samples, writer.codes.data());
+        if (block.last) n += finishSearch(search, writer.codes.data() + n);
+        stats.samples += block.samples.size();
+        stats.clipped += block.clipped;
+        if (!writer.write(n)) return kCannotWriteOutput;
+        // After a failure the line stays where it was, as with `e`.
+        if (block.status == kOk) progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> shift));
+        return block.status;
+    };
+
+#ifdef __EMSCRIPTEN__
+    const bool background = false;  // built without threads
+#else
+    const bool background = options.background;
+#endif
+    if (!background) {
+        SignalBlock block;
+        while (result == kOk && !block.last) {
+            nextBlock(source, block);
+            result = consume(block);
+        }
+    } else {
+        BlockQueue queue;
+        std::thread reader(produce, std::ref(source), std::ref(queue));
+        for (bool last = false; !last && result == kOk;) {
+            SignalBlock block;
+            {
+                std::unique_lock lock(queue.mutex);
+                queue.changed.wait(lock, [&] { return !queue.ready.empty(); });
+                block = std::move(queue.ready.front());
+                queue.ready.pop_front();
+                queue.changed.notify_all();
+            }
+            last = block.last;
+            result = consume(block);
+            std::lock_guard lock(queue.mutex);
+            queue.spare.push_back(std::move(block));
+        }
+        {
+            std::lock_guard lock(queue.mutex);
+            queue.stop = true;
+            queue.changed.notify_all();
+        }
+        reader.join();
+    }
+    if (result != kOk) return result;
+    const std::uint64_t seconds = stats.samples / kMessageRate;
+    progress.finish(static_cast<std::uint32_t>(std::min<std::uint64_t>(seconds, UINT32_MAX)));
+    return kOk;
+}
+
+}  // namespace aamsg
