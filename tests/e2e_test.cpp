@@ -161,7 +161,7 @@ TEST_F(EndToEnd, UnknownSwitchIsShownLowercased) {
     const std::string out = path("out.wav");
     writeFile(in, {1, 2, 3});
     for (const auto& [given, shown] : std::vector<std::pair<std::string, std::string>>{
-             {"x", "x"}, {"Q", "q"}, {"encode", "encode"}, {"DE", "de"}, {"", ""}}) {
+             {"x", "x"}, {"Z", "z"}, {"encode", "encode"}, {"qq", "qq"}, {"DE", "de"}, {"", ""}}) {
         const Result r = runTool({given, in, out});
         EXPECT_EQ(r.exitCode, 101) << given;
         EXPECT_EQ(r.console, kBanner + names(in, out) + "Unknown switch: " + shown + "\n");
