@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "convert/convert.hpp"
@@ -15,9 +16,9 @@ struct Outcome {
     std::string console;
 };
 
-using Conversion = ExitCode (*)(InStream&, OutStream&, ProgressReport);
+using Conversion = std::function<ExitCode(InStream&, OutStream&, ProgressReport)>;
 
-inline Outcome convert(Conversion conversion, const Bytes& input, std::size_t block = kDefaultBlockSize,
+inline Outcome convert(const Conversion& conversion, const Bytes& input, std::size_t block = kDefaultBlockSize,
                       std::uint64_t outputCapacity = UINT64_MAX, std::uint64_t failReadAt = UINT64_MAX) {
     Outcome run{};
     std::FILE* console = std::tmpfile();

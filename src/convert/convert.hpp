@@ -35,10 +35,13 @@ struct BestEncodeOptions {
 struct BestEncodeStats {
     std::uint64_t samples = 0;  // 8 kHz samples encoded
     std::uint64_t clipped = 0;  // of them, held to -32767..32767 after the rate conversion
+    bool recoded = false;       // the greedy encoder did better, and the message was made again
 };
 
 // `q`: encodes any audio file libsndfile reads into a message file, choosing the codes by a
-// search for the smallest error the format's decoder makes. kOk, or kNotRiffWave (not an
+// search for the smallest error the format's decoder makes. Never worse than the greedy
+// encoder on the same 8 kHz signal: where it would be, the input is read again and coded
+// greedily over the output (a file that cannot be rewound keeps the search's codes). kOk, or kNotRiffWave (not an
 // audio file), kCorrupted (cut short or undecodable: what came before is encoded),
 // kCannotReadInput, kCannotWriteOutput, kInternalError.
 ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestEncodeOptions& options,

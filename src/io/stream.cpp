@@ -152,6 +152,15 @@ bool flushOutput(OutStream& out) {
     return !out.failed;
 }
 
+bool rewindOutput(OutStream& out) {
+    if (!flushOutput(out)) return false;
+    if (out.file == nullptr) {
+        out.memory->clear();
+        return true;
+    }
+    return seekFileTo(out.file, 0);
+}
+
 #ifdef _WIN32
 
 namespace {

@@ -109,6 +109,10 @@ inline bool writeByte(OutStream& out, std::uint8_t value) {
 // Hands every buffered byte on and flushes the file; false if any write so far failed.
 bool flushOutput(OutStream& out);
 
+// Flushes, then goes back to the start to write the output again (over what is there); false
+// if a write failed or the output cannot be rewound (a pipe, a device).
+bool rewindOutput(OutStream& out);
+
 enum class OpenResult { kOpened, kFailed, kNotRegular, kSameFile };
 
 // A file name as the platform's file API takes it: UTF-16 on Windows, where the narrow

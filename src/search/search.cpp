@@ -46,7 +46,8 @@ std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex) {
 
 // One greedy code from (predictor, stepIndex) towards `sample`: the state moves, the squared
 // error is added to `error`.
-[[gnu::always_inline]] inline void greedyStep(std::int32_t& predictor, std::int32_t& stepIndex, std::int32_t sample, std::uint64_t& error) {
+[[gnu::always_inline]] inline unsigned greedyStep(std::int32_t& predictor, std::int32_t& stepIndex, std::int32_t sample,
+                                                 std::uint64_t& error) {
     const std::int32_t diff = sample - predictor;
     const unsigned code = (diff < 0 ? 8u : 0u) |
                           greedyMagnitude(diff < 0 ? -diff : diff, kStepSizes[static_cast<std::size_t>(stepIndex)]);
@@ -55,6 +56,57 @@ std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex) {
     stepIndex = step.nextIndex;
     const auto e = static_cast<std::int64_t>(sample - predictor);
     error += static_cast<std::uint64_t>(e * e);
+    return code;
+}
+
+// The shadow's next sample: the first state of its look ahead, and the look ahead moved on.
+void extendShadow(GreedyShadow& shadow, std::int32_t sample, const std::int16_t* ahead, int aheadCount) {
+    std::uint64_t error = 0;
+    unsigned code = 0;
+    if (shadow.known > 0) {
+        shadow.predictor = shadow.aheadPredictor[0];
+        shadow.stepIndex = shadow.aheadStepIndex[0];
+        error = shadow.aheadError[0];
+        code = shadow.aheadCode[0];
+        --shadow.known;
+        for (int j = 0; j < shadow.known; ++j) {
+            const auto s = static_cast<std::size_t>(j);
+            shadow.aheadPredictor[s] = shadow.aheadPredictor[s + 1];
+            shadow.aheadStepIndex[s] = shadow.aheadStepIndex[s + 1];
+            shadow.aheadError[s] = shadow.aheadError[s + 1];
+            shadow.aheadCode[s] = shadow.aheadCode[s + 1];
+        }
+    } else {
+        code = greedyStep(shadow.predictor, shadow.stepIndex, sample, error);
+    }
+    shadow.cost += error;
+    shadow.pending = shadow.pending << 4 | code;
+    shadow.known = std::min(shadow.known, aheadCount);
+    std::uint64_t rank = shadow.cost;
+    for (int j = 0; j < aheadCount; ++j) {
+        const auto s = static_cast<std::size_t>(j);
+        if (j >= shadow.known) {
+            std::int32_t predictor = j == 0 ? shadow.predictor : shadow.aheadPredictor[s - 1];
+            std::int32_t stepIndex = j == 0 ? shadow.stepIndex : shadow.aheadStepIndex[s - 1];
+            std::uint64_t stepError = 0;
+            shadow.aheadCode[s] = static_cast<std::uint8_t>(greedyStep(predictor, stepIndex, ahead[j], stepError));
+            shadow.aheadPredictor[s] = predictor;
+            shadow.aheadStepIndex[s] = stepIndex;
+            shadow.aheadError[s] = stepError;
+        }
+        rank += shadow.aheadError[s];
+    }
+    shadow.known = aheadCount;
+    shadow.rank = rank;
+}
+
+// The shadow restarts from a kept path, and works out its look ahead anew.
+void restartShadow(GreedyShadow& shadow, const SearchPaths& paths, std::size_t p) {
+    shadow.predictor = paths.predictor[p];
+    shadow.stepIndex = paths.stepIndex[p];
+    shadow.cost = paths.cost[p];
+    shadow.pending = paths.pending[p];
+    shadow.known = 0;
 }
 
 // Extends every path by three codes, ranks the extensions, and keeps the `paths` best of them,
@@ -144,19 +196,20 @@ void extend(CodeSearch& search, std::int32_t sample, const std::int16_t* ahead, 
         to.predictor[k] = x.predictor[e];
         to.stepIndex[k] = x.stepIndex[e];
         to.cost[k] = x.cost[e];
+        to.rank[k] = x.rank[e];
         to.pending[k] = from.pending[e / kExtensions] << 4 | x.code[e];
     }
     to.count = kept;
     search.current = 1 - search.current;
 }
 
-// Decides the oldest pending code: the best-ranked path's. Paths that disagree are dropped, and
-// costs restart from the best path's, since only their differences matter.
-std::uint8_t decideOldest(SearchPaths& paths) {
+// Decides the oldest pending code: that of the best-ranked path, or of the shadow if it ranks
+// better still. Paths that disagree are dropped (the shadow restarts from the decided path), and
+// costs restart from the lowest, since only their differences matter.
+std::uint8_t decideOldest(SearchPaths& paths, GreedyShadow& shadow) {
     constexpr unsigned kOldest = 4 * (kSearchDelay - 1);
-    const auto code = static_cast<unsigned>(paths.pending[0] >> kOldest) & 15u;
-    std::uint64_t lowest = paths.cost[0];
-    for (int i = 0; i < paths.count; ++i) lowest = std::min(lowest, paths.cost[static_cast<std::size_t>(i)]);
+    const bool byShadow = shadow.rank < paths.rank[0];
+    const auto code = static_cast<unsigned>((byShadow ? shadow.pending : paths.pending[0]) >> kOldest) & 15u;
     int kept = 0;
     for (int i = 0; i < paths.count; ++i) {
         const auto p = static_cast<std::size_t>(i);
@@ -164,10 +217,30 @@ std::uint8_t decideOldest(SearchPaths& paths) {
         const auto k = static_cast<std::size_t>(kept++);
         paths.predictor[k] = paths.predictor[p];
         paths.stepIndex[k] = paths.stepIndex[p];
-        paths.cost[k] = paths.cost[p] - lowest;
+        paths.cost[k] = paths.cost[p];
+        paths.rank[k] = paths.rank[p];
         paths.pending[k] = paths.pending[p];
     }
     paths.count = kept;
+    if (kept == 0) {
+        // Only the shadow agrees: the beam goes on from it.
+        paths.count = 1;
+        paths.predictor[0] = shadow.predictor;
+        paths.stepIndex[0] = shadow.stepIndex;
+        paths.cost[0] = shadow.cost;
+        paths.rank[0] = shadow.rank;
+        paths.pending[0] = shadow.pending;
+    } else if ((static_cast<unsigned>(shadow.pending >> kOldest) & 15u) != code) {
+        restartShadow(shadow, paths, 0);
+    }
+    std::uint64_t lowest = shadow.cost;
+    for (int i = 0; i < paths.count; ++i) lowest = std::min(lowest, paths.cost[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < paths.count; ++i) {
+        paths.cost[static_cast<std::size_t>(i)] -= lowest;
+        paths.rank[static_cast<std::size_t>(i)] -= lowest;
+    }
+    shadow.cost -= lowest;
+    shadow.rank -= lowest;
     return static_cast<std::uint8_t>(code);
 }
 
@@ -175,13 +248,14 @@ std::uint8_t decideOldest(SearchPaths& paths) {
 std::size_t searchOldest(CodeSearch& search, int aheadCount, std::uint8_t* codes) {
     std::size_t written = 0;
     if (search.searched >= kSearchDelay) {
-        codes[written++] = decideOldest(search.sides[static_cast<std::size_t>(search.current)]);
+        codes[written++] = decideOldest(search.sides[static_cast<std::size_t>(search.current)], search.shadow);
     }
     std::int16_t ahead[kMaxSearchLookahead];
     for (int j = 0; j < aheadCount; ++j) {
         ahead[j] = search.window[(search.first + 1 + static_cast<std::size_t>(j)) % CodeSearch::kWindow];
     }
     extend(search, search.window[search.first], ahead, aheadCount);
+    extendShadow(search.shadow, search.window[search.first], ahead, aheadCount);
     ++search.searched;
     search.first = (search.first + 1) % CodeSearch::kWindow;
     --search.waiting;
@@ -217,7 +291,8 @@ std::size_t finishSearch(CodeSearch& search, std::uint8_t* codes) {
     for (int i = 1; i < paths.count; ++i) {
         if (paths.cost[static_cast<std::size_t>(i)] < paths.cost[best]) best = static_cast<std::size_t>(i);
     }
-    for (std::size_t i = left; i-- > 0;) codes[written++] = static_cast<std::uint8_t>((paths.pending[best] >> (4 * i)) & 15u);
+    const std::uint64_t pending = search.shadow.cost < paths.cost[best] ? search.shadow.pending : paths.pending[best];
+    for (std::size_t i = left; i-- > 0;) codes[written++] = static_cast<std::uint8_t>((pending >> (4 * i)) & 15u);
     search.searched = 0;
     return written;
 }

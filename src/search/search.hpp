@@ -36,6 +36,25 @@ struct SearchPaths {
     std::array<std::int32_t, kMaxSearchPaths> stepIndex{};
     std::array<std::uint64_t, kMaxSearchPaths> cost{};     // squared error since the last decision
     std::array<std::uint64_t, kMaxSearchPaths> pending{};  // undecided codes, the newest lowest
+    std::array<std::uint64_t, kMaxSearchPaths> rank{};     // as the paths were chosen
+};
+
+// A path that takes the greedy encoder's code at every sample, kept beside the beam whatever its
+// rank, so that the search can always fall back to it: a short look ahead can prefer codes that
+// lead a steady tone into a rut the greedy encoder avoids. When a decision goes against it, it
+// restarts from the decided path. Its look ahead is its own future, so it is kept and extended by
+// one sample at a time.
+struct GreedyShadow {
+    std::int32_t predictor = 0;
+    std::int32_t stepIndex = 0;
+    std::uint64_t cost = 0;
+    std::uint64_t pending = 0;
+    std::uint64_t rank = 0;
+    int known = 0;  // states of the look ahead already worked out
+    std::array<std::int32_t, kMaxSearchLookahead> aheadPredictor{};
+    std::array<std::int32_t, kMaxSearchLookahead> aheadStepIndex{};
+    std::array<std::uint64_t, kMaxSearchLookahead> aheadError{};
+    std::array<std::uint8_t, kMaxSearchLookahead> aheadCode{};
 };
 
 // One sample's extensions of every path.
@@ -58,6 +77,7 @@ struct CodeSearch {
     int waiting = 0;
     std::array<SearchPaths, 2> sides;  // the paths now, and the next sample's being made
     int current = 0;
+    GreedyShadow shadow;
     SearchExtensions extensions;
 };
 
