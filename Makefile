@@ -58,7 +58,7 @@ package: build build-windows
 sanitize:
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DAAMSG_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
-	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
 # The end-to-end tests with every run of the tool under valgrind's memcheck.
 valgrind: build
@@ -84,7 +84,7 @@ variants:
 	cmake --build build-native -j $(JOBS)
 	ctest --test-dir build-native --output-on-failure -j $(JOBS)
 
-# Both libFuzzer targets from a fresh seed corpus, FUZZ_SECONDS each (clang 14 and its
+# The three libFuzzer targets (encode, decode, q) from fresh seed corpora, FUZZ_SECONDS each (clang 14 and its
 # runtimes; Debian: clang libclang-rt-14-dev).
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS ?=
@@ -98,6 +98,11 @@ fuzz:
 	  -artifact_prefix=build-fuzz/findings/encode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-encode
 	build-fuzz/tests/fuzz/fuzz_decode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) \
 	  -artifact_prefix=build-fuzz/findings/decode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-decode
+	mkdir -p build-fuzz/corpus-best && cp build-fuzz/corpus-encode/* build-fuzz/corpus-best/
+	if command -v sox >/dev/null; then for f in aiff flac ogg au caf; do \
+	  sox -n -r 8000 -c 2 build-fuzz/corpus-best/seed.$$f synth 0.05 sine 440 2>/dev/null || true; done; fi
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp build-fuzz/tests/fuzz/fuzz_best -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) -rss_limit_mb=4096 \
+	  -artifact_prefix=build-fuzz/findings/best- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-best
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF -DAAMSG_BENCH=ON

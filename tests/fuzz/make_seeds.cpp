@@ -1,5 +1,6 @@
 // Writes the fuzzers' seed corpora: WAVE files of every accepted layout and chunk arrangement,
-// and a few message files. Usage: make_seeds ENCODE_DIR DECODE_DIR
+// and a few message files. Usage: make_seeds ENCODE_DIR DECODE_DIR. `q`'s corpus starts from
+// the WAVE seeds and the short files of other formats the Makefile adds.
 #include <cmath>
 #include <cstdio>
 #include <string>
