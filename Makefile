@@ -28,9 +28,14 @@ test: build
 	else echo "Windows build not tested: install g++-mingw-w64-x86-64 and wine"; fi
 
 WINDOWS = build-windows
-build-windows: build
+# libsndfile (with Ogg, FLAC, Vorbis, Opus) and libsoxr, built once from Debian's sources.
+MINGW_PREFIX = build-third-party/mingw-prefix
+$(MINGW_PREFIX)/.complete:
+	cmake/third-party.sh mingw $(MINGW_PREFIX)
+
+build-windows: build $(MINGW_PREFIX)/.complete
 	cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-	  -DAAMSG_HOST_E2E=$(CURDIR)/$(BUILD)/tests/aamsg_e2e_tests
+	  -DAAMSG_HOST_E2E=$(CURDIR)/$(BUILD)/tests/aamsg_e2e_tests -DAAMSG_THIRD_PARTY=$(CURDIR)/$(MINGW_PREFIX)
 	cmake --build $(WINDOWS) -j $(JOBS)
 
 # The unit suite and the host's end-to-end suite, with the same expected bytes, run against
@@ -51,7 +56,7 @@ package: build build-windows
 	$(BUILD)/package-check/root/usr/bin/aamsg e samples/thank-you.wav $(BUILD)/package-check/thank-you.msg >/dev/null
 	cmp $(BUILD)/package-check/thank-you.msg tests/data/thank-you.msg
 	unzip -l $(WINDOWS)/aamsg-*-windows-x86_64.zip | tee $(BUILD)/package-check/zip.txt
-	for f in aamsg.exe LICENSE README.md aamsg-manual.txt; do grep -q "/$$f$$" $(BUILD)/package-check/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
+	for f in aamsg.exe LICENSE README.md aamsg-manual.txt THIRD-PARTY.txt libsndfile-1.2.0/COPYING libsoxr-0.1.3/COPYING.LGPL; do grep -q "/$$f$$" $(BUILD)/package-check/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
 	@echo "Packages: $$(ls $(BUILD)/aamsg_*.deb $(WINDOWS)/aamsg-*.zip)"
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -14,7 +14,12 @@ if(WIN32)
     COMMAND ${AAMSG_GROFF} -man -Tascii -P-cbou ${PROJECT_BINARY_DIR}/aamsg.1 > ${PROJECT_BINARY_DIR}/aamsg-manual.txt
     DEPENDS ${PROJECT_BINARY_DIR}/aamsg.1 VERBATIM)
   add_custom_target(aamsg_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/aamsg-manual.txt)
-  install(FILES LICENSE README.md docs/message-format.md ${PROJECT_BINARY_DIR}/aamsg-manual.txt DESTINATION .)
+  install(FILES LICENSE README.md docs/message-format.md ${PROJECT_BINARY_DIR}/aamsg-manual.txt
+                packaging/windows/THIRD-PARTY.txt DESTINATION .)
+  # The statically linked libraries' licence texts (LGPL for libsndfile and libsoxr).
+  if(AAMSG_THIRD_PARTY)
+    install(DIRECTORY ${AAMSG_THIRD_PARTY}/licences/ DESTINATION third-party)
+  endif()
 else()
   install(TARGETS aamsg RUNTIME DESTINATION bin)
   find_program(AAMSG_GZIP gzip REQUIRED)

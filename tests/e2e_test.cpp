@@ -470,7 +470,7 @@ TEST_F(EndToEnd, BestEncodesAudioFilesOfEveryKind) {
         {"tones.flac", "sox SRC -b 24 DST rate 22050", 20},
         {"tones.ogg", "sox SRC DST", 18},
     };
-    if (have("lame")) kinds.push_back({"tones.mp3", "lame --quiet -b 128 SRC DST", 17});
+    if (have("lame") && !runsUnderWine()) kinds.push_back({"tones.mp3", "lame --quiet -b 128 SRC DST", 17});
     for (const Kind& kind : kinds) {
         const std::string in = path(kind.file);
         std::string command = kind.make;
@@ -498,7 +498,8 @@ TEST_F(EndToEnd, BestRefusesWhatIsNoAudioAndKeepsWhatWasCut) {
         writeFile(in, file);
         const Result r = runTool({"Q", in, out});
         EXPECT_EQ(r.exitCode, 201);
-        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n");
+        const std::string formats = runsUnderWine() ? "WAVE, AIFF, CAF, FLAC, Ogg, Opus" : "WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3";
+        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: " + formats + "\r\n");
         EXPECT_EQ(fs::file_size(out), 0u);
     }
     const std::string cut = path("cut.wav");

@@ -41,6 +41,9 @@ ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format);
 // on a read error.
 ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got);
 
+// Whether this build's libsndfile reads MP3 (Debian's does; the Windows build does not).
+bool readsMp3();
+
 // The input's position, for progress by bytes when the frame count is unknown.
 std::uint64_t audioBytesRead(const AudioFile& file);
 

@@ -155,6 +155,20 @@ ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& 
     return kOk;
 }
 
+bool readsMp3() {
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+    for (int i = 0; i < count; ++i) {
+        SF_FORMAT_INFO info{};
+        info.format = i;
+        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 &&
+            (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::uint64_t audioBytesRead(const AudioFile& file) { return tellInput(*file.input); }
 
 }  // namespace aamsg

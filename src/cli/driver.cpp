@@ -4,6 +4,7 @@
 #include <new>
 
 #include "cli/cli.hpp"
+#include "audio/audio.hpp"
 #include "convert/convert.hpp"
 #include "io/stream.hpp"
 
@@ -17,7 +18,8 @@ void printResult(Mode mode, ExitCode result, const char* inputName, const char* 
         case kOk: std::puts("OK\r\n"); break;  // printed as a line: a line feed follows
         case kNotRiffWave:
             if (mode == Mode::Best) {
-                std::printf("%s should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n", inputName);
+                std::printf("%s should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus%s\r\n", inputName,
+                            readsMp3() ? " or MP3" : "");
             } else {
                 std::printf("%s should be a RIFF WAVE file\r\n", inputName);
             }

@@ -1,0 +1,26 @@
+# libsndfile and libsoxr for `q`. On Linux: Debian's shared libraries (libsndfile1-dev,
+# libsoxr-dev). For Windows and WebAssembly: the static libraries cmake/third-party.sh builds
+# from Debian's sources into the prefix AAMSG_THIRD_PARTY.
+set(AAMSG_THIRD_PARTY "" CACHE PATH "Prefix of static libsndfile and libsoxr builds (Windows, WebAssembly)")
+find_package(PkgConfig REQUIRED)
+add_library(aamsg_sndfile INTERFACE)
+add_library(aamsg_soxr INTERFACE)
+if(AAMSG_THIRD_PARTY)
+  set(ENV{PKG_CONFIG_LIBDIR} ${AAMSG_THIRD_PARTY}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} "")
+  pkg_check_modules(SNDFILE REQUIRED sndfile)
+  target_include_directories(aamsg_sndfile INTERFACE ${AAMSG_THIRD_PARTY}/include)
+  target_link_directories(aamsg_sndfile INTERFACE ${SNDFILE_STATIC_LIBRARY_DIRS})
+  target_link_libraries(aamsg_sndfile INTERFACE ${SNDFILE_STATIC_LIBRARIES})
+  if(MINGW)
+    # libopus's configure builds with _FORTIFY_SOURCE, whose checks live in libssp there.
+    target_link_libraries(aamsg_sndfile INTERFACE ssp)
+  endif()
+  target_include_directories(aamsg_soxr INTERFACE ${AAMSG_THIRD_PARTY}/include)
+  target_link_libraries(aamsg_soxr INTERFACE ${AAMSG_THIRD_PARTY}/lib/libsoxr.a)
+else()
+  pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+  pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+  target_link_libraries(aamsg_sndfile INTERFACE PkgConfig::SNDFILE)
+  target_link_libraries(aamsg_soxr INTERFACE PkgConfig::SOXR)
+endif()
