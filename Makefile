@@ -13,11 +13,15 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Both encoders on the bundled sample, each message decoded again to listen to.
 demo: build
 	@mkdir -p $(DEMO_DIR)
-	$(BUILD)/aamsg e samples/thank-you.wav $(DEMO_DIR)/thank-you.msg
-	$(BUILD)/aamsg d $(DEMO_DIR)/thank-you.msg $(DEMO_DIR)/thank-you.wav
-	@echo "Message file: $(DEMO_DIR)/thank-you.msg; decoded again: $(DEMO_DIR)/thank-you.wav"
+	$(BUILD)/aamsg e samples/thank-you.wav $(DEMO_DIR)/thank-you-e.msg
+	$(BUILD)/aamsg d $(DEMO_DIR)/thank-you-e.msg $(DEMO_DIR)/thank-you-e.wav
+	$(BUILD)/aamsg q samples/thank-you.wav $(DEMO_DIR)/thank-you-q.msg
+	$(BUILD)/aamsg d $(DEMO_DIR)/thank-you-q.msg $(DEMO_DIR)/thank-you-q.wav
+	@echo "Exact encoder: $(DEMO_DIR)/thank-you-e.msg, decoded again: $(DEMO_DIR)/thank-you-e.wav"
+	@echo "Best encoder:  $(DEMO_DIR)/thank-you-q.msg, decoded again: $(DEMO_DIR)/thank-you-q.wav"
 
 # Linux tests, then the Windows executable's tests under Wine where the cross compiler and
 # Wine are installed (Debian: g++-mingw-w64-x86-64 wine).

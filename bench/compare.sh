@@ -24,6 +24,7 @@ hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/decode.json" \
 echo "== encode: 10-minute 44.1 kHz stereo WAVE (106 MB) =="
 hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/encode.json" \
   "$tool e $work/10min.wav $work/out-aamsg.msg" \
+  "$tool q $work/10min.wav $work/out-aamsg-q.msg" \
   "sox $work/10min.wav -t ima -r 8000 -c 1 $work/out-sox.msg" \
   "sox $work/10min.wav -t ima $work/out-soxq.msg channels 1 rate -q 8000" >/dev/null
 
@@ -58,4 +59,7 @@ for f in 1mb.msg 1gb.msg; do
 done
 for f in 1mb.wav 1gb.wav; do
   printf '  encode %-8s %s\n' "$f" "$(/usr/bin/time -f %M "$tool" e "$work/$f" /dev/null 2>&1 >/dev/null)"
+done
+for f in 1mb.wav 1gb.wav; do
+  printf '  q      %-8s %s\n' "$f" "$(/usr/bin/time -f %M "$tool" q "$work/$f" /dev/null 2>&1 >/dev/null)"
 done

@@ -329,10 +329,10 @@ def spectrograms(work):
 
 
 def replace_section(doc, name, body):
-    pattern = re.compile(r"(<!-- %s -->\n).*?(\n<!-- /%s -->)" % (name, name), re.S)
+    pattern = re.compile(r"(<!-- %s -->\n).*?(<!-- /%s -->)" % (name, name), re.S)
     if not pattern.search(doc):
         sys.exit("docs/quality.md lacks the markers of " + name)
-    return pattern.sub(lambda m: m.group(1) + body + m.group(2), doc)
+    return pattern.sub(lambda m: m.group(1) + body + "\n" + m.group(2), doc)
 
 
 def main():

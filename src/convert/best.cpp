@@ -24,6 +24,8 @@ struct SignalBlock {
     std::vector<std::int16_t> samples;
     std::uint64_t unitsLeft = 0;  // input units (frames, or bytes) not yet read
     std::uint64_t clipped = 0;
+    std::uint64_t greedyError = 0;  // the greedy encoder's squared error on these samples
+    std::uint64_t greedyLast = 0;   // of it, the last sample's
     ExitCode status = kOk;  // not kOk: the input failed after these samples
     bool last = false;
 };
@@ -38,6 +40,7 @@ struct SignalSource {
     bool ended = false;
     std::vector<float> mono = std::vector<float>(kFramesPerRead);
     std::vector<float> converted;
+    AdpcmState greedy;  // the greedy encoder over the whole signal, for the comparison
 };
 
 std::uint64_t unitsLeft(const SignalSource& source) {
@@ -95,6 +98,14 @@ void nextBlock(SignalSource& source, SignalBlock& block) {
         source.ended = true;
     }
     block.unitsLeft = block.last ? 0 : unitsLeft(source);
+    // The greedy encoder runs here, on the input's thread, beside the search on the other.
+    block.greedyError = 0;
+    for (const std::int16_t s : block.samples) {
+        encodeSample(s, source.greedy);
+        const auto e = static_cast<std::int64_t>(s - source.greedy.predictor);
+        block.greedyLast = static_cast<std::uint64_t>(e * e);
+        block.greedyError += block.greedyLast;
+    }
 }
 
 ExitCode openSignal(InStream& input, SignalSource& source) {
@@ -163,37 +174,35 @@ struct CodeWriter {
 };
 
 // The squared error the format's decoder makes of the written codes, and the greedy encoder's
-// on the same signal, over the samples whose codes reach the file. The search comes out ahead
+// on the same signal (worked out with the input), over the samples whose codes reach the file. The search comes out ahead
 // on every signal we measured, but it gives no guarantee; this does: if greedy coding would
 // have been better, the message is made again that way.
 struct ErrorTally {
-    std::deque<std::int16_t> waiting;  // samples searched, their codes not yet decided
+    std::vector<std::int16_t> waiting;  // samples searched whose codes are not yet decided
+    std::size_t next = 0;                // the oldest of them
     AdpcmState decoder;
-    AdpcmState greedy;
     std::uint64_t searchError = 0;
     std::uint64_t greedyError = 0;
     std::uint64_t lastSearch = 0;  // the last sample's share, taken back if its code is dropped
     std::uint64_t lastGreedy = 0;
     std::uint64_t count = 0;
 
-    void take(std::span<const std::int16_t> samples) {
-        for (const std::int16_t s : samples) {
-            encodeSample(s, greedy);
-            const auto e = static_cast<std::int64_t>(s - greedy.predictor);
-            lastGreedy = static_cast<std::uint64_t>(e * e);
-            greedyError += lastGreedy;
-            waiting.push_back(s);
-        }
+    void take(const SignalBlock& block) {
+        // Keep only what is still waiting, then add the new samples behind it.
+        waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(next));
+        next = 0;
+        waiting.insert(waiting.end(), block.samples.begin(), block.samples.end());
+        greedyError += block.greedyError;
+        if (!block.samples.empty()) lastGreedy = block.greedyLast;
     }
 
     void decided(const std::uint8_t* codes, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) {
-            const auto e = static_cast<std::int64_t>(waiting.front() - decodeNibble(codes[i], decoder));
-            waiting.pop_front();
+            const auto e = static_cast<std::int64_t>(waiting[next++] - decodeNibble(codes[i], decoder));
             lastSearch = static_cast<std::uint64_t>(e * e);
             searchError += lastSearch;
-            ++count;
         }
+        count += n;
     }
 
     bool greedyWins() const {
@@ -247,7 +256,7 @@ ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport pr
     const auto consume = [&](const SignalBlock& block) {
         codes.resize(block.samples.size() + kSearchDelay + kMaxSearchLookahead + 1);
         std::size_t n = searchSamples(search, block.samples, codes.data());
-        tally.take(block.samples);
+        tally.take(block);
         if (block.last) n += finishSearch(search, codes.data() + n);
         tally.decided(codes.data(), n);
         stats.samples += block.samples.size();

@@ -59,45 +59,44 @@ std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex) {
     return code;
 }
 
-// The shadow's next sample: the first state of its look ahead, and the look ahead moved on.
+// The shadow's next sample: the first state of its look ahead, and the look ahead moved on by
+// one sample.
 void extendShadow(GreedyShadow& shadow, std::int32_t sample, const std::int16_t* ahead, int aheadCount) {
+    constexpr std::size_t kMask = GreedyShadow::kRing - 1;
     std::uint64_t error = 0;
     unsigned code = 0;
     if (shadow.known > 0) {
-        shadow.predictor = shadow.aheadPredictor[0];
-        shadow.stepIndex = shadow.aheadStepIndex[0];
-        error = shadow.aheadError[0];
-        code = shadow.aheadCode[0];
+        shadow.predictor = shadow.aheadPredictor[shadow.first];
+        shadow.stepIndex = shadow.aheadStepIndex[shadow.first];
+        error = shadow.aheadError[shadow.first];
+        code = shadow.aheadCode[shadow.first];
+        shadow.aheadSum -= error;
+        shadow.first = (shadow.first + 1) & kMask;
         --shadow.known;
-        for (int j = 0; j < shadow.known; ++j) {
-            const auto s = static_cast<std::size_t>(j);
-            shadow.aheadPredictor[s] = shadow.aheadPredictor[s + 1];
-            shadow.aheadStepIndex[s] = shadow.aheadStepIndex[s + 1];
-            shadow.aheadError[s] = shadow.aheadError[s + 1];
-            shadow.aheadCode[s] = shadow.aheadCode[s + 1];
-        }
     } else {
         code = greedyStep(shadow.predictor, shadow.stepIndex, sample, error);
     }
     shadow.cost += error;
     shadow.pending = shadow.pending << 4 | code;
-    shadow.known = std::min(shadow.known, aheadCount);
-    std::uint64_t rank = shadow.cost;
-    for (int j = 0; j < aheadCount; ++j) {
-        const auto s = static_cast<std::size_t>(j);
-        if (j >= shadow.known) {
-            std::int32_t predictor = j == 0 ? shadow.predictor : shadow.aheadPredictor[s - 1];
-            std::int32_t stepIndex = j == 0 ? shadow.stepIndex : shadow.aheadStepIndex[s - 1];
-            std::uint64_t stepError = 0;
-            shadow.aheadCode[s] = static_cast<std::uint8_t>(greedyStep(predictor, stepIndex, ahead[j], stepError));
-            shadow.aheadPredictor[s] = predictor;
-            shadow.aheadStepIndex[s] = stepIndex;
-            shadow.aheadError[s] = stepError;
-        }
-        rank += shadow.aheadError[s];
+    // At the end the look ahead shrinks: what lies beyond it is forgotten.
+    while (shadow.known > aheadCount) {
+        --shadow.known;
+        shadow.aheadSum -= shadow.aheadError[(shadow.first + static_cast<std::size_t>(shadow.known)) & kMask];
+    }
+    for (int j = shadow.known; j < aheadCount; ++j) {
+        const std::size_t at = (shadow.first + static_cast<std::size_t>(j)) & kMask;
+        const std::size_t before = (at - 1) & kMask;
+        std::int32_t predictor = j == 0 ? shadow.predictor : shadow.aheadPredictor[before];
+        std::int32_t stepIndex = j == 0 ? shadow.stepIndex : shadow.aheadStepIndex[before];
+        std::uint64_t stepError = 0;
+        shadow.aheadCode[at] = static_cast<std::uint8_t>(greedyStep(predictor, stepIndex, ahead[j], stepError));
+        shadow.aheadPredictor[at] = predictor;
+        shadow.aheadStepIndex[at] = stepIndex;
+        shadow.aheadError[at] = stepError;
+        shadow.aheadSum += stepError;
     }
     shadow.known = aheadCount;
-    shadow.rank = rank;
+    shadow.rank = shadow.cost + shadow.aheadSum;
 }
 
 // The shadow restarts from a kept path, and works out its look ahead anew.
@@ -107,6 +106,7 @@ void restartShadow(GreedyShadow& shadow, const SearchPaths& paths, std::size_t p
     shadow.cost = paths.cost[p];
     shadow.pending = paths.pending[p];
     shadow.known = 0;
+    shadow.aheadSum = 0;
 }
 
 // Extends every path by three codes, ranks the extensions, and keeps the `paths` best of them,

@@ -50,11 +50,17 @@ struct GreedyShadow {
     std::uint64_t cost = 0;
     std::uint64_t pending = 0;
     std::uint64_t rank = 0;
-    int known = 0;  // states of the look ahead already worked out
-    std::array<std::int32_t, kMaxSearchLookahead> aheadPredictor{};
-    std::array<std::int32_t, kMaxSearchLookahead> aheadStepIndex{};
-    std::array<std::uint64_t, kMaxSearchLookahead> aheadError{};
-    std::array<std::uint8_t, kMaxSearchLookahead> aheadCode{};
+    // The look ahead's states worked out so far: a ring from `first`, `known` long, and the sum
+    // of their errors.
+    static constexpr std::size_t kRing = 16;
+    static_assert(kRing > kMaxSearchLookahead && (kRing & (kRing - 1)) == 0);
+    int known = 0;
+    std::size_t first = 0;
+    std::uint64_t aheadSum = 0;
+    std::array<std::int32_t, kRing> aheadPredictor{};
+    std::array<std::int32_t, kRing> aheadStepIndex{};
+    std::array<std::uint64_t, kRing> aheadError{};
+    std::array<std::uint8_t, kRing> aheadCode{};
 };
 
 // One sample's extensions of every path.
