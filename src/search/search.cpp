@@ -162,7 +162,15 @@ void extend(CodeSearch& search, std::int32_t sample, const std::int16_t* ahead, 
     std::array<int, kMaxSearchPaths + 1> chosen;
     std::array<std::uint32_t, kMaxSearchPaths + 1> chosenKey;
     int kept = 0;
-    for (int i = 0; i < count; ++i) {
+    if (search.paths == 1) {
+        // One path: the best rank, the earliest on equal rank; merging cannot matter.
+        chosen[0] = 0;
+        for (int i = 1; i < count; ++i) {
+            if (x.rank[static_cast<std::size_t>(i)] < x.rank[static_cast<std::size_t>(chosen[0])]) chosen[0] = i;
+        }
+        kept = 1;
+    }
+    for (int i = search.paths == 1 ? count : 0; i < count; ++i) {
         const auto e = static_cast<std::size_t>(i);
         const std::uint64_t rank = x.rank[e];
         if (kept == search.paths && rank >= x.rank[static_cast<std::size_t>(chosen[static_cast<std::size_t>(kept - 1)])]) {
