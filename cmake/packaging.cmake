@@ -49,12 +49,14 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # CPack puts the summary on the first line and indents these lines under it.
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "aamsg converts between PCM WAVE files and the message files that a telephone
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "aamsg converts between audio files and the message files that a telephone
 system's automated attendant plays: bare streams of 4-bit IMA ADPCM codes at
 8000 samples per second, without a header.
 
-The encoder and the decoder are exact to the bit, so message files load and
-play on the phone system as its own tools would make them. Console messages
-and exit codes are fixed, for scripts that convert many files.")
+Its best encoder reads any audio file libsndfile reads (WAVE, AIFF, FLAC,
+Ogg, MP3, ...), converts the rate with libsoxr and searches for the codes the
+format's decoder reproduces most closely. Its exact encoder and decoder match
+the format's historical tools to the bit. Console messages and exit codes are
+fixed, for scripts that convert many files.")
 endif()
 include(CPack)
