@@ -83,7 +83,7 @@ build_configure() {
 }
 
 fetch
-mkdir -p "$prefix"
+mkdir -p "$prefix" "$work/$target"
 case $target in
   mingw)
     configure=(cmake -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake")
