@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build build-windows demo test test-windows package sanitize valgrind variants fuzz coverage bench clean
+.PHONY: all build build-windows demo test test-windows package sanitize valgrind variants fuzz coverage bench web serve-web test-web clean
 
 all: build
 
@@ -112,6 +112,29 @@ fuzz:
 	  sox -n -r 8000 -c 2 build-fuzz/corpus-best/seed.$$f synth 0.05 sine 440 2>/dev/null || true; done; fi
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp build-fuzz/tests/fuzz/fuzz_best -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) -rss_limit_mb=4096 \
 	  -artifact_prefix=build-fuzz/findings/best- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-best
+
+# The web page: aamsg's conversions compiled to WebAssembly with Debian's emscripten, and the
+# page's files, in build-web/ (any static file host serves it).
+WASM_PREFIX = build-third-party/wasm-prefix
+EMSCRIPTEN_ENV = NODE_PATH=$${NODE_PATH:-/usr/share/nodejs}
+$(WASM_PREFIX)/.complete:
+	$(EMSCRIPTEN_ENV) cmake/third-party.sh wasm $(WASM_PREFIX)
+
+web: $(WASM_PREFIX)/.complete
+	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF \
+	  -DAAMSG_THIRD_PARTY=$(CURDIR)/$(WASM_PREFIX) >/dev/null
+	$(EMSCRIPTEN_ENV) cmake --build build-wasm -j $(JOBS)
+	rm -rf build-web && mkdir -p build-web
+	cp src/web/page/* build-wasm/src/web/aamsg.js build-wasm/src/web/aamsg.wasm build-web/
+	@echo "The page is in build-web/; make serve-web serves it on http://127.0.0.1:8000/"
+
+serve-web: web
+	python3 src/web/serve.py build-web 8000
+
+# The page in headless Chromium (chromium-driver, python3-selenium): the same bytes as the
+# command line, refusals, q on files the browser decodes, and recording from a fake microphone.
+test-web: web build
+	/usr/bin/python3 tests/web/test_page.py
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF -DAAMSG_BENCH=ON

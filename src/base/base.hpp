@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace aamsg {
 
@@ -21,6 +22,15 @@ enum ExitCode : int {
     kCorrupted = 203,
     kMessageTooLong = 204,
 };
+
+// What to do: `e` and `d` are the format's exact conversions; `q` encodes any audio file as
+// well as the format allows.
+enum class Mode { Encode, Decode, Best };
+
+// The message a conversion's result gets, byte for byte as the command line prints it (empty
+// for results that print none); the web page shows the same. `readsMp3`: whether this build's
+// `q` reads MP3, which its refusal names.
+std::string resultMessage(Mode mode, ExitCode result, const char* inputName, const char* outputName, bool readsMp3);
 
 // Told of every percentage the report reaches (0 at the start, then 1..100), besides or
 // instead of the console; the web page drives its progress bar from it.

@@ -12,27 +12,6 @@ namespace aamsg {
 
 namespace {
 
-// File and program names are printed as arguments, never used as format strings.
-void printResult(Mode mode, ExitCode result, const char* inputName, const char* outputName) {
-    switch (result) {
-        case kOk: std::puts("OK\r\n"); break;  // printed as a line: a line feed follows
-        case kNotRiffWave:
-            if (mode == Mode::Best) {
-                std::printf("%s should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus%s\r\n", inputName,
-                            readsMp3() ? " or MP3" : "");
-            } else {
-                std::printf("%s should be a RIFF WAVE file\r\n", inputName);
-            }
-            break;
-        case kNotPcm: std::printf("%s should be a WAVE PCM file\r\n", inputName); break;
-        case kCorrupted: std::printf("%s is corrupted\r\n", inputName); break;
-        case kMessageTooLong: std::printf("%s is too long for a WAVE file\r\n", inputName); break;
-        case kCannotWriteOutput: std::printf("Cannot write outfile %s\n", outputName); break;
-        case kCannotReadInput: std::printf("Cannot read infile %s\n", inputName); break;
-        default: break;
-    }
-}
-
 void lowercaseAscii(char* text) {
     for (; *text != '\0'; ++text) {
         if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
@@ -106,7 +85,7 @@ ExitCode runCommand(int argc, char** argv) {
         std::printf("Clipped: %llu of %llu samples\r\n", static_cast<unsigned long long>(stats.clipped),
                     static_cast<unsigned long long>(stats.samples));
     }
-    printResult(mode, result, inputName, outputName);
+    std::fputs(resultMessage(mode, result, inputName, outputName, readsMp3()).c_str(), stdout);
     return result;
 }
 
