@@ -1,0 +1,80 @@
+#!/usr/bin/python3
+"""The web page's weight and speed in headless Chromium on this machine: page weight (each
+file and all, gzipped), time to first use (from navigation until the WebAssembly module is
+ready), and the time from the click on Convert to the download link for e and q on a 60-second
+44.1 kHz stereo WAVE file and d on a 60-second message. Median of several runs.
+
+    make web build && /usr/bin/python3 bench/web_timing.py [runs]
+"""
+import gzip
+import math
+import os
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "src", "web"))
+import serve  # noqa: E402
+
+PAGE = os.path.join(ROOT, "build-web")
+runs = int(sys.argv[1]) if len(sys.argv) > 1 else 5
+
+total = total_gz = 0
+for name in sorted(os.listdir(PAGE)):
+    with open(os.path.join(PAGE, name), "rb") as f:
+        data = f.read()
+    size, packed = len(data), len(gzip.compress(data, 9))
+    total, total_gz = total + size, total_gz + packed
+    print("%-12s %8d bytes, %8d gzipped" % (name, size, packed))
+print("%-12s %8d bytes, %8d gzipped" % ("all", total, total_gz))
+
+work = tempfile.mkdtemp(prefix="aamsg-web-bench-")
+wav = os.path.join(work, "minute.wav")
+subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "60", "sine", "200-3000", "synth", "60",
+                "whitenoise", "mix", "vol", "0.5"], check=True)
+msg = os.path.join(work, "minute.msg")
+with open(msg, "wb") as f:
+    f.write(os.urandom(240000))
+
+server = serve.serve(PAGE, 0, quiet=True)
+threading.Thread(target=server.serve_forever, daemon=True).start()
+origin = "http://127.0.0.1:%d/" % server.server_address[1]
+options = webdriver.ChromeOptions()
+options.binary_location = "/usr/bin/chromium"
+for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--user-data-dir=" + os.path.join(work, "profile")]:
+    options.add_argument(flag)
+driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+first_use = []
+for _ in range(runs):
+    driver.execute_cdp_cmd("Network.setCacheDisabled", {"cacheDisabled": True})
+    driver.get("about:blank")
+    driver.get(origin)
+    WebDriverWait(driver, 30).until(lambda d: d.execute_script("return document.body.dataset.ready"))
+    first_use.append(float(driver.execute_script("return document.body.dataset.ready")))
+print("time to first use: %.0f ms (median of %d, cache off)" % (statistics.median(first_use), runs))
+
+for mode, path in [("e", wav), ("q", wav), ("d", msg)]:
+    times = []
+    for _ in range(runs):
+        driver.find_element(By.ID, "file").send_keys(path)
+        Select(driver.find_element(By.ID, "mode")).select_by_value(mode)
+        driver.execute_script("document.getElementById('download').hidden = true")
+        driver.find_element(By.ID, "convert").click()
+        WebDriverWait(driver, 120).until(lambda d: d.find_element(By.ID, "download").is_displayed())
+        times.append(float(driver.execute_script("return document.getElementById('download').dataset.milliseconds")))
+    print("%s of %s: %.0f ms from click to download link (median of %d)" % (mode, os.path.basename(path),
+                                                                          statistics.median(times), runs))
+driver.quit()
+server.shutdown()
