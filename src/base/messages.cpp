@@ -29,6 +29,8 @@ std::string resultMessage(Mode mode, ExitCode result, const char* inputName, con
         case kMessageTooLong: return withName("", inputName, " is too long for a WAVE file\r\n");
         case kCannotWriteOutput: return withName("Cannot write outfile ", outputName, "\n");
         case kCannotReadInput: return withName("Cannot read infile ", inputName, "\n");
+        // After a line end: it may come in the middle of the progress line.
+        case kInternalError: return "\r\nInternal error\n";
         default: return {};
     }
 }

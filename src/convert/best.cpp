@@ -149,13 +149,39 @@ void produce(SignalSource& source, BlockQueue& queue) {
                 queue.spare.pop_back();
             }
         }
-        nextBlock(source, block);
+        // An exception may not leave a thread (that ends the process): it ends the input
+        // instead, as a failure the consumer reports.
+        try {
+            nextBlock(source, block);
+        } catch (...) {
+            block.samples.clear();
+            block.status = kInternalError;
+            block.last = true;
+        }
         last = block.last;
         std::lock_guard lock(queue.mutex);
         queue.ready.push_back(std::move(block));
         queue.changed.notify_all();
     }
 }
+
+// The input thread, stopped and joined however the consumer leaves, an exception included.
+struct InputThread {
+    BlockQueue& queue;
+    std::thread thread;
+
+    InputThread(SignalSource& source, BlockQueue& blocks) : queue(blocks), thread(produce, std::ref(source), std::ref(blocks)) {}
+    InputThread(const InputThread&) = delete;
+    InputThread& operator=(const InputThread&) = delete;
+    ~InputThread() {
+        {
+            std::lock_guard lock(queue.mutex);
+            queue.stop = true;
+            queue.changed.notify_all();
+        }
+        thread.join();
+    }
+};
 
 // Codes two to a byte, high nibble first; an odd final code is dropped, as `e` does.
 struct CodeWriter {
@@ -282,7 +308,7 @@ ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport pr
         }
     } else {
         BlockQueue queue;
-        std::thread reader(produce, std::ref(source), std::ref(queue));
+        InputThread reader(source, queue);
         for (bool last = false; !last && result == kOk;) {
             SignalBlock block;
             {
@@ -297,12 +323,6 @@ ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport pr
             std::lock_guard lock(queue.mutex);
             queue.spare.push_back(std::move(block));
         }
-        {
-            std::lock_guard lock(queue.mutex);
-            queue.stop = true;
-            queue.changed.notify_all();
-        }
-        reader.join();
     }
     if (result != kOk) return result;
     if (tally.greedyWins()) {
