@@ -99,7 +99,7 @@ int runDriver(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         std::fputs("\r\nOut of memory\n", stdout);
     } catch (...) {
-        std::fputs("\r\nInternal error\n", stdout);
+        std::fputs(resultMessage(Mode::Encode, kInternalError, "", "", false).c_str(), stdout);
     }
     return kInternalError;
 }

@@ -37,14 +37,6 @@ inline constexpr std::int32_t kMaxStepIndex = static_cast<std::int32_t>(kStepSiz
 
 namespace detail {
 
-// The reconstructed value is held to -32767..32767: the format never produces -32768.
-constexpr std::int16_t applyDelta(std::int16_t predictor, std::int32_t delta, bool negative) {
-    std::int32_t value = negative ? predictor - delta : predictor + delta;
-    if (value > 32767) value = 32767;
-    if (value < -32767) value = -32767;
-    return static_cast<std::int16_t>(value);
-}
-
 constexpr std::int32_t adjustIndex(std::int32_t stepIndex, unsigned code) {
     std::int32_t index = stepIndex + kIndexAdjust[code];
     if (index < 0) index = 0;
@@ -54,25 +46,22 @@ constexpr std::int32_t adjustIndex(std::int32_t stepIndex, unsigned code) {
 
 }  // namespace detail
 
-// Quantises one sample against the state; returns the 4-bit code (0..15). The three magnitude
+// The code (0..15) that quantises `sample` against the state best by the greedy rule: the sign,
+// then as many of the step, its half and its quarter as the distance holds. The three magnitude
 // decisions are made with masks rather than branches: on audio they are close to random, and a
 // mispredicted branch costs more than the whole computation.
-inline unsigned encodeSample(std::int16_t sample, AdpcmState& state) {
+inline unsigned greedyCode(std::int32_t sample, const AdpcmState& state) {
     std::int32_t step = kStepSizes[static_cast<std::size_t>(state.stepIndex)];
-    std::int32_t diff = std::int32_t{sample} - state.predictor;
+    std::int32_t diff = sample - state.predictor;
     const std::int32_t negative = diff < 0 ? 1 : 0;
     if (negative) diff = -diff;
-    std::int32_t delta = step >> 3;
     unsigned code = static_cast<unsigned>(negative) << 3;
     for (unsigned bit = 4; bit != 0; bit >>= 1) {
         const std::int32_t take = -static_cast<std::int32_t>(diff >= step);  // all ones or zero
         code |= bit & static_cast<unsigned>(take);
         diff -= step & take;
-        delta += step & take;
         step >>= 1;
     }
-    state.predictor = detail::applyDelta(state.predictor, delta, negative != 0);
-    state.stepIndex = detail::adjustIndex(state.stepIndex, code);
     return code;
 }
 
@@ -107,7 +96,8 @@ inline constexpr std::array<DecodeStep, 89 * 16> kDecodeSteps = detail::makeDeco
 static_assert(kDecodeSteps[7].delta == 11 && kDecodeSteps[7].nextIndex == 8);
 static_assert(kDecodeSteps[88 * 16 + 15].delta == -(4095 + 32767 + 16383 + 8191) && kDecodeSteps[88 * 16 + 15].nextIndex == 88);
 
-// Reconstructs one sample from a code (0..15); returns the new predictor.
+// Reconstructs one sample from a code (0..15); returns the new predictor, which the format holds
+// to -32767..32767 (it never produces -32768).
 inline std::int16_t decodeNibble(unsigned code, AdpcmState& state) {
     const DecodeStep& step = kDecodeSteps[static_cast<std::size_t>(state.stepIndex) * 16 + code];
     std::int32_t value = state.predictor + step.delta;
@@ -116,6 +106,14 @@ inline std::int16_t decodeNibble(unsigned code, AdpcmState& state) {
     state.predictor = static_cast<std::int16_t>(value);
     state.stepIndex = step.nextIndex;
     return state.predictor;
+}
+
+// Quantises one sample against the state; returns the 4-bit code (0..15). The encoder's state
+// moves exactly as the decoder's does for the same code: it is the decoder's step.
+inline unsigned encodeSample(std::int16_t sample, AdpcmState& state) {
+    const unsigned code = greedyCode(sample, state);
+    decodeNibble(code, state);
+    return code;
 }
 
 }  // namespace aamsg

@@ -1,6 +1,5 @@
 // `q`: any audio file to a message file, through libsndfile, libsoxr and the code search.
 #include <algorithm>
-#include <span>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -37,16 +36,16 @@ struct SignalSource {
     AudioFilePtr file;
     ResamplerPtr resampler;  // none at 8000 per second
     AudioFormat format;
-    std::uint64_t totalUnits = 0;
-    bool byBytes = false;  // frames unknown: progress by bytes read
-    bool ended = false;
+    std::uint64_t totalUnits = 0;  // frames, or bytes when the frame count is unknown
+    bool byBytes = false;
+    std::uint64_t framesRead = 0;
     std::vector<float> mono = std::vector<float>(kFramesPerRead);
     std::vector<float> converted;
     AdpcmState greedy;  // the greedy encoder over the whole signal, for the comparison
 };
 
 std::uint64_t unitsLeft(const SignalSource& source) {
-    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : 0;
+    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : source.framesRead;
     return source.totalUnits - std::min(source.totalUnits, done);
 }
 
@@ -90,14 +89,13 @@ void nextBlock(SignalSource& source, SignalBlock& block) {
     block.status = kOk;
     std::size_t got = 0;
     const ExitCode rc = readMono(*source.file, source.mono.data(), source.mono.size(), got);
-    if (!source.byBytes) source.totalUnits -= std::min<std::uint64_t>(source.totalUnits, got);
+    source.framesRead += got;
     convertRate(source, source.mono.data(), got, block);
     if (got == 0 || rc != kOk) {
         // The end, or a failure: what arrived before it is still encoded.
         convertRate(source, nullptr, 0, block);
         block.status = rc;
         block.last = true;
-        source.ended = true;
     }
     block.unitsLeft = block.last ? 0 : unitsLeft(source);
     // The greedy encoder runs here, on the input's thread, beside the search on the other.

@@ -31,29 +31,14 @@ std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex) {
            static_cast<std::uint32_t>(predictor + 32768) >> kMergeShifts[static_cast<std::size_t>(stepIndex)];
 }
 
-// The greedy encoder's magnitude (0..7) for a distance >= 0 at step `step`: how many of the
-// step's halves and quarters the distance holds, as encodeSample finds them, without branches.
-[[gnu::always_inline]] inline unsigned greedyMagnitude(std::int32_t distance, std::int32_t step) {
-    const std::int32_t half = step >> 1;
-    const std::int32_t quarter = step >> 2;
-    const std::int32_t four = distance >= step ? 1 : 0;
-    distance -= step & -four;
-    const std::int32_t two = distance >= half ? 1 : 0;
-    distance -= half & -two;
-    const std::int32_t one = distance >= quarter ? 1 : 0;
-    return static_cast<unsigned>(four << 2 | two << 1 | one);
-}
-
-// One greedy code from (predictor, stepIndex) towards `sample`: the state moves, the squared
-// error is added to `error`.
+// One greedy code from (predictor, stepIndex) towards `sample`, by the codec itself: the state
+// moves, the squared error is added to `error`, and the code comes back.
 [[gnu::always_inline]] inline unsigned greedyStep(std::int32_t& predictor, std::int32_t& stepIndex, std::int32_t sample,
                                                  std::uint64_t& error) {
-    const std::int32_t diff = sample - predictor;
-    const unsigned code = (diff < 0 ? 8u : 0u) |
-                          greedyMagnitude(diff < 0 ? -diff : diff, kStepSizes[static_cast<std::size_t>(stepIndex)]);
-    const DecodeStep& step = kDecodeSteps[static_cast<std::size_t>(stepIndex) * 16 + code];
-    predictor = std::clamp(predictor + step.delta, -32767, 32767);
-    stepIndex = step.nextIndex;
+    AdpcmState state{static_cast<std::int16_t>(predictor), stepIndex};
+    const unsigned code = encodeSample(static_cast<std::int16_t>(sample), state);
+    predictor = state.predictor;
+    stepIndex = state.stepIndex;
     const auto e = static_cast<std::int64_t>(sample - predictor);
     error += static_cast<std::uint64_t>(e * e);
     return code;
@@ -118,24 +103,22 @@ void extend(CodeSearch& search, std::int32_t sample, const std::int16_t* ahead, 
     const int count = from.count * kExtensions;
     for (int i = 0; i < from.count; ++i) {
         const auto p = static_cast<std::size_t>(i);
-        const std::int32_t predictor = from.predictor[p];
-        const std::int32_t stepIndex = from.stepIndex[p];
-        const std::int32_t diff = sample - predictor;
-        const unsigned sign = diff < 0 ? 8u : 0u;
-        const unsigned greedy = greedyMagnitude(diff < 0 ? -diff : diff, kStepSizes[static_cast<std::size_t>(stepIndex)]);
+        const AdpcmState parent{static_cast<std::int16_t>(from.predictor[p]), from.stepIndex[p]};
+        const unsigned code = greedyCode(sample, parent);
+        const unsigned sign = code & 8u;
+        const unsigned greedy = code & 7u;
         // The greedy code, the next larger magnitude (a faster-growing step) and the next smaller
         // one, or at zero the smallest step the other way. Codes further off never paid for their
         // place in measurements. At magnitude 7 the second is the first again; it merges with it.
         const unsigned codes[kExtensions] = {sign | greedy, sign | std::min(greedy + 1, 7u),
                                              greedy > 0 ? sign | (greedy - 1) : sign ^ 8u};
-        const DecodeStep* row = &kDecodeSteps[static_cast<std::size_t>(stepIndex) * 16];
         for (int k = 0; k < kExtensions; ++k) {
             const auto e = p * kExtensions + static_cast<std::size_t>(k);
-            const DecodeStep& step = row[codes[k]];
-            const std::int32_t value = std::clamp(predictor + step.delta, -32767, 32767);
+            AdpcmState next = parent;
+            const std::int32_t value = decodeNibble(codes[k], next);
             const auto error = static_cast<std::int64_t>(sample - value);
             x.predictor[e] = value;
-            x.stepIndex[e] = step.nextIndex;
+            x.stepIndex[e] = next.stepIndex;
             x.cost[e] = from.cost[p] + static_cast<std::uint64_t>(error * error);
             x.code[e] = static_cast<std::uint8_t>(codes[k]);
         }
@@ -162,15 +145,7 @@ void extend(CodeSearch& search, std::int32_t sample, const std::int16_t* ahead, 
     std::array<int, kMaxSearchPaths + 1> chosen;
     std::array<std::uint32_t, kMaxSearchPaths + 1> chosenKey;
     int kept = 0;
-    if (search.paths == 1) {
-        // One path: the best rank, the earliest on equal rank; merging cannot matter.
-        chosen[0] = 0;
-        for (int i = 1; i < count; ++i) {
-            if (x.rank[static_cast<std::size_t>(i)] < x.rank[static_cast<std::size_t>(chosen[0])]) chosen[0] = i;
-        }
-        kept = 1;
-    }
-    for (int i = search.paths == 1 ? count : 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i) {
         const auto e = static_cast<std::size_t>(i);
         const std::uint64_t rank = x.rank[e];
         if (kept == search.paths && rank >= x.rank[static_cast<std::size_t>(chosen[static_cast<std::size_t>(kept - 1)])]) {
