@@ -536,32 +536,38 @@ def median_ms(command, runs=5):
 
 
 def tradeoff_table(sources, work, settings, long_input, peer_rows):
-    """Mean round trip over the sources and time on a long input, for each search setting."""
-    if not os.path.exists(TRADEOFF):
-        sys.exit("build the benchmarks first: make bench (or cmake with -DAAMSG_BENCH=ON)")
+    """Mean round trip over the sources and time on a long input, for each search setting; a
+    sentence instead where the benchmark program is not built or takes other arguments."""
     means = {k: [] for k in settings}
-    for name, description, src, kind in sources:
-        ref = ideal(src, os.path.join(work, "ideal16.wav"))
-        prefix = os.path.join(work, "setting")
-        subprocess.run([TRADEOFF, src, prefix] + settings, check=True, stdout=subprocess.DEVNULL)
-        for k in settings:
-            means[k].append(snr_delay(ref, decode("%s-%s.msg" % (prefix, k), work))[0])
     times = {k: [] for k in settings}
-    for _ in range(5):
-        out = subprocess.run([TRADEOFF, long_input, os.path.join(work, "long")] + settings,
-                             check=True, capture_output=True, text=True).stdout.split("\n")
-        for line in out:
-            if line.strip():
-                times[line.split()[0]].append(float(line.split()[1]))
+    try:
+        for name, description, src, kind in sources:
+            ref = ideal(src, os.path.join(work, "ideal16.wav"))
+            prefix = os.path.join(work, "setting")
+            run(TRADEOFF, src, prefix, *settings)
+            for k in settings:
+                means[k].append(snr_delay(ref, decode("%s-%s.msg" % (prefix, k), work))[0])
+        for _ in range(5):
+            out = subprocess.run([TRADEOFF, long_input, os.path.join(work, "long")] + settings,
+                                 check=True, capture_output=True, text=True).stdout.split("\n")
+            for line in out:
+                if line.strip():
+                    times[line.split()[0]].append(float(line.split()[1]))
+    except (subprocess.CalledProcessError, FileNotFoundError, OSError, IndexError, ValueError, KeyError):
+        print("no search-width table: %s missing or failed (make bench)" % TRADEOFF, file=sys.stderr)
+        return "Not measured: the benchmark program `%s` is missing or takes other settings (`make bench`)." % \
+            os.path.relpath(TRADEOFF, ROOT)
     sox = median_ms(["sox", long_input, "-t", "ima", "-r", "8000", "-c", "1", os.path.join(work, "sox.msg")])
-    best_peer = sum(max(v for v in row[3][2:] if v is not None) for row in peer_rows) / len(peer_rows)
-    lines = ["| paths | look ahead | mean round trip | over the best peer | 10 minutes of 44.1 kHz stereo |",
+    peer = [row[3][XQ_COLUMN] for row in peer_rows]
+    peer = None if any(v is None for v in peer) else sum(peer) / len(peer)
+    lines = ["| paths | look ahead | mean plain SNR | against adpcm-xq -8 -f | 10 minutes of 44.1 kHz stereo |",
              "|---|---|---|---|---|"]
     for k in settings:
         paths, ahead = k.split(":")
         mean = sum(means[k]) / len(means[k])
         t = sorted(times[k])[len(times[k]) // 2]
-        lines.append("| %s | %s | %.2f dB | %+.2f dB | %.0f ms (%.2fx sox) |" % (paths, ahead, mean, mean - best_peer, t, t / sox))
+        lines.append("| %s | %s | %.2f dB | %s | %.0f ms (%.2fx sox) |" % (
+            paths, ahead, mean, "n/a" if peer is None else "%+.2f dB" % (mean - peer), t, t / sox))
     lines.append("| sox | | | | %.0f ms |" % sox)
     return "\n".join(lines)
 
