@@ -58,6 +58,8 @@ REAL, SYNTHETIC = "real voice", "synthetic voice"
 
 
 def run(*args, **kw):
+    if args[0] == "sox":
+        args = ("sox", "-R") + args[1:]  # the same dither every run: the sources and sox's messages repeat
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
 
 
@@ -499,11 +501,12 @@ def noise_spectra(sources, work):
     energy = np.convolve(ref ** 2, np.ones(span), "valid")
     start = int(np.argmax(energy))
     curves = [("signal", ref)]
-    for label, encode in [("q", encode_q), ("q --flat", encode_q_flat), ("e (greedy)", encode_e_ideal)]:
+    for label, encode in [("q", encode_q), ("q --flat", encode_q_flat), ("e (greedy)", encode_e_ideal),
+                          ("adpcm-xq -5 (shaped)", xq("-5"))]:
         msg = os.path.join(work, "noise.msg")
         try:
             encode(src, ideal16, msg, work)
-        except subprocess.CalledProcessError:
+        except (subprocess.CalledProcessError, FileNotFoundError):
             continue
         out = decode(msg, work)
         _, delay = snr_delay(ref, out)
