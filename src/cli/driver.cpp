@@ -18,7 +18,7 @@ void lowercaseAscii(char* text) {
     }
 }
 
-// The lines before `q`'s were the whole text once; scripts may read them, so they stay first.
+// Scripts may read the encode and decode lines: they stay first, as they are.
 void printUsage(const char* program) {
     std::printf("Usage:\n encode: %s e infile outfile\n decode: %s d infile outfile\n", program, program);
     std::printf(" best:   %s q infile outfile\n", program);

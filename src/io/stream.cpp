@@ -61,42 +61,25 @@ bool clearMemory(const ByteSink& self) {
 
 std::vector<std::uint8_t> block(std::size_t blockSize) { return std::vector<std::uint8_t>(std::max<std::size_t>(blockSize, 1)); }
 
+// Our own blocks replace the C library's buffer; a second copy would only cost time.
+std::FILE* unbuffered(std::FILE* file) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
 }  // namespace
 
-InStream fileInput(std::FILE* file, std::size_t blockSize) {
-    InStream in;
-    in.file = file;
-    in.buffer = block(blockSize);
-    // Our own blocks replace the library's buffer; a second copy would only cost time.
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    return in;
-}
+InStream fileInput(std::FILE* file, std::size_t blockSize) { return {unbuffered(file), {}, block(blockSize)}; }
 
-InStream sourceInput(const ByteSource& source, std::size_t blockSize) {
-    InStream in;
-    in.source = source;
-    in.buffer = block(blockSize);
-    return in;
-}
+InStream sourceInput(const ByteSource& source, std::size_t blockSize) { return {nullptr, source, block(blockSize)}; }
 
 InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize) {
     return sourceInput({bytes.data(), bytes.size(), readMemory, nullptr}, blockSize);
 }
 
-OutStream fileOutput(std::FILE* file, std::size_t blockSize) {
-    OutStream out;
-    out.file = file;
-    out.buffer = block(blockSize);
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    return out;
-}
+OutStream fileOutput(std::FILE* file, std::size_t blockSize) { return {unbuffered(file), {}, block(blockSize)}; }
 
-OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize) {
-    OutStream out;
-    out.sink = sink;
-    out.buffer = block(blockSize);
-    return out;
-}
+OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize) { return {nullptr, sink, block(blockSize)}; }
 
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize) {
     return sinkOutput({&sink, appendToMemory, clearMemory}, blockSize);
