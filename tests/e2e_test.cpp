@@ -150,8 +150,14 @@ TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
         program = "Z:" + program;
     }
     const std::string usage = "Usage:\n encode: " + program + " e infile outfile\n decode: " + program +
-                              " d infile outfile\n best:   " + program + " q infile outfile\n";
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"d"}, {"d", path("a")}}) {
+                              " d infile outfile\n best:   " + program + " q [options] infile outfile\n         " + program +
+                              " q [options] --out-dir=DIR infile...\n options of q:\n"
+                              "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
+                              "  --trim        remove silence before and after the speech\n";
+    // Too few names, and options q does not know or e and d do not take (those would be names).
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"d"}, {"d", path("a")}, {"q", "--trim", path("a")}, {"q", "--bogus", path("a"), path("b")},
+          {"q", "--level=loud", path("a"), path("b")}, {"q", "--level=3", path("a"), path("b")}, {"Q", "--out-dir=" + path("o")}}) {
         const Result r = runTool(args, "prog%s");
         EXPECT_EQ(r.exitCode, 101);
         EXPECT_EQ(r.console, kBanner + usage);
