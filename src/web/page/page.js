@@ -30,6 +30,7 @@ const OPTION_TRIM = 4;
 const LEVEL_DB = -22;
 const MODE_NAMES = { q: "“best sound (q)”", e: "“exactly as the format's own encoder (e)”", d: "“WAVE file from a message file (d)”" };
 
+// First, so that the module loads while the page's other script (fflate, for the .zip) does.
 const worker = new Worker("worker.js");
 let waiting = null;  // { id, resolve } of the job the worker is running
 let nextJob = 1;
@@ -103,12 +104,12 @@ function kindOf(head, name) {
             : text(4, 4) === "ftyp" ? "AAC (M4A)"
               : text(0, 4) === "caff" ? "CAF"
                 : text(0, 4) === ".snd" ? "AU" : null;
-  if (signed) return { audio: true, label: signed };
+  if (signed) return { audio: true, label: signed, signed: true };
   // A bare MPEG frame starts with 11 set bits, which a message can start with too.
   if (/\.msg$/i.test(name)) return { audio: false };
   if (head.length > 1 && head[0] === 0xff && (head[1] & 0xe0) === 0xe0) return { audio: true, label: "MP3" };
   if (/\.(wav|wave|aif|aiff|aifc|caf|flac|ogg|oga|opus|mp3|m4a|mp4|aac|webm|au|snd)$/i.test(name)) {
-    return { audio: true, label: "audio" };
+    return { audio: true };
   }
   return { audio: false };
 }
@@ -357,8 +358,10 @@ async function convertAll(startedAt) {
   const audio = sources.filter((s) => s.kind.audio);
   if (mode === "d" && audio.length > 0 && acknowledged !== choice) {
     acknowledged = choice;
-    const which = audio.length === 1 ? `${audio[0].name} starts like ${audio[0].kind.label === "audio" ? "an audio" : "a " + audio[0].kind.label} file`
-      : `${audio.length} of the files start like audio files`;
+    const [first] = audio;
+    const article = /^([AEIOU]|MP3)/.test(first.kind.label) ? "an" : "a";
+    const which = audio.length > 1 ? `${audio.length} of the files look like audio files`
+      : first.kind.signed ? `${first.name} starts like ${article} ${first.kind.label} file` : `${first.name} is named like an audio file`;
     say(`${which}, not a message file: decoding gives noise. Choose ${MODE_NAMES.q}, or press “Decode anyway”.`, true);
     convertButton.textContent = "Decode anyway";
     statusLine.focus();
