@@ -1,0 +1,116 @@
+// The plan for a prompt (gain, samples kept, fades) and the streaming processor that applies
+// it, holding peaks below full scale with a look-ahead limiter.
+#include <algorithm>
+#include <cmath>
+
+#include "prompt/prompt.hpp"
+
+namespace aamsg {
+
+PromptPlan planPrompt(const SpeechLevel& level, const PromptOptions& options) {
+    PromptPlan plan;
+    plan.keepTo = level.samples;
+    // Silence, or hiss too faint to measure, is left exactly as it is.
+    if (!level.active) return plan;
+    plan.active = true;
+    plan.levelBeforeDb = level.activeDb;
+    if (options.level) {
+        plan.gainDb = options.targetDb - level.activeDb;
+        plan.gain = dbToGain(plan.gainDb);
+    }
+    if (options.trim) {
+        plan.keepFrom = level.firstActive > kTrimMarginSamples ? level.firstActive - kTrimMarginSamples : 0;
+        plan.keepTo = std::min(level.samples, level.lastActive + 1 + kTrimMarginSamples);
+        plan.fadeIn = plan.keepFrom > 0;
+        plan.fadeOut = plan.keepTo < level.samples;
+    }
+    plan.mayLimit = level.peak * plan.gain > kCeiling;
+    plan.predictedLevelDb = level.activeDb + plan.gainDb;
+    plan.trimmedStartSeconds = static_cast<double>(plan.keepFrom) / kPromptRate;
+    plan.trimmedEndSeconds = static_cast<double>(level.samples - plan.keepTo) / kPromptRate;
+    return plan;
+}
+
+bool planChangesNothing(const PromptPlan& plan) {
+    return plan.gain == 1.0 && plan.keepFrom == 0 && !plan.fadeIn && !plan.fadeOut && !plan.mayLimit;
+}
+
+namespace {
+
+// The gain that brings a sample of this size to the ceiling, or 1 if it is within it.
+double neededGain(double value) {
+    const double magnitude = std::fabs(value);
+    return magnitude > kCeiling ? kCeiling / magnitude : 1.0;
+}
+
+// Gives out the oldest waiting sample, the minimum over the `ahead` waiting samples from it
+// (those the stream has) being the gain the look-ahead needs.
+void emitOldest(PromptProcessor& p, std::size_t ahead, float* out, std::size_t& written) {
+    double gain = 1.0;
+    if (p.plan.mayLimit) {
+        double lowest = 1.0;
+        for (std::size_t k = 0; k < ahead; ++k) lowest = std::min(lowest, p.needed[(p.first + k) % kLimiterWindow]);
+        // A gain that has been lowered recovers exponentially, unless the look-ahead holds it.
+        p.held = std::min(lowest, 1.0 - (1.0 - p.held) * kReleaseCoefficient);
+        p.heldRing[p.heldNext] = p.held;
+        p.heldNext = (p.heldNext + 1) % kLimiterWindow;
+        // Each held gain of the last window is at most the gain this sample needs (its
+        // look-ahead covered it), so their mean is too, and the mean moves by at most
+        // 1/kLimiterWindow a sample: the attack is a ramp over the look-ahead.
+        double sum = 0.0;
+        for (const double h : p.heldRing) sum += h;
+        gain = sum / static_cast<double>(kLimiterWindow);
+    }
+    // The division and the mean can round a sample an ulp past the ceiling.
+    const double value = std::clamp(p.waiting[p.first] * gain, -kCeiling, kCeiling);
+    p.first = (p.first + 1) % kLimiterWindow;
+    --p.count;
+    if (p.silentLeft > 0) {
+        --p.silentLeft;
+    } else {
+        out[written++] = static_cast<float>(value);
+    }
+}
+
+void push(PromptProcessor& p, double value, float* out, std::size_t& written) {
+    const std::size_t slot = (p.first + p.count) % kLimiterWindow;
+    p.waiting[slot] = value;
+    p.needed[slot] = neededGain(value);
+    ++p.count;
+    if (p.count == kLimiterWindow) emitOldest(p, kLimiterWindow, out, written);
+}
+
+}  // namespace
+
+PromptProcessor makePromptProcessor(const PromptPlan& plan) {
+    PromptProcessor p;
+    p.plan = plan;
+    p.heldRing.fill(1.0);
+    std::size_t none = 0;
+    for (std::size_t k = 0; k < kLimiterWindow - 1; ++k) push(p, 0.0, nullptr, none);
+    return p;
+}
+
+std::size_t processPrompt(PromptProcessor& p, std::span<const float> samples, float* out) {
+    const PromptPlan& plan = p.plan;
+    std::size_t written = 0;
+    for (const float sample : samples) {
+        const std::uint64_t at = p.position++;
+        if (at < plan.keepFrom || at >= plan.keepTo) continue;
+        double value = cleanSample(sample) * plan.gain;
+        const std::uint64_t fromStart = at - plan.keepFrom;
+        const std::uint64_t toEnd = plan.keepTo - 1 - at;
+        if (plan.fadeIn && fromStart < kFadeSamples) value = value * static_cast<double>(fromStart) / kFadeSamples;
+        if (plan.fadeOut && toEnd < kFadeSamples) value = value * static_cast<double>(toEnd) / kFadeSamples;
+        push(p, value, out, written);
+    }
+    return written;
+}
+
+std::size_t finishPrompt(PromptProcessor& p, float* out) {
+    std::size_t written = 0;
+    while (p.count > 0) emitOldest(p, p.count, out, written);
+    return written;
+}
+
+}  // namespace aamsg
