@@ -10,7 +10,8 @@ builds it: build-bench/bench/aamsg_best_tradeoff), the peer encoder adpcm-xq's s
 espeak-ng, codec2-examples, alsa-utils, hyperfine, python3-numpy and python3-matplotlib.
 Rewrites the tables between the <!-- name --> markers in docs/quality.md and the pictures in
 docs/images/. --quick measures a few sources and skips the slow tables, printing instead of
-writing; --corpus also leaves the ideal signals, adpcm-xq's messages and every score in DIR.
+writing; --corpus also leaves the ideal signals, adpcm-xq's messages and every score in DIR;
+AAMSG=path/to/aamsg measures another build of the tool.
 
 Every message is decoded with `aamsg d`, the format's own decoder, and compared with the ideal
 8000-per-second signal: for the tone tables the exact sine, for the comparison sox's
@@ -33,7 +34,7 @@ import wave
 import numpy as np
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TOOL = os.path.join(ROOT, "build", "aamsg")
+TOOL = os.environ.get("AAMSG", os.path.join(ROOT, "build", "aamsg"))  # another build: AAMSG=path
 TRADEOFF = os.path.join(ROOT, "build-bench", "bench", "aamsg_best_tradeoff")
 XQ = os.path.join(ROOT, "build-quality", "adpcm-xq")
 SAMPLE = os.path.join(ROOT, "samples", "thank-you.wav")
@@ -454,11 +455,13 @@ def time_tables(work, long_input, runs=5):
     named = [("aamsg q", [TOOL, "q", speech, out])]
     if flat:
         named.append(("aamsg q --flat", [TOOL, "q", "--flat", speech, out]))
-    for options in (["-2", "-f"], ["-5"], ["-5", "-f"]):
+    peer = os.path.exists(XQ)
+    for options in (["-2", "-f"], ["-5"], ["-5", "-f"]) if peer else ():
         named.append(("adpcm-xq " + " ".join(options), [XQ, "-q", "-y", "-r", "-b0", "-i"] + options + [speech, out]))
     seconds = hyperfine([" ".join(c) for _, c in named], work, runs)
-    seconds += hyperfine([" ".join([XQ, "-q", "-y", "-r", "-b0", "-i", "-8", "-f", speech, out])], work, 1)
-    named.append(("adpcm-xq -8 -f (one run)", None))
+    if peer:  # looking 8 samples ahead takes minutes: one run
+        seconds += hyperfine([" ".join([XQ, "-q", "-y", "-r", "-b0", "-i", "-8", "-f", speech, out])], work, 1)
+        named.append(("adpcm-xq -8 -f (one run)", None))
     if not flat:
         named.insert(1, ("aamsg q --flat", None))
         seconds.insert(1, None)
