@@ -103,6 +103,9 @@ SpeechLevel finishMeter(const SpeechMeter& meter);
 // ---- The plan.
 
 inline constexpr double kDefaultTargetDb = -22.0;
+// The levels a prompt may be brought to: from faint to a sine wave at full scale.
+inline constexpr double kMinTargetDb = -60.0;
+inline constexpr double kMaxTargetDb = -3.0;
 // Kept before the first and after the last active sample (150 ms).
 inline constexpr std::uint32_t kTrimMarginSamples = kPromptRate * 3 / 20;
 // A cut into the signal fades in or out over this many samples (5 ms), from and to zero.
