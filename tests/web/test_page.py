@@ -239,8 +239,7 @@ class Page(unittest.TestCase):
 
     def test_best_mode_on_float_wave_and_mp3(self):
         self.open()
-        if self.element("opt-level").is_displayed():
-            self.element("opt-level").click()  # the bound is for the sound as it is
+        self.element("opt-level").click()  # the bound is for the sound as it is
         frames = [tones(i / 48000) for i in range(4 * 48000)]
         stereo = [v for f in frames for v in (f, f)]
         reference = [32768 * tones(k / 8000) for k in range(4 * 8000)]
@@ -348,16 +347,21 @@ class Page(unittest.TestCase):
 
     def test_level_and_trim_on_by_default_with_what_was_measured(self):
         self.open()
-        if not self.element("options").is_displayed():
-            self.skipTest("this module has no level and trim yet")
+        self.assertTrue(self.element("options").is_displayed())
         self.assertTrue(self.element("opt-level").is_selected() and self.element("opt-trim").is_selected())
         # A quiet 8 kHz greeting between silences: q brings it to -22 dB and cuts the silences.
         quiet = [int(600 * math.sin(i * 0.07) * (1 + math.sin(i * 0.002))) for i in range(16000)]
         path = self.file("quiet.wav", wave(1, 8000, 16, [0] * 6000 + quiet + [0] * 6000))
         status, message = self.convert(path, "q")
         self.assertTrue(status.startswith("OK"), status)
-        self.assertRegex(self.element("note").text, r"Level: -\d+\.\d dB before, -22\.\d dB after \(gain \+\d+\.\d dB\)\. "
-                                                     r"Trimmed \d\.\d\d s at the start and \d\.\d\d s at the end\.")
+        shown = re.fullmatch(r"Level: (-\d+\.\d) dB before, (-\d+\.\d) dB after \(gain \+\d+\.\d dB\)\. "
+                             r"Trimmed (\d\.\d\d) s at the start and (\d\.\d\d) s at the end\.", self.element("note").text)
+        self.assertTrue(shown, self.element("note").text)
+        before, after, start, end = (float(v) for v in shown.groups())
+        self.assertLess(before, -30)
+        self.assertLess(abs(after + 22), 1)  # the limiter may leave it a little under
+        self.assertLess(abs(start - 0.75), 0.25)  # 0.75 s of silence each side, less what the trim keeps
+        self.assertLess(abs(end - 0.75), 0.25)
         self.assertEqual(message, self.cli("q", path, *CLI_OPTIONS))
         for mode in ("e", "d"):
             self.mode(mode)
@@ -426,16 +430,13 @@ class Page(unittest.TestCase):
         refused = self.file("float.wav", wave(1, 8000, 32, [0.1] * 2000, tag=3))
         changes = [("a failure", lambda: self.convert(refused, "e")),
                    ("a mode change", lambda: self.mode("e")),
-                   ("another file", lambda: self.choose(refused))]
+                   ("another file", lambda: self.choose(refused)),
+                   ("an option", lambda: self.element("opt-trim").click())]
         for change, act in changes:
             self.convert(good, "q")
             self.assertFalse(self.result_cleared(), change)
             act()
             self.assertTrue(self.result_cleared(), change)
-        if self.element("options").is_displayed():
-            self.convert(good, "q")
-            self.element("opt-trim").click()
-            self.assertTrue(self.result_cleared(), "an option")
 
     def test_fault_4_large_files_are_refused_and_memory_is_released(self):
         self.open()
@@ -521,14 +522,13 @@ class Page(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: self.js("return document.getElementById('file').files.length") == 3)
         self.mode("q")
         self.element("convert").click()
-        options = CLI_OPTIONS if self.element("options").is_displayed() else []
         status, packed = self.outcome(link="download-all")
         self.assertEqual(status, "OK: 3 files converted")
         self.assertEqual(self.js("return document.activeElement.id"), "download-all")
         with zipfile.ZipFile(io.BytesIO(packed)) as archive:
             self.assertEqual(sorted(archive.namelist()), sorted(n.replace(".wav", ".msg") for n in names))
             for name, path in paths.items():
-                self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path, *options), name)
+                self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path, *CLI_OPTIONS), name)
         self.driver.save_screenshot(os.path.join(ROOT, "docs", "images", "web.png"))
 
 

@@ -60,7 +60,6 @@ worker.onmessage = (event) => {
   if (data.type === "ready") {
     // For measuring the time to first use: the module is compiled and waiting.
     document.body.dataset.ready = String(Math.round(performance.now()));
-    optionsBox.hidden = !data.levels;
   } else if (data.type === "idle") {
     document.body.dataset.workerMemory = String(data.memory);
   } else if (data.type === "progress" && waiting) {
@@ -349,7 +348,7 @@ function setBusy(on) {
 async function convertAll(startedAt) {
   await choosing;
   const mode = modeSelect.value;
-  const options = mode === "q" && !optionsBox.hidden ? (levelBox.checked ? OPTION_LEVEL : 0) | (trimBox.checked ? OPTION_TRIM : 0) : 0;
+  const options = mode === "q" ? (levelBox.checked ? OPTION_LEVEL : 0) | (trimBox.checked ? OPTION_TRIM : 0) : 0;
   if (sources.length === 0) {
     say("Choose a file, or record one, first.", true);
     statusLine.focus();
