@@ -383,6 +383,7 @@ class Page(unittest.TestCase):
         starts = [("WAVE", "x.wav", read(recording)),
                   ("AIFF", "x.aiff", b"FORM\0\0\0\x20AIFFCOMM" + bytes(40)),
                   ("MP3", "x.mp3", b"ID3\x04\0\0\0\0\0\0" + bytes(400)),
+                  ("MP3", "x.mp3", b"\xff\xfb\x90\x64" + bytes(400)),  # a bare frame, without a tag
                   ("Ogg", "x.ogg", b"OggS\0\x02" + bytes(400))]
         for label, name, data in starts:
             path = self.file(name, data)
