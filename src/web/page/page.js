@@ -217,7 +217,7 @@ function megabytes(size) {
 
 async function convertOne(source, mode, options) {
   const outputName = outputNameFor(source.name, mode);
-  const named = { name: source.name, outputName, inputSize: source.file.size };
+  const named = { name: source.name, outputName, inputSize: source.file.size, hint: "" };
   const limit = mode === "d" ? MAX_MESSAGE_BYTES : MAX_AUDIO_BYTES;
   if (source.file.size === 0) {
     return { ...named, code: -1, message: `${source.name} is empty: there is nothing to ${mode === "d" ? "decode" : "encode"}.` };
