@@ -333,7 +333,8 @@ class Page(unittest.TestCase):
         self.open()
         good = [self.file("a%d.wav" % i, wave(1, 8000, 16, [3000, -3000] * 2000)) for i in range(2)]
         bad = self.file("notes.txt", b"not audio at all")
-        steps = [("before a conversion", None), ("after a batch", lambda: self.choose(*good, bad)),
+        empty = self.file("empty.wav", b"")
+        steps = [("before a conversion", None), ("after a batch", lambda: self.choose(*good, bad, empty)),
                  ("after a failure", lambda: self.choose(bad))]
         for step, prepare in steps:
             if prepare:
@@ -341,6 +342,7 @@ class Page(unittest.TestCase):
                 self.mode("q")
                 self.element("convert").click()
                 self.outcome()
+                self.assertNotIn("undefined", self.element("results").text)
             for scheme in ("light", "dark"):
                 self.scheme(scheme)
                 self.assertEqual(self.axe(), [], "%s, %s" % (step, scheme))
