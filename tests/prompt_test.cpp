@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <string>
@@ -252,6 +253,38 @@ TEST(PromptProcessor, BlockSizesChangeNothing) {
         EXPECT_EQ(level.lastActive, whole.lastActive) << block;
         EXPECT_EQ(process(s, plan, block), expected) << block;
     }
+}
+
+// One prompt's measured level, gain and processed samples, pinned: a build whose arithmetic
+// differs (optimisation level, processor, compiler, Windows) fails here. The signal is made
+// with integers only, so that it is itself the same everywhere.
+TEST(PromptProcessor, SameSamplesOnEveryBuild) {
+    Samples s(secondsToSamples(0.4), 0.0f);
+    std::uint32_t state = 12345;
+    for (int syllable = 0; syllable < 12; ++syllable) {
+        const int length = 800 + syllable % 5 * 300;
+        for (int i = 0; i < length; ++i) {
+            state = state * 1664525u + 1013904223u;
+            const int noise = static_cast<int>(state >> 20) - 2048;  // -2048..2047
+            const int envelope = std::min(i, length - i) * (4 + syllable % 3);
+            s.push_back(static_cast<float>(noise * envelope) / 4096.0f);
+        }
+        s.insert(s.end(), static_cast<std::size_t>(400 + syllable % 4 * 500), 0.0f);
+    }
+    const SpeechLevel level = measure(s);
+    const PromptPlan plan = planPrompt(level, PromptOptions{true, -12.0, true});
+    ASSERT_TRUE(plan.mayLimit && plan.fadeIn && plan.fadeOut);
+    std::uint64_t hash = 14695981039346656037u;  // FNV-1a over the bytes of every result
+    auto add = [&hash](const auto& value) {
+        unsigned char bytes[sizeof value];
+        std::memcpy(bytes, &value, sizeof value);
+        for (const unsigned char b : bytes) hash = (hash ^ b) * 1099511628211u;
+    };
+    add(level.activeDb);
+    add(level.activityFactor);
+    add(plan.gain);
+    for (const float v : process(s, plan)) add(v);
+    EXPECT_EQ(hash, 4611680875122395146u);
 }
 
 }  // namespace
