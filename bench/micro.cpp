@@ -46,14 +46,15 @@ void encodeSamples(benchmark::State& state) {
 }
 BENCHMARK(encodeSamples);
 
-// One conversion in memory; returns the output's length.
-std::size_t convert(aamsg::ExitCode (*conversion)(aamsg::InStream&, aamsg::OutStream&, aamsg::ProgressReport),
-                    const Bytes& input, Bytes& output) {
+// One conversion in memory through the entry point every front end calls; returns the
+// output's length.
+std::size_t convert(aamsg::Mode mode, const Bytes& input, Bytes& output) {
     output.clear();
     aamsg::InStream in = aamsg::memoryInput(input);
     aamsg::OutStream out = aamsg::memoryOutput(output);
-    conversion(in, out, aamsg::makeProgressReport(nullptr));
-    aamsg::flushOutput(out);
+    aamsg::Request request;
+    request.mode = mode;
+    aamsg::runConversion(request, in, out, aamsg::makeProgressReport(nullptr));
     return output.size();
 }
 
@@ -62,7 +63,7 @@ void decodeMessage(benchmark::State& state) {
     for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
     Bytes wave;
     for (auto _ : state) {
-        if (convert(aamsg::decodeToWave, message, wave) != 44 + 4 * message.size()) state.SkipWithError("wrong output length");
+        if (convert(aamsg::Mode::Decode, message, wave) != 44 + 4 * message.size()) state.SkipWithError("wrong output length");
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * message.size() * 2));
 }
@@ -75,7 +76,7 @@ void encodeWave(benchmark::State& state) {
     const Bytes file = stereoWave(rate, frames);
     Bytes message;
     for (auto _ : state) {
-        const std::size_t size = convert(aamsg::encodeToMessage, file, message);
+        const std::size_t size = convert(aamsg::Mode::Encode, file, message);
         if (size < 39999 || size > 40000) state.SkipWithError("wrong output length");
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * frames));

@@ -13,7 +13,7 @@
 
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
-#include "run_conversion.hpp"
+#include "support.hpp"
 #include "search/search.hpp"
 #include "wave_builder.hpp"
 
@@ -44,13 +44,6 @@ double squaredError(const Signal& signal, const std::vector<std::uint8_t>& codes
         error += d * d;
     }
     return error;
-}
-
-std::vector<std::uint8_t> greedy(const Signal& signal) {
-    AdpcmState state;
-    std::vector<std::uint8_t> codes;
-    for (const std::int16_t s : signal) codes.push_back(static_cast<std::uint8_t>(encodeSample(s, state)));
-    return codes;
 }
 
 struct NamedSignal {
@@ -85,28 +78,15 @@ std::vector<NamedSignal> signals() {
     return all;
 }
 
-std::vector<std::int16_t> decodedSamples(const test::Bytes& message) {
-    AdpcmState state;
-    std::vector<std::int16_t> out;
-    for (const std::uint8_t byte : message) {
-        out.push_back(decodeNibble(byte >> kHighNibbleShift, state));
-        out.push_back(decodeNibble(byte & 15u, state));
-    }
-    return out;
-}
+using test::decodedSamples;
+using test::greedyCodes;
+using test::messageOf;
 
-test::Bytes messageOf(const std::vector<std::uint8_t>& codes) {
-    test::Bytes bytes;
-    for (std::size_t i = 0; i + 1 < codes.size(); i += 2) bytes.push_back(static_cast<std::uint8_t>(codes[i] << 4 | codes[i + 1]));
-    return bytes;
-}
-
-test::Outcome encodeBest(const test::Bytes& file, BestEncodeOptions options = {}, BestEncodeStats* stats = nullptr) {
-    BestEncodeStats ignored;
-    BestEncodeStats& into = stats != nullptr ? *stats : ignored;
-    return test::convert([&](InStream& in, OutStream& out, ProgressReport progress) {
-        return encodeBestMessage(in, out, progress, options, into);
-    }, file);
+test::Converted encodeBest(const test::Bytes& file, BestOptions options = {}, const test::Faults& faults = {}) {
+    Request request;
+    request.mode = Mode::Best;
+    request.best = options;
+    return test::convert(request, file, faults);
 }
 
 // At 8000 per second the signal reaches the search as it is; whatever the search does, the
@@ -117,20 +97,19 @@ TEST(Best, NeverWorseThanGreedy) {
     for (const NamedSignal& s : signals()) {
         const std::vector<int> values(s.samples.begin(), s.samples.end());
         const test::Bytes wave = test::wave(1, 8000, 16, values);
-        const std::vector<std::uint8_t> greedyCodes = greedy(s.samples);
+        const std::vector<std::uint8_t> greedy = greedyCodes(s.samples);
         for (const auto& [paths, lookahead] : settings) {
-            BestEncodeStats stats;
-            const test::Outcome run = encodeBest(wave, {paths, lookahead, true}, &stats);
+            const test::Converted run = encodeBest(wave, {paths, lookahead, true});
             ASSERT_EQ(run.result, kOk) << s.name;
             const std::vector<std::int16_t> decoded = decodedSamples(run.output);
             ASSERT_EQ(decoded.size(), s.samples.size()) << s.name;
             const Signal written(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(decoded.size()));
             double error = 0;
             for (std::size_t i = 0; i < decoded.size(); ++i) error += (double(written[i]) - decoded[i]) * (double(written[i]) - decoded[i]);
-            EXPECT_LE(error, squaredError(written, greedyCodes)) << s.name << " " << paths << ":" << lookahead;
-            if (stats.recoded) {
+            EXPECT_LE(error, squaredError(written, greedy)) << s.name << " " << paths << ":" << lookahead;
+            if (run.outcome.stats.codes == WrittenCodes::kGreedy) {
                 ++recoded;
-                EXPECT_EQ(decodedSamples(run.output), decodedSamples(messageOf(greedyCodes))) << s.name;
+                EXPECT_EQ(run.output, messageOf(greedy)) << s.name;
             }
         }
     }
@@ -187,7 +166,7 @@ TEST(Best, ChannelsAreAveraged) {
         opposite.insert(opposite.end(), {v, -v});
         for (int c = 0; c < 6; ++c) six.push_back(c < 3 ? 2 * v : 0);  // averages to v
     }
-    const test::Outcome reference = encodeBest(test::wave(1, 8000, 16, mono));
+    const test::Converted reference = encodeBest(test::wave(1, 8000, 16, mono));
     ASSERT_EQ(reference.result, kOk);
     EXPECT_EQ(encodeBest(test::wave(2, 8000, 16, twice)).output, reference.output);
     EXPECT_EQ(encodeBest(test::wave(6, 8000, 16, six)).output, reference.output);
@@ -199,9 +178,9 @@ TEST(Best, LoudFloatIsClippedAndCounted) {
     std::vector<float> samples;
     for (int i = 0; i < 4000; ++i) samples.push_back(1.5f * static_cast<float>(std::sin(i * 0.01)));
     samples[100] = std::numeric_limits<float>::quiet_NaN();
-    BestEncodeStats stats;
-    const test::Outcome run = encodeBest(floatWave(1, 8000, samples), {}, &stats);
+    const test::Converted run = encodeBest(floatWave(1, 8000, samples));
     ASSERT_EQ(run.result, kOk);
+    const BestStats& stats = run.outcome.stats;
     EXPECT_EQ(stats.samples, 4000u);
     EXPECT_GT(stats.clipped, 1000u);
     const std::vector<std::int16_t> decoded = decodedSamples(run.output);
@@ -213,8 +192,8 @@ TEST(Best, SameBytesWithOrWithoutTheInputThread) {
     std::vector<int> stereo;
     for (int i = 0; i < 2 * 44100; ++i) stereo.push_back(static_cast<int>(12000 * std::sin(i * 0.013) * std::sin(i * 0.0007)));
     const test::Bytes wave = test::wave(2, 44100, 16, stereo);
-    const test::Outcome threaded = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, true});
-    const test::Outcome inline_ = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, false});
+    const test::Converted threaded = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, true});
+    const test::Converted inline_ = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, false});
     ASSERT_EQ(threaded.result, kOk);
     EXPECT_EQ(threaded.output, inline_.output);
     EXPECT_EQ(threaded.console, inline_.console);
@@ -238,29 +217,26 @@ TEST(Best, RefusalsAndFailures) {
         ExitCode expected;
     };
     const Case cases[] = {
-        {"empty", {}, kNotRiffWave},
-        {"text", test::Bytes(text.begin(), text.end()), kNotRiffWave},
-        {"noise", noise, kNotRiffWave},
+        {"empty", {}, kNotAudioFile},
+        {"text", test::Bytes(text.begin(), text.end()), kNotAudioFile},
+        {"noise", noise, kNotAudioFile},
         {"cut", cut, kCorrupted},
     };
     for (const Case& c : cases) {
-        const test::Outcome run = encodeBest(c.file);
+        const test::Converted run = encodeBest(c.file);
         EXPECT_EQ(run.result, c.expected) << c.name;
-        if (c.expected == kNotRiffWave) {
+        if (c.expected == kNotAudioFile) {
             EXPECT_TRUE(run.output.empty() && run.console.empty()) << c.name;
         }
     }
     // What arrived before the cut is encoded: about half of the whole message.
-    const test::Outcome whole = encodeBest(wave);
-    const test::Outcome part = encodeBest(cut);
+    const test::Converted whole = encodeBest(wave);
+    const test::Converted part = encodeBest(cut);
     EXPECT_NEAR(static_cast<double>(part.output.size()), static_cast<double>(whole.output.size()) / 2, 20);
     EXPECT_EQ(part.console.find("Total time"), std::string::npos);
 
-    BestEncodeStats stats;
     const auto failing = [&](std::uint64_t outputCapacity, std::uint64_t failReadAt) {
-        return test::convert([&](InStream& in, OutStream& out, ProgressReport progress) {
-            return encodeBestMessage(in, out, progress, {}, stats);
-        }, wave, kDefaultBlockSize, outputCapacity, failReadAt).result;
+        return encodeBest(wave, {}, {kDefaultBlockSize, outputCapacity, failReadAt}).result;
     };
     EXPECT_EQ(failing(100, UINT64_MAX), kCannotWriteOutput);
     EXPECT_EQ(failing(UINT64_MAX, 30000), kCannotReadInput);

@@ -1,24 +1,29 @@
 // `q`: any audio file to a message file, through libsndfile, libsoxr and the code search.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "audio/audio.hpp"
-#include "codec/adpcm.hpp"
-#include "convert/convert.hpp"
+#include "codec/message_writer.hpp"
+#include "convert/conversions.hpp"
 #include "search/search.hpp"
 
 namespace aamsg {
 
 namespace {
 
-// Input frames read a block; large blocks keep the hand-over between the two threads rare
-// (at 4096 frames it cost a tenth of the run).
+// Input frames read a block. Each block crosses from the input thread to the search under a
+// lock, so blocks are large enough that the hand-over costs nothing next to the work on them.
 constexpr std::size_t kFramesPerRead = 32768;
+
+// Room in the converted block beyond one read's worth of output, for the filter's delayed
+// samples, which all come out with the last read.
+constexpr std::size_t kFilterTailRoom = 4096;
 
 // A run of the input at the message rate, with where the input stood after it.
 struct SignalBlock {
@@ -27,7 +32,8 @@ struct SignalBlock {
     std::uint64_t clipped = 0;
     std::uint64_t greedyError = 0;  // the greedy encoder's squared error on these samples
     std::uint64_t greedyLast = 0;   // of it, the last sample's
-    ExitCode status = kOk;  // not kOk: the input failed after these samples
+    ExitCode status = kOk;          // not kOk: the input failed after these samples
+    std::exception_ptr failure;     // thrown while the block was made, on the input's thread
     bool last = false;
 };
 
@@ -41,7 +47,6 @@ struct SignalSource {
     std::uint64_t framesRead = 0;
     std::vector<float> mono = std::vector<float>(kFramesPerRead);
     std::vector<float> converted;
-    AdpcmState greedy;  // the greedy encoder over the whole signal, for the comparison
 };
 
 std::uint64_t unitsLeft(const SignalSource& source) {
@@ -62,104 +67,115 @@ void appendSamples(const float* values, std::size_t count, SignalBlock& block) {
     }
 }
 
-// Converts `count` mono samples (none: the filter's tail) into the block.
-void convertRate(SignalSource& source, const float* mono, std::size_t count, SignalBlock& block) {
+// Converts `count` mono samples (`mono` null: the filter's tail) into the block.
+ExitCode convertRate(SignalSource& source, const float* mono, std::size_t count, SignalBlock& block) {
     if (!source.resampler) {
         appendSamples(mono, count, block);
-        return;
+        return kOk;
     }
+    const std::size_t room = source.converted.size();
     for (;;) {
         std::size_t used = 0;
-        const std::size_t made = resample(*source.resampler, mono, count, used, source.converted.data(), source.converted.size());
-        appendSamples(source.converted.data(), made, block);
-        if (made == 0 && used == 0 && count > 0) return;  // the library refuses: never spin
-        if (mono != nullptr) {
-            mono += used;
-            count -= used;
-            if (count == 0 && made < source.converted.size()) return;
-        } else if (made == 0) {
-            return;
+        std::size_t made = 0;
+        if (const ExitCode rc = resample(*source.resampler, mono, count, used, source.converted.data(), room, made); rc != kOk) {
+            return rc;
         }
+        appendSamples(source.converted.data(), made, block);
+        if (mono == nullptr) {
+            if (made == 0) return kOk;
+            continue;
+        }
+        // A library that takes nothing and gives nothing would keep this loop going for ever.
+        if (made == 0 && used == 0 && count > 0) return kInternalError;
+        mono += used;
+        count -= used;
+        if (count == 0 && made < room) return kOk;
     }
 }
 
+// The next block of the signal; at the end of the input, or at a failure, the last.
 void nextBlock(SignalSource& source, SignalBlock& block) {
     block.samples.clear();
     block.clipped = 0;
-    block.status = kOk;
     std::size_t got = 0;
-    const ExitCode rc = readMono(*source.file, source.mono.data(), source.mono.size(), got);
+    ExitCode rc = readMono(*source.file, source.mono.data(), source.mono.size(), got);
     source.framesRead += got;
-    convertRate(source, source.mono.data(), got, block);
-    if (got == 0 || rc != kOk) {
-        // The end, or a failure: what arrived before it is still encoded.
-        convertRate(source, nullptr, 0, block);
-        block.status = rc;
-        block.last = true;
+    const ExitCode converted = convertRate(source, source.mono.data(), got, block);
+    if (converted != kOk) {
+        rc = converted;
+    } else if (got == 0 || rc != kOk) {
+        // The end, or a failure of the input: what arrived before it is still encoded.
+        if (const ExitCode tail = convertRate(source, nullptr, 0, block); tail != kOk) rc = tail;
     }
+    block.status = rc;
+    block.last = got == 0 || rc != kOk;
     block.unitsLeft = block.last ? 0 : unitsLeft(source);
-    // The greedy encoder runs here, on the input's thread, beside the search on the other.
-    block.greedyError = 0;
-    for (const std::int16_t s : block.samples) {
-        encodeSample(s, source.greedy);
-        const auto e = static_cast<std::int64_t>(s - source.greedy.predictor);
-        block.greedyLast = static_cast<std::uint64_t>(e * e);
-        block.greedyError += block.greedyLast;
-    }
 }
 
 ExitCode openSignal(InStream& input, SignalSource& source) {
     if (const ExitCode rc = openAudio(input, source.file, source.format); rc != kOk) return rc;
     if (source.format.sampleRate != kMessageRate) {
         if (const ExitCode rc = makeResampler(source.format.sampleRate, source.resampler); rc != kOk) return rc;
-        // Room for one read's worth of output and the filter's tail at once.
-        source.converted.resize(kFramesPerRead * kMessageRate / source.format.sampleRate + 4096);
+        source.converted.resize(kFramesPerRead * kMessageRate / source.format.sampleRate + kFilterTailRoom);
     }
     source.byBytes = source.format.frames == kUnknownFrames;
-    if (source.byBytes) {
-        source.totalUnits = inputSize(input).value_or(0);
-    } else {
-        source.totalUnits = source.format.frames;
-    }
+    source.totalUnits = source.byBytes ? inputSize(input).value_or(0) : source.format.frames;
     return kOk;
 }
 
-// Blocks handed from the input thread to the search, at most a few ahead.
+// The greedy encoder over the whole signal, for the comparison with the search; it runs with
+// the input, on the input's thread, beside the search on the other.
+void measureGreedy(AdpcmState& greedy, SignalBlock& block) {
+    block.greedyError = 0;
+    for (const std::int16_t s : block.samples) {
+        encodeSample(s, greedy);
+        const auto e = static_cast<std::int64_t>(s - greedy.predictor);
+        block.greedyLast = static_cast<std::uint64_t>(e * e);
+        block.greedyError += block.greedyLast;
+    }
+}
+
+// The next block with the greedy encoder's error on it. An exception may not leave a thread
+// (that ends the process): it travels with the block, to be thrown again where it is taken.
+void makeBlock(SignalSource& source, AdpcmState& greedy, SignalBlock& block) {
+    try {
+        nextBlock(source, block);
+        measureGreedy(greedy, block);
+    } catch (...) {
+        block.failure = std::current_exception();
+        block.last = true;
+    }
+}
+
+// Blocks made ahead by the input thread: a ring of slots, so that handing one over allocates
+// nothing. Slots [head, head + filled) belong to the consumer, the rest to the producer.
+constexpr std::size_t kBlocksAhead = 4;
+
 struct BlockQueue {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<SignalBlock> ready;
-    std::vector<SignalBlock> spare;
+    std::array<SignalBlock, kBlocksAhead> slots;
+    std::size_t head = 0;
+    std::size_t filled = 0;
     bool stop = false;  // the consumer has given up
 };
 
-constexpr std::size_t kBlocksAhead = 4;
-
-void produce(SignalSource& source, BlockQueue& queue) {
-    for (bool last = false; !last;) {
-        SignalBlock block;
+void produce(SignalSource& source, AdpcmState& greedy, BlockQueue& queue) {
+    for (std::size_t at = 0;; at = (at + 1) % kBlocksAhead) {
         {
             std::unique_lock lock(queue.mutex);
-            queue.changed.wait(lock, [&] { return queue.stop || queue.ready.size() < kBlocksAhead; });
+            queue.changed.wait(lock, [&] { return queue.stop || queue.filled < kBlocksAhead; });
             if (queue.stop) return;
-            if (!queue.spare.empty()) {
-                block = std::move(queue.spare.back());
-                queue.spare.pop_back();
-            }
         }
-        // An exception may not leave a thread (that ends the process): it ends the input
-        // instead, as a failure the consumer reports.
-        try {
-            nextBlock(source, block);
-        } catch (...) {
-            block.samples.clear();
-            block.status = kInternalError;
-            block.last = true;
+        SignalBlock& block = queue.slots[at];
+        makeBlock(source, greedy, block);
+        const bool last = block.last;
+        {
+            std::lock_guard lock(queue.mutex);
+            ++queue.filled;
         }
-        last = block.last;
-        std::lock_guard lock(queue.mutex);
-        queue.ready.push_back(std::move(block));
         queue.changed.notify_all();
+        if (last) return;
     }
 }
 
@@ -168,39 +184,22 @@ struct InputThread {
     BlockQueue& queue;
     std::thread thread;
 
-    InputThread(SignalSource& source, BlockQueue& blocks) : queue(blocks), thread(produce, std::ref(source), std::ref(blocks)) {}
+    InputThread(SignalSource& source, AdpcmState& greedy, BlockQueue& blocks)
+        : queue(blocks), thread(produce, std::ref(source), std::ref(greedy), std::ref(blocks)) {}
     InputThread(const InputThread&) = delete;
     InputThread& operator=(const InputThread&) = delete;
     ~InputThread() {
         {
             std::lock_guard lock(queue.mutex);
             queue.stop = true;
-            queue.changed.notify_all();
         }
+        queue.changed.notify_all();
         thread.join();
     }
 };
 
-// Codes two to a byte, high nibble first; an odd final code is dropped, as `e` does.
-struct CodeWriter {
-    OutStream& output;
-    std::uint64_t count = 0;
-    std::uint8_t pending = 0;
-
-    bool write(const std::uint8_t* codes, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            if ((count++ & 1) == 0) {
-                pending = static_cast<std::uint8_t>(codes[i] << kHighNibbleShift);
-            } else if (!writeByte(output, static_cast<std::uint8_t>(pending | codes[i]))) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
-
 // The squared error the format's decoder makes of the written codes, and the greedy encoder's
-// on the same signal (worked out with the input), over the samples whose codes reach the file. The search comes out ahead
+// on the same signal, over the samples whose codes reach the file. The search comes out ahead
 // on every signal we measured, but it gives no guarantee; this does: if greedy coding would
 // have been better, the message is made again that way.
 struct ErrorTally {
@@ -212,49 +211,29 @@ struct ErrorTally {
     std::uint64_t lastSearch = 0;  // the last sample's share, taken back if its code is dropped
     std::uint64_t lastGreedy = 0;
     std::uint64_t count = 0;
-
-    void take(const SignalBlock& block) {
-        // Keep only what is still waiting, then add the new samples behind it.
-        waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(next));
-        next = 0;
-        waiting.insert(waiting.end(), block.samples.begin(), block.samples.end());
-        greedyError += block.greedyError;
-        if (!block.samples.empty()) lastGreedy = block.greedyLast;
-    }
-
-    void decided(const std::uint8_t* codes, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto e = static_cast<std::int64_t>(waiting[next++] - decodeNibble(codes[i], decoder));
-            lastSearch = static_cast<std::uint64_t>(e * e);
-            searchError += lastSearch;
-        }
-        count += n;
-    }
-
-    bool greedyWins() const {
-        const bool dropLast = (count & 1) != 0;
-        return greedyError - (dropLast ? lastGreedy : 0) < searchError - (dropLast ? lastSearch : 0);
-    }
 };
 
-// The message again, coded by the greedy encoder, over the one already written.
-ExitCode recodeGreedily(InStream& input, OutStream& output) {
-    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
-    if (!rewindOutput(output)) return kOk;  // not a file that can be written again: keep the search's
-    SignalSource source;
-    if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
-    CodeWriter writer{output};
-    AdpcmState state;
-    std::vector<std::uint8_t> codes;
-    SignalBlock block;
-    while (!block.last) {
-        nextBlock(source, block);
-        if (block.status != kOk) return block.status;
-        codes.clear();
-        for (const std::int16_t s : block.samples) codes.push_back(static_cast<std::uint8_t>(encodeSample(s, state)));
-        if (!writer.write(codes.data(), codes.size())) return kCannotWriteOutput;
+void tallySamples(ErrorTally& tally, const SignalBlock& block) {
+    // Keep only what is still waiting, then add the new samples behind it.
+    tally.waiting.erase(tally.waiting.begin(), tally.waiting.begin() + static_cast<std::ptrdiff_t>(tally.next));
+    tally.next = 0;
+    tally.waiting.insert(tally.waiting.end(), block.samples.begin(), block.samples.end());
+    tally.greedyError += block.greedyError;
+    if (!block.samples.empty()) tally.lastGreedy = block.greedyLast;
+}
+
+void tallyCodes(ErrorTally& tally, const std::uint8_t* codes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto e = static_cast<std::int64_t>(tally.waiting[tally.next++] - decodeNibble(codes[i], tally.decoder));
+        tally.lastSearch = static_cast<std::uint64_t>(e * e);
+        tally.searchError += tally.lastSearch;
     }
-    return kOk;
+    tally.count += count;
+}
+
+bool greedyWins(const ErrorTally& tally) {
+    const bool dropLast = (tally.count & 1) != 0;
+    return tally.greedyError - (dropLast ? tally.lastGreedy : 0) < tally.searchError - (dropLast ? tally.lastSearch : 0);
 }
 
 // Progress counts in units that fit 32 bits.
@@ -264,71 +243,113 @@ unsigned progressShift(std::uint64_t total) {
     return shift;
 }
 
+// The search's side of one run: it takes the blocks in order, writes the decided codes, and
+// keeps the tally.
+struct SearchRun {
+    CodeSearch search;
+    MessageWriter writer;
+    ErrorTally tally;
+    std::vector<std::uint8_t> codes;
+    ProgressReport& progress;
+    unsigned shift = 0;
+    BestStats& stats;
+};
+
+ExitCode consume(SearchRun& run, const SignalBlock& block) {
+    if (block.failure) std::rethrow_exception(block.failure);
+    run.codes.resize(block.samples.size() + kSearchDelay + kMaxSearchLookahead + 1);
+    std::size_t n = searchSamples(run.search, block.samples, run.codes.data());
+    tallySamples(run.tally, block);
+    if (block.last) n += finishSearch(run.search, run.codes.data() + n);
+    tallyCodes(run.tally, run.codes.data(), n);
+    run.stats.samples += block.samples.size();
+    run.stats.clipped += block.clipped;
+    if (!writeCodes(run.writer, run.codes.data(), n)) return kCannotWriteOutput;
+    // After a failure the line stays where it was, as with `e`.
+    if (block.status == kOk) run.progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> run.shift));
+    return block.status;
+}
+
+// Input and search on this one thread, one block after the other.
+ExitCode searchInline(SearchRun& run, SignalSource& source) {
+    AdpcmState greedy;
+    SignalBlock block;
+    ExitCode result = kOk;
+    while (result == kOk && !block.last) {
+        makeBlock(source, greedy, block);
+        result = consume(run, block);
+    }
+    return result;
+}
+
+// The input on a second thread, a few blocks ahead of the search on this one.
+ExitCode searchBeside(SearchRun& run, SignalSource& source) {
+    AdpcmState greedy;
+    BlockQueue queue;
+    InputThread reader(source, greedy, queue);
+    ExitCode result = kOk;
+    for (bool last = false; !last && result == kOk;) {
+        {
+            std::unique_lock lock(queue.mutex);
+            queue.changed.wait(lock, [&] { return queue.filled > 0; });
+        }
+        const SignalBlock& block = queue.slots[queue.head];
+        last = block.last;
+        result = consume(run, block);
+        {
+            std::lock_guard lock(queue.mutex);
+            queue.head = (queue.head + 1) % kBlocksAhead;
+            --queue.filled;
+        }
+        queue.changed.notify_all();
+    }
+    return result;
+}
+
+// The message again, coded by the greedy encoder, over the one already written, and cut to
+// its length. An output that cannot be rewound (a pipe) keeps the search's codes.
+ExitCode recodeGreedily(InStream& input, OutStream& output, BestStats& stats) {
+    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
+    if (!rewindOutput(output)) return output.failed ? kCannotWriteOutput : kOk;
+    SignalSource source;
+    if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
+    MessageWriter writer{output};
+    AdpcmState state;
+    SignalBlock block;
+    while (!block.last) {
+        nextBlock(source, block);
+        if (block.status != kOk) return block.status;
+        for (const std::int16_t s : block.samples) {
+            if (!writeCode(writer, encodeSample(s, state))) return kCannotWriteOutput;
+        }
+    }
+    if (!truncateOutput(output)) return kCannotWriteOutput;
+    stats.codes = WrittenCodes::kGreedy;
+    return kOk;
+}
+
 }  // namespace
 
-ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestEncodeOptions& options,
-                           BestEncodeStats& stats) {
+ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestOptions& options,
+                           BestStats& stats) {
     stats = {};
     SignalSource source;
     if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
     const unsigned shift = progressShift(source.totalUnits);
     progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
 
-    CodeSearch search = makeCodeSearch(options.paths, options.lookahead);
-    CodeWriter writer{output};
-    ErrorTally tally;
-    std::vector<std::uint8_t> codes;
-    ExitCode result = kOk;
-    const auto consume = [&](const SignalBlock& block) {
-        codes.resize(block.samples.size() + kSearchDelay + kMaxSearchLookahead + 1);
-        std::size_t n = searchSamples(search, block.samples, codes.data());
-        tally.take(block);
-        if (block.last) n += finishSearch(search, codes.data() + n);
-        tally.decided(codes.data(), n);
-        stats.samples += block.samples.size();
-        stats.clipped += block.clipped;
-        if (!writer.write(codes.data(), n)) return kCannotWriteOutput;
-        // After a failure the line stays where it was, as with `e`.
-        if (block.status == kOk) progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> shift));
-        return block.status;
-    };
-
+    SearchRun run{makeCodeSearch(options.paths, options.lookahead), MessageWriter{output}, {}, {}, progress, shift, stats};
 #ifdef __EMSCRIPTEN__
     const bool background = false;  // built without threads
 #else
     const bool background = options.background;
 #endif
-    if (!background) {
-        SignalBlock block;
-        while (result == kOk && !block.last) {
-            nextBlock(source, block);
-            result = consume(block);
-        }
-    } else {
-        BlockQueue queue;
-        InputThread reader(source, queue);
-        for (bool last = false; !last && result == kOk;) {
-            SignalBlock block;
-            {
-                std::unique_lock lock(queue.mutex);
-                queue.changed.wait(lock, [&] { return !queue.ready.empty(); });
-                block = std::move(queue.ready.front());
-                queue.ready.pop_front();
-                queue.changed.notify_all();
-            }
-            last = block.last;
-            result = consume(block);
-            std::lock_guard lock(queue.mutex);
-            queue.spare.push_back(std::move(block));
-        }
-    }
+    const ExitCode result = background ? searchBeside(run, source) : searchInline(run, source);
     if (result != kOk) return result;
-    if (tally.greedyWins()) {
-        stats.recoded = true;
-        if (const ExitCode rc = recodeGreedily(input, output); rc != kOk) return rc;
+    if (greedyWins(run.tally)) {
+        if (const ExitCode rc = recodeGreedily(input, output, stats); rc != kOk) return rc;
     }
-    const std::uint64_t seconds = stats.samples / kMessageRate;
-    progress.finish(static_cast<std::uint32_t>(std::min<std::uint64_t>(seconds, UINT32_MAX)));
+    progress.finish(static_cast<std::uint32_t>(std::min<std::uint64_t>(stats.samples / kMessageRate, UINT32_MAX)));
     return kOk;
 }
 
