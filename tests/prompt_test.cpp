@@ -11,12 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "codec/adpcm.hpp"
 #include "prompt/prompt.hpp"
 
 namespace aamsg {
 namespace {
 
 using Samples = std::vector<float>;
+
+static_assert(kPromptRate == kMessageRate, "the prompt's times are counted at the rate q hands its signal over");
 
 std::size_t secondsToSamples(double seconds) { return static_cast<std::size_t>(seconds * kPromptRate); }
 double amplitudeOf(double rmsDb) { return kFullScale * std::pow(10.0, rmsDb / 20.0); }

@@ -47,7 +47,7 @@ inline double cleanSample(float value) {
 
 inline constexpr double kFullScale = 32768.0;                 // the input's unit: dB re this RMS
 inline constexpr double kFullScalePower = kFullScale * kFullScale;
-inline constexpr std::uint32_t kPromptRate = 8000;
+inline constexpr std::uint32_t kPromptRate = 8000;  // the message rate, at which q hands over its signal
 
 // The envelope's time constant (0.03 s), as the coefficient of each of its two first-order
 // smoothing stages: exp(-1 / (rate * 0.03)).
