@@ -50,7 +50,7 @@ double powerToDb(double power) {
 }
 
 double dbToPower(double db) {
-    if (db <= -kPowerDbRange) return 0.0;
+    if (!(db > -kPowerDbRange)) return 0.0;  // NaN too
     const double x = std::min(db, kPowerDbRange) * (kLn10 / 10.0);
     // e^x = 2^n e^r with |r| <= ln2 / 2, where the series is exact to the last bits.
     const double n = std::floor(x / kLn2 + 0.5);
@@ -69,6 +69,18 @@ SpeechMeter makeSpeechMeter() {
     return meter;
 }
 
+namespace {
+
+// How many thresholds (2^0, 2^1 ...) a value reaches: x >= 2^j exactly for j below it.
+int thresholdsReached(double x) {
+    if (!(x >= 1.0)) return 0;
+    int exponent = 0;
+    std::frexp(x, &exponent);  // x = m * 2^exponent, m in [0.5, 1)
+    return std::min(exponent, kThresholds);
+}
+
+}  // namespace
+
 void meterSamples(SpeechMeter& meter, std::span<const float> samples) {
     for (const float sample : samples) {
         const double v = cleanSample(sample);
@@ -78,18 +90,21 @@ void meterSamples(SpeechMeter& meter, std::span<const float> samples) {
         meter.envelope1 = kEnvelopeCoefficient * meter.envelope1 + kEnvelopeInput * magnitude;
         meter.envelope2 = kEnvelopeCoefficient * meter.envelope2 + kEnvelopeInput * meter.envelope1;
         const std::uint64_t at = meter.samples++;
-        double threshold = 1.0;
-        for (int j = 0; j < kThresholds; ++j, threshold *= 2.0) {
-            if (meter.envelope2 >= threshold) {
-                ++meter.activeCount[j];
-                meter.hangover[j] = 0;
-                if (meter.firstAbove[j] == kNoSample) meter.firstAbove[j] = at;
-                meter.lastAbove[j] = at;
-                if (magnitude >= threshold) meter.lastLoud[j] = at;
-            } else if (meter.hangover[j] < kHangoverSamples) {
-                ++meter.activeCount[j];
-                ++meter.hangover[j];
-            }
+        const int above = thresholdsReached(meter.envelope2);
+        for (int j = meter.reached; j < above; ++j) meter.firstAbove[j] = at;
+        meter.reached = std::max(meter.reached, above);
+        for (int j = 0; j < above; ++j) {
+            ++meter.activeCount[j];
+            meter.hangover[j] = 0;
+            meter.lastAbove[j] = at;
+        }
+        const int loud = std::min(above, thresholdsReached(magnitude));
+        for (int j = 0; j < loud; ++j) meter.lastLoud[j] = at;
+        // A higher threshold was last reached no later than a lower one, so the hangovers grow
+        // with j: the first that has run out ends the ones still running.
+        for (int j = above; j < kThresholds && meter.hangover[j] < kHangoverSamples; ++j) {
+            ++meter.activeCount[j];
+            ++meter.hangover[j];
         }
     }
 }

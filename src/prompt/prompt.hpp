@@ -73,6 +73,7 @@ struct SpeechMeter {
     std::array<std::uint64_t, kThresholds> firstAbove{};
     std::array<std::uint64_t, kThresholds> lastAbove{};
     std::array<std::uint64_t, kThresholds> lastLoud{};
+    int reached = 0;  // thresholds the envelope has reached so far
 };
 
 inline constexpr std::uint64_t kNoSample = UINT64_MAX;
@@ -103,6 +104,9 @@ SpeechLevel finishMeter(const SpeechMeter& meter);
 // ---- The plan.
 
 inline constexpr double kDefaultTargetDb = -22.0;
+// A target outside these is held to them (NaN to the lowest): the command line should refuse it.
+inline constexpr double kMinTargetDb = -60.0;
+inline constexpr double kMaxTargetDb = 0.0;
 // Kept before the first and after the last active sample (150 ms).
 inline constexpr std::uint32_t kTrimMarginSamples = kPromptRate * 3 / 20;
 // A cut into the signal fades in or out over this many samples (5 ms), from and to zero.
@@ -146,6 +150,9 @@ bool planChangesNothing(const PromptPlan& plan);
 inline constexpr std::size_t kLimiterWindow = 32;
 // The limiter's gain recovers exponentially with this time constant (50 ms) after a peak.
 inline constexpr double kReleaseCoefficient = expSeries(-1.0 / (kPromptRate * 0.05));
+// The limiter's gains are counted in these units: fine enough to be smooth, and a window's sum
+// of them is exact.
+inline constexpr std::int64_t kGainUnit = std::int64_t{1} << 40;
 // The output lags the input by this many samples; finishPrompt gives them.
 inline constexpr std::size_t kPromptDelay = kLimiterWindow - 1;
 
@@ -161,10 +168,12 @@ struct PromptProcessor {
     std::size_t first = 0;
     std::size_t count = 0;
     std::size_t silentLeft = kLimiterWindow - 1;  // leading zeros still to drop from the output
-    // The held gains (the look-ahead's minimum, released slowly), whose mean over the last
-    // kLimiterWindow is the gain applied.
-    double held = 1.0;
-    std::array<double, kLimiterWindow> heldRing{};
+    std::size_t over = 0;  // of them, samples that need a gain below 1
+    // The held gains (the look-ahead's minimum, released slowly) in units of kGainUnit, whose
+    // mean over the last kLimiterWindow is the gain applied.
+    std::int64_t held = kGainUnit;
+    std::array<std::int64_t, kLimiterWindow> heldRing{};
+    std::int64_t heldSum = kGainUnit * static_cast<std::int64_t>(kLimiterWindow);
     std::size_t heldNext = 0;
 };
 
