@@ -9,7 +9,6 @@ namespace aamsg {
 
 PromptPlan planPrompt(const SpeechLevel& level, const PromptOptions& options) {
     PromptPlan plan;
-    plan.keepTo = level.samples;
     // Silence, or hiss too faint to measure, is left exactly as it is.
     if (!level.active) return plan;
     plan.active = true;
@@ -28,7 +27,7 @@ PromptPlan planPrompt(const SpeechLevel& level, const PromptOptions& options) {
     plan.mayLimit = level.peak * plan.gain > kCeiling;
     plan.predictedLevelDb = level.activeDb + plan.gainDb;
     plan.trimmedStartSeconds = static_cast<double>(plan.keepFrom) / kPromptRate;
-    plan.trimmedEndSeconds = static_cast<double>(level.samples - plan.keepTo) / kPromptRate;
+    if (options.trim) plan.trimmedEndSeconds = static_cast<double>(level.samples - plan.keepTo) / kPromptRate;
     return plan;
 }
 

@@ -124,9 +124,10 @@ struct PromptPlan {
     bool active = false;  // the meter found active speech; when false the signal is kept as it is
     double gain = 1.0;    // linear, applied to every kept sample
     double gainDb = 0.0;
-    // The samples kept: [keepFrom, keepTo) of the input's; the whole input without trim.
+    // The samples kept: [keepFrom, keepTo) of the input's. Without trim, every one, however
+    // many the second pass brings.
     std::uint64_t keepFrom = 0;
-    std::uint64_t keepTo = 0;
+    std::uint64_t keepTo = kNoSample;
     bool fadeIn = false;   // the first kFadeSamples kept rise from zero
     bool fadeOut = false;  // the last kFadeSamples kept fall to zero
     bool mayLimit = false;  // the gained peak passes the ceiling: the limiter will act
