@@ -199,15 +199,16 @@ TEST(PromptProcessor, LevelsQuietPromptsAndLimitsPeaksSmoothly) {
     }
 }
 
-// Trimming keeps the speech and at most 0.2 s on either side, however abruptly it ends, and a
-// cut into sound fades from and to zero.
+// Trimming keeps the speech and at most 0.2 s on either side, however abruptly it ends and
+// whatever clicks lie in the silence around it, and a cut into sound fades from and to zero.
 TEST(PromptProcessor, TrimKeepsTheSpeechAndLittleMore) {
     struct Case {
         double lead, speech, tail, hissDb;
         bool tone;
+        bool clicks;  // 5 ms at full scale, 1 s before and after the speech
     };
-    for (const Case c : {Case{1.5, 2.0, 2.0, -70.0, false}, Case{0.0, 3.0, 0.9, -60.0, false}, Case{0.05, 1.0, 0.05, -200.0, false},
-                         Case{0.7, 1.0, 1.0, -200.0, true}}) {
+    for (const Case c : {Case{1.5, 2.0, 2.0, -70.0, false, true}, Case{0.0, 3.0, 0.9, -60.0, false, false},
+                         Case{0.05, 1.0, 0.05, -200.0, false, false}, Case{0.7, 1.0, 1.0, -200.0, true, false}}) {
         const Samples speech = c.tone ? tone(c.speech, -25.0) : babble(c.speech, -25.0, 5);
         Samples s = joined({silence(c.lead), speech, silence(c.tail)});
         std::mt19937 random(9);
@@ -217,6 +218,10 @@ TEST(PromptProcessor, TrimKeepsTheSpeechAndLittleMore) {
         const std::size_t from = secondsToSamples(c.lead);
         std::size_t to = from + speech.size();
         while (to > from && speech[to - from - 1] == 0.0f) --to;
+        for (std::size_t k = 0; c.clicks && k < secondsToSamples(0.005); ++k) {
+            s[from - kPromptRate + k] = k % 2 ? 32767.0f : -32767.0f;
+            s[to + kPromptRate + k] = s[from - kPromptRate + k];
+        }
         const std::string name = std::to_string(c.lead) + " s before, " + std::to_string(c.tail) + " s after";
 
         const PromptPlan plan = planPrompt(measure(s), PromptOptions{false, kDefaultTargetDb, true});

@@ -63,9 +63,8 @@ SpeechMeter makeSpeechMeter() {
     SpeechMeter meter;
     // Nothing is active before the envelope first reaches a threshold.
     meter.hangover.fill(kHangoverSamples);
-    meter.firstAbove.fill(kNoSample);
-    meter.lastAbove.fill(kNoSample);
-    meter.lastLoud.fill(kNoSample);
+    meter.firstSpeech.fill(kNoSample);
+    meter.lastSpeech.fill(kNoSample);
     return meter;
 }
 
@@ -91,15 +90,23 @@ void meterSamples(SpeechMeter& meter, std::span<const float> samples) {
         meter.envelope2 = kEnvelopeCoefficient * meter.envelope2 + kEnvelopeInput * meter.envelope1;
         const std::uint64_t at = meter.samples++;
         const int above = thresholdsReached(meter.envelope2);
-        for (int j = meter.reached; j < above; ++j) meter.firstAbove[j] = at;
-        meter.reached = std::max(meter.reached, above);
+        for (int j = meter.inRun; j < above; ++j) {
+            meter.runStart[j] = at;
+            meter.runLoud[j] = 0;
+        }
+        meter.inRun = above;
         for (int j = 0; j < above; ++j) {
             ++meter.activeCount[j];
             meter.hangover[j] = 0;
-            meter.lastAbove[j] = at;
         }
         const int loud = std::min(above, thresholdsReached(magnitude));
-        for (int j = 0; j < loud; ++j) meter.lastLoud[j] = at;
+        for (int j = 0; j < loud; ++j) {
+            if (meter.runLoud[j] < kMinSpeechSamples) ++meter.runLoud[j];
+            if (meter.runLoud[j] == kMinSpeechSamples) {
+                if (meter.firstSpeech[j] == kNoSample) meter.firstSpeech[j] = meter.runStart[j];
+                meter.lastSpeech[j] = at;
+            }
+        }
         // A higher threshold was last reached no later than a lower one, so the hangovers grow
         // with j: the first that has run out ends the ones still running.
         for (int j = above; j < kThresholds && meter.hangover[j] < kHangoverSamples; ++j) {
@@ -150,9 +157,12 @@ SpeechLevel finishMeter(const SpeechMeter& meter) {
     level.activeDb = levelDb;
     level.activePower = dbToPower(levelDb) * kFullScalePower;
     level.activityFactor = std::min(1.0, longTermPower / level.activePower);
-    level.firstActive = meter.firstAbove[trimThreshold];
-    const std::uint64_t lastLoud = meter.lastLoud[trimThreshold];
-    level.lastActive = lastLoud != kNoSample ? lastLoud : meter.lastAbove[trimThreshold];
+    // Where no run at the trimming threshold was long enough to be speech, a lower threshold's
+    // may be; failing that, nothing is trimmed.
+    int j = trimThreshold;
+    while (j >= 0 && meter.firstSpeech[j] == kNoSample) --j;
+    level.firstActive = j >= 0 ? meter.firstSpeech[j] : 0;
+    level.lastActive = j >= 0 ? meter.lastSpeech[j] : meter.samples - 1;
     return level;
 }
 

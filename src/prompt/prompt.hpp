@@ -59,6 +59,10 @@ inline constexpr double kMarginDb = 15.9;
 // Thresholds 1, 2, 4 ... 16384 in 16-bit units: a geometric series a factor 2 (6.02 dB)
 // apart, from the least significant bit to half of full scale.
 inline constexpr int kThresholds = 15;
+// For trimming, a run of the envelope above a threshold is speech once this many of its samples
+// (30 ms) reach the threshold themselves: a click lifts the envelope as high, for as long, but
+// with a few ms of loud samples.
+inline constexpr std::uint32_t kMinSpeechSamples = kPromptRate * 3 / 100;
 
 struct SpeechMeter {
     double envelope1 = 0.0;  // the first smoothing stage of |x|
@@ -68,12 +72,16 @@ struct SpeechMeter {
     std::uint64_t samples = 0;
     std::array<std::uint64_t, kThresholds> activeCount{};
     std::array<std::uint32_t, kThresholds> hangover{};  // samples since the envelope was above
-    // For each threshold: the first sample at which the envelope was at or above it, the last,
-    // and the last at which the sample itself was too (kNoSample while there was none).
-    std::array<std::uint64_t, kThresholds> firstAbove{};
-    std::array<std::uint64_t, kThresholds> lastAbove{};
-    std::array<std::uint64_t, kThresholds> lastLoud{};
-    int reached = 0;  // thresholds the envelope has reached so far
+    // For trimming, the runs of samples over which the envelope stays at or above each
+    // threshold: where the open run began, and how many of its samples reached the threshold
+    // themselves (counted up to kMinSpeechSamples).
+    int inRun = 0;  // the thresholds whose run is open: those the last envelope reached
+    std::array<std::uint64_t, kThresholds> runStart{};
+    std::array<std::uint32_t, kThresholds> runLoud{};
+    // The start of the first run with kMinSpeechSamples loud samples, and the last loud sample
+    // of the last such run (kNoSample while there was none).
+    std::array<std::uint64_t, kThresholds> firstSpeech{};
+    std::array<std::uint64_t, kThresholds> lastSpeech{};
 };
 
 inline constexpr std::uint64_t kNoSample = UINT64_MAX;
@@ -88,10 +96,10 @@ struct SpeechLevel {
     double activityFactor = 0.0;     // the share of the samples that is active speech, 0..1
     double peak = 0.0;               // the largest |sample|
     // Where speech starts and ends, for trimming, at the highest threshold at or below the
-    // active level less the margin: the first sample at which the envelope reached it, and the
-    // last at which the sample reached it while the envelope did (the envelope lags the
-    // signal by tens of ms, so its own last crossing would keep that much more silence; a
-    // click in the silence lifts no envelope and is not speech). Valid when active.
+    // active level less the margin: the start of the first run of the envelope above it that
+    // is speech (see kMinSpeechSamples), and the last sample of the last such run that reached
+    // it. Not the envelope's own fall: it lags the signal by tens of ms, and would keep that
+    // much more silence. Valid when active.
     std::uint64_t firstActive = 0;
     std::uint64_t lastActive = 0;
 };
