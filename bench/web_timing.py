@@ -68,7 +68,10 @@ print("time to first use: %.0f ms (median of %d, cache off)" % (statistics.media
 for mode, path in [("e", wav), ("q", wav), ("d", msg)]:
     times = []
     for _ in range(runs):
+        # The input takes several files: clear it, then wait for the page to take the new one in.
+        before = driver.execute_script("document.getElementById('file').value = ''; return document.body.dataset.choice || '0'")
         driver.find_element(By.ID, "file").send_keys(path)
+        WebDriverWait(driver, 10).until(lambda d: d.execute_script("return document.body.dataset.choice || '0'") != before)
         Select(driver.find_element(By.ID, "mode")).select_by_value(mode)
         driver.execute_script("document.getElementById('download').hidden = true")
         driver.find_element(By.ID, "convert").click()

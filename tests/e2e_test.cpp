@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
+#include "prompt/prompt.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
@@ -149,8 +150,14 @@ TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
         program = "Z:" + program;
     }
     const std::string usage = "Usage:\n encode: " + program + " e infile outfile\n decode: " + program +
-                              " d infile outfile\n best:   " + program + " q infile outfile\n";
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"d"}, {"d", path("a")}}) {
+                              " d infile outfile\n best:   " + program + " q [options] infile outfile\n         " + program +
+                              " q [options] --out-dir=DIR infile...\n options of q:\n"
+                              "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
+                              "  --trim        remove silence before and after the speech\n";
+    // Too few names, and options q does not know or e and d do not take (those would be names).
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"d"}, {"d", path("a")}, {"q", "--trim", path("a")}, {"q", "--bogus", path("a"), path("b")},
+          {"q", "--level=loud", path("a"), path("b")}, {"q", "--level=3", path("a"), path("b")}, {"Q", "--out-dir=" + path("o")}}) {
         const Result r = runTool(args, "prog%s");
         EXPECT_EQ(r.exitCode, 101);
         EXPECT_EQ(r.console, kBanner + usage);
@@ -478,6 +485,84 @@ TEST_F(EndToEnd, BestRefusesWhatIsNoAudioAndKeepsWhatWasCut) {
     EXPECT_EQ(r.console.substr(r.console.size() - cut.size() - 15), cut + " is corrupted\r\n");
     EXPECT_EQ(r.console.find("Total time"), std::string::npos);
     EXPECT_NEAR(static_cast<double>(fs::file_size(out)), 16000 / 4.0, 20);  // half the samples, two a byte
+}
+
+// A prompt as recorded: a second of silence, then 1.5 s of voiced "syllables" (a 140 Hz buzz
+// with its harmonics, rising and falling), then a second of silence, at 8 kHz; its peak at
+// `peakDb` of full scale, and one sharper peak `spikeDb` above it in the middle.
+std::vector<int> recordedPrompt(double peakDb, double spikeDb = 0) {
+    std::vector<double> voice(8000 * 7 / 2, 0.0);
+    double peak = 0;
+    for (std::size_t i = 8000; i < 8000 + 12000; ++i) {
+        const double t = static_cast<double>(i) / 8000;
+        double buzz = 0;
+        for (int h = 1; h <= 12; ++h) buzz += std::sin(2 * M_PI * 140 * h * t + h) / h;
+        voice[i] = buzz * std::pow(std::sin(M_PI * (t - 1) * 4), 2);  // four syllables
+        peak = std::max(peak, std::fabs(voice[i]));
+    }
+    const double scale = 32768 * std::pow(10, peakDb / 20) / peak;
+    std::vector<int> samples;
+    for (const double v : voice) samples.push_back(static_cast<int>(std::lround(v * scale)));
+    const int spike = static_cast<int>(std::lround(32768 * std::pow(10, (peakDb + spikeDb) / 20)));
+    if (spikeDb > 0) samples.insert(samples.begin() + 14000, {spike / 2, spike, spike / 2});
+    return samples;
+}
+
+// The active speech level of a message, as the meter of --level measures it.
+double activeLevel(const Bytes& message) {
+    std::vector<float> decoded;
+    AdpcmState state;
+    for (const std::uint8_t byte : message) {
+        decoded.push_back(decodeNibble(byte >> 4, state));
+        decoded.push_back(decodeNibble(byte & 15u, state));
+    }
+    SpeechMeter meter = makeSpeechMeter();
+    meterSamples(meter, decoded);
+    return finishMeter(meter).activeDb;
+}
+
+// Prompts recorded too quiet, with a sharp peak, and with dead air: --level brings them to the
+// telephone level without clipping, --trim keeps the speech and little more.
+TEST_F(EndToEnd, PromptsAtAnEvenLevelWithoutDeadAir) {
+    const std::string in = path("prompt.wav");
+    const std::string out = path("prompt.msg");
+    for (const double spikeDb : {0.0, 12.0}) {
+        writeFile(in, test::wave(1, 8000, 16, recordedPrompt(-40, spikeDb)));
+        const Result r = runTool({"q", "--level", in, out});
+        ASSERT_EQ(r.exitCode, 0) << r.console;
+        EXPECT_NEAR(activeLevel(readFile(out)), -22, 1) << spikeDb;
+        EXPECT_NE(r.console.find("\r\nLevel: -2"), std::string::npos) << r.console;
+        EXPECT_EQ(r.console.find("Clipped"), std::string::npos) << r.console;
+    }
+    const Result trimmed = runTool({"q", "--trim", in, out});
+    ASSERT_EQ(trimmed.exitCode, 0);
+    EXPECT_NE(trimmed.console.find("\r\nTrimmed: "), std::string::npos);
+    EXPECT_LE(fs::file_size(out), (1.5 + 0.4) * 4000);  // the speech and at most 0.4 s
+    EXPECT_GE(fs::file_size(out), 1.4 * 4000);
+}
+
+// A folder of prompts at once: one line a file in the order given, a bad file does not stop the
+// others and leaves nothing under its name, and the exit code is the first failure's.
+TEST_F(EndToEnd, BatchOfPrompts) {
+    fs::create_directory(dir / "out");
+    std::vector<std::string> args = {"q", "--level=-20", "--out-dir=" + path("out")};
+    for (const char* name : {"hello", "menu", "broken", "hold", "closed"}) {
+        const std::string file = path(std::string(name) + ".wav");
+        writeFile(file, std::string(name) == "broken" ? Bytes{'n', 'o', 'p', 'e'} : test::wave(1, 8000, 16, recordedPrompt(-30)));
+        args.push_back(file);
+    }
+    const Result r = runTool(args);
+    EXPECT_EQ(r.exitCode, 201);
+    const std::string out = path("out");
+    EXPECT_NE(r.console.find("\r\n201\t" + path("broken.wav") + "\t" + shown(out) + "/broken.msg\t" + path("broken.wav") +
+                             " should be an audio file"), std::string::npos) << r.console;
+    EXPECT_EQ(r.console.substr(r.console.size() - 20), "\r\n4 of 5 converted\r\n");
+    std::vector<std::string> made;
+    for (const auto& entry : fs::directory_iterator(dir / "out")) made.push_back(entry.path().filename().string());
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, (std::vector<std::string>{"closed.msg", "hello.msg", "hold.msg", "menu.msg"}));
+    EXPECT_LT(r.console.find("hello.msg"), r.console.find("menu.msg"));
+    EXPECT_LT(r.console.find("hold.msg"), r.console.find("closed.msg"));
 }
 
 // Greetings are named in the caller's language. Latin-1 letters, letters no Western code page

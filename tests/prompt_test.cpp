@@ -164,8 +164,11 @@ TEST(PromptProcessor, LevelsQuietPromptsAndLimitsPeaksSmoothly) {
         double target;
         bool limited;
     };
-    // Also a tone loud from its first sample, which the limiter must already hold.
-    const Samples abrupt = tone(1.0, -40.0);
+    // Also noise loud from its first sample, which the limiter must already hold.
+    Samples abrupt(secondsToSamples(1.0));
+    std::mt19937 random(17);
+    std::normal_distribution<double> noise(0.0, amplitudeOf(-40.0));
+    for (float& v : abrupt) v = static_cast<float>(noise(random));
     for (const Case c : {Case{prompt, -22.0, false}, Case{prompt, -10.0, true}, Case{abrupt, kMaxTargetDb, true}}) {
         const Samples& s = c.signal;
         const PromptPlan plan = planPrompt(measure(s), PromptOptions{true, c.target, false});

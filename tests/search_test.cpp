@@ -99,7 +99,7 @@ TEST(Best, NeverWorseThanGreedy) {
         const test::Bytes wave = test::wave(1, 8000, 16, values);
         const std::vector<std::uint8_t> greedy = greedyCodes(s.samples);
         for (const auto& [paths, lookahead] : settings) {
-            const test::Converted run = encodeBest(wave, {paths, lookahead, true});
+            const test::Converted run = encodeBest(wave, {paths, lookahead, true, {}});
             ASSERT_EQ(run.result, kOk) << s.name;
             const std::vector<std::int16_t> decoded = decodedSamples(run.output);
             ASSERT_EQ(decoded.size(), s.samples.size()) << s.name;
@@ -192,8 +192,8 @@ TEST(Best, SameBytesWithOrWithoutTheInputThread) {
     std::vector<int> stereo;
     for (int i = 0; i < 2 * 44100; ++i) stereo.push_back(static_cast<int>(12000 * std::sin(i * 0.013) * std::sin(i * 0.0007)));
     const test::Bytes wave = test::wave(2, 44100, 16, stereo);
-    const test::Converted threaded = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, true});
-    const test::Converted inline_ = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, false});
+    const test::Converted threaded = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, true, {}});
+    const test::Converted inline_ = encodeBest(wave, {kDefaultSearchPaths, kDefaultSearchLookahead, false, {}});
     ASSERT_EQ(threaded.result, kOk);
     EXPECT_EQ(threaded.output, inline_.output);
     EXPECT_EQ(threaded.console, inline_.console);

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "cli/batch.hpp"
 #include "cli/cli.hpp"
 #include "convert/convert.hpp"
 #include "io/stream.hpp"
@@ -21,19 +22,43 @@ void lowercaseAscii(char* text) {
 // Scripts may read the encode and decode lines: they stay first, as they are.
 void printUsage(const char* program) {
     std::printf("Usage:\n encode: %s e infile outfile\n decode: %s d infile outfile\n", program, program);
-    std::printf(" best:   %s q infile outfile\n", program);
+    std::printf(" best:   %s q [options] infile outfile\n         %s q [options] --out-dir=DIR infile...\n", program, program);
+    std::fputs(" options of q:\n"
+               "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
+               "  --trim        remove silence before and after the speech\n",
+               stdout);
 }
 
 // What the command line asks for, as far as it is understood.
 struct Command {
     Request request;
-    int inputArg = 2;  // where the two file names stand in argv
+    int inputArg = 2;  // where the file names stand in argv
     bool known = true;
+    const char* outDir = nullptr;  // a batch: every file after the options, into this folder
+    int outDirArg = 0;             // where --out-dir stands in argv
 };
 
+// The target level: a number of dB of full scale, within what a prompt can be brought to.
+bool parseLevel(const char* text, double& level) {
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(value >= kMinTargetDb && value <= kMaxTargetDb)) return false;
+    level = value;
+    return true;
+}
+
 // One option of `q`; false if it is none.
-bool parseBestOption(const char* option, BestOptions&) {
-    (void)option;
+bool parseBestOption(char** argv, int at, Command& command) {
+    const char* option = argv[at];
+    PromptOptions& prompt = command.request.best.prompt;
+    if (std::strcmp(option, "--trim") == 0) return prompt.trim = true;
+    if (std::strcmp(option, "--level") == 0) return prompt.level = true;
+    if (std::strncmp(option, "--level=", 8) == 0) return prompt.level = parseLevel(option + 8, prompt.targetDb);
+    if (std::strncmp(option, "--out-dir=", 10) == 0 && option[10] != '\0') {
+        command.outDir = option + 10;
+        command.outDirArg = at;
+        return true;
+    }
     return false;
 }
 
@@ -41,9 +66,9 @@ bool parseBestOption(const char* option, BestOptions&) {
 bool parseBestOptions(int argc, char** argv, Command& command) {
     int at = 2;
     for (; at < argc && std::strncmp(argv[at], "--", 2) == 0; ++at) {
-        if (!parseBestOption(argv[at], command.request.best)) return false;
+        if (!parseBestOption(argv, at, command)) return false;
     }
-    if (argc - at < 2) return false;
+    if (argc - at < (command.outDir != nullptr ? 1 : 2)) return false;
     command.inputArg = at;
     return true;
 }
@@ -83,6 +108,20 @@ ExitCode openFiles(const Command& command, const std::vector<const PathChar*>& p
     return kCannotOpenOutput;
 }
 
+// A batch: the files after the options, into the folder of --out-dir.
+ExitCode runFiles(int argc, char** argv, const Command& command) {
+    const std::vector<const PathChar*> paths = argumentPaths(argc, argv);
+    if (paths.size() != static_cast<std::size_t>(argc)) {
+        std::printf("Cannot open infile %s\n", argv[command.inputArg]);
+        return kCannotOpenInput;
+    }
+    std::vector<BatchFile> files;
+    for (auto i = static_cast<std::size_t>(command.inputArg); i < paths.size(); ++i) files.push_back({argv[i], paths[i]});
+    // The folder's name for the file API: its argument without the option's name.
+    const PathChar* dirPath = paths[static_cast<std::size_t>(command.outDirArg)] + 10;
+    return runBatch(command.request.best, command.outDir, dirPath, files);
+}
+
 ExitCode runCommand(int argc, char** argv) {
     setBinaryStdout();
     std::fputs("WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n", stdout);
@@ -92,6 +131,7 @@ ExitCode runCommand(int argc, char** argv) {
         printUsage(program);
         return kBadUsage;
     }
+    if (command.outDir != nullptr) return runFiles(argc, argv, command);
     // Names are shown as the narrow command line has them and opened as the platform's file
     // API takes them (on Windows the UTF-16 command line, which can spell every name).
     command.request.inputName = argv[command.inputArg];

@@ -37,7 +37,8 @@ struct SignalBlock {
     bool last = false;
 };
 
-// The input side: reads, averages, converts the rate, clips and rounds, a block at a time.
+// The input side: reads, averages, converts the rate, brings the prompt to its level and
+// length, clips and rounds, a block at a time.
 struct SignalSource {
     AudioFilePtr file;
     ResamplerPtr resampler;  // none at 8000 per second
@@ -47,6 +48,11 @@ struct SignalSource {
     std::uint64_t framesRead = 0;
     std::vector<float> mono = std::vector<float>(kFramesPerRead);
     std::vector<float> converted;
+    std::vector<float> values;  // the block at the message rate, before rounding
+    bool shaped = false;        // the prompt processor runs, and the meter measures its output
+    PromptProcessor prompt;
+    std::vector<float> processed;
+    SpeechMeter output = makeSpeechMeter();
 };
 
 std::uint64_t unitsLeft(const SignalSource& source) {
@@ -56,7 +62,7 @@ std::uint64_t unitsLeft(const SignalSource& source) {
 
 // Rounds to the nearest integer and holds the result to the format's range; the format never
 // reconstructs -32768, so neither is it asked to.
-void appendSamples(const float* values, std::size_t count, SignalBlock& block) {
+void roundSamples(const float* values, std::size_t count, SignalBlock& block) {
     for (std::size_t i = 0; i < count; ++i) {
         float v = values[i];
         if (!(v <= 32767.0f && v >= -32767.0f)) {
@@ -67,10 +73,10 @@ void appendSamples(const float* values, std::size_t count, SignalBlock& block) {
     }
 }
 
-// Converts `count` mono samples (`mono` null: the filter's tail) into the block.
-ExitCode convertRate(SignalSource& source, const float* mono, std::size_t count, SignalBlock& block) {
+// Converts `count` mono samples (`mono` null: the filter's tail) into `source.values`.
+ExitCode convertRate(SignalSource& source, const float* mono, std::size_t count) {
     if (!source.resampler) {
-        appendSamples(mono, count, block);
+        source.values.insert(source.values.end(), mono, mono + count);
         return kOk;
     }
     const std::size_t room = source.converted.size();
@@ -80,7 +86,7 @@ ExitCode convertRate(SignalSource& source, const float* mono, std::size_t count,
         if (const ExitCode rc = resample(*source.resampler, mono, count, used, source.converted.data(), room, made); rc != kOk) {
             return rc;
         }
-        appendSamples(source.converted.data(), made, block);
+        source.values.insert(source.values.end(), source.converted.data(), source.converted.data() + made);
         if (mono == nullptr) {
             if (made == 0) return kOk;
             continue;
@@ -93,27 +99,50 @@ ExitCode convertRate(SignalSource& source, const float* mono, std::size_t count,
     }
 }
 
-// The next block of the signal; at the end of the input, or at a failure, the last.
-void nextBlock(SignalSource& source, SignalBlock& block) {
-    block.samples.clear();
-    block.clipped = 0;
+// The next run of the signal at the message rate into `source.values`; `last` at the end of the
+// input or at a failure, which the result tells.
+ExitCode readValues(SignalSource& source, bool& last) {
+    source.values.clear();
     std::size_t got = 0;
     ExitCode rc = readMono(*source.file, source.mono.data(), source.mono.size(), got);
     source.framesRead += got;
-    const ExitCode converted = convertRate(source, source.mono.data(), got, block);
+    const ExitCode converted = convertRate(source, source.mono.data(), got);
     if (converted != kOk) {
         rc = converted;
     } else if (got == 0 || rc != kOk) {
         // The end, or a failure of the input: what arrived before it is still encoded.
-        if (const ExitCode tail = convertRate(source, nullptr, 0, block); tail != kOk) rc = tail;
+        if (const ExitCode tail = convertRate(source, nullptr, 0); tail != kOk) rc = tail;
     }
-    block.status = rc;
-    block.last = got == 0 || rc != kOk;
+    last = got == 0 || rc != kOk;
+    return rc;
+}
+
+// The prompt's level and length applied to the values, which the meter then measures.
+std::span<const float> shapeValues(SignalSource& source, bool last) {
+    source.processed.resize(source.values.size() + kPromptDelay);
+    std::size_t n = processPrompt(source.prompt, source.values, source.processed.data());
+    if (last) n += finishPrompt(source.prompt, source.processed.data() + n);
+    const std::span<const float> shaped(source.processed.data(), n);
+    meterSamples(source.output, shaped);
+    return shaped;
+}
+
+// The next block of the signal; at the end of the input, or at a failure, the last.
+void nextBlock(SignalSource& source, SignalBlock& block) {
+    block.samples.clear();
+    block.clipped = 0;
+    block.status = readValues(source, block.last);
+    const std::span<const float> values = source.shaped ? shapeValues(source, block.last) : std::span<const float>(source.values);
+    roundSamples(values.data(), values.size(), block);
     block.unitsLeft = block.last ? 0 : unitsLeft(source);
 }
 
-ExitCode openSignal(InStream& input, SignalSource& source) {
+// Opens the signal from the start of the input, shaped by `plan` when one is given.
+ExitCode openSignal(InStream& input, SignalSource& source, const PromptPlan* plan = nullptr) {
+    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
     if (const ExitCode rc = openAudio(input, source.file, source.format); rc != kOk) return rc;
+    source.shaped = plan != nullptr;
+    if (source.shaped) source.prompt = makePromptProcessor(*plan);
     if (source.format.sampleRate != kMessageRate) {
         if (const ExitCode rc = makeResampler(source.format.sampleRate, source.resampler); rc != kOk) return rc;
         source.converted.resize(kFramesPerRead * kMessageRate / source.format.sampleRate + kFilterTailRoom);
@@ -308,11 +337,10 @@ ExitCode searchBeside(SearchRun& run, SignalSource& source) {
 
 // The message again, coded by the greedy encoder, over the one already written, and cut to
 // its length. An output that cannot be rewound (a pipe) keeps the search's codes.
-ExitCode recodeGreedily(InStream& input, OutStream& output, BestStats& stats) {
-    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
+ExitCode recodeGreedily(InStream& input, OutStream& output, const PromptPlan* plan, BestStats& stats) {
     if (!rewindOutput(output)) return output.failed ? kCannotWriteOutput : kOk;
     SignalSource source;
-    if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
+    if (const ExitCode rc = openSignal(input, source, plan); rc != kOk) return rc;
     MessageWriter writer{output};
     AdpcmState state;
     SignalBlock block;
@@ -328,13 +356,49 @@ ExitCode recodeGreedily(InStream& input, OutStream& output, BestStats& stats) {
     return kOk;
 }
 
+// The first pass, when the prompt's level or length is to change: its active speech level and
+// where the speech starts and ends. A file cut short is measured as far as it goes, as the
+// second pass will encode it.
+ExitCode measurePrompt(InStream& input, SpeechLevel& level) {
+    SignalSource source;
+    if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
+    SpeechMeter meter = makeSpeechMeter();
+    for (bool last = false; !last;) {
+        const ExitCode rc = readValues(source, last);
+        if (rc != kOk && rc != kCorrupted) return rc;
+        meterSamples(meter, source.values);
+    }
+    level = finishMeter(meter);
+    return kOk;
+}
+
+// The plan for the prompt, or none when nothing is to change.
+ExitCode planShaping(InStream& input, const PromptOptions& options, PromptPlan& plan, PromptReport& report) {
+    SpeechLevel level;
+    if (const ExitCode rc = measurePrompt(input, level); rc != kOk) return rc;
+    plan = planPrompt(level, options);
+    report.measured = true;
+    report.active = plan.active;
+    report.levelBeforeDb = plan.levelBeforeDb;
+    report.gainDb = plan.gainDb;
+    report.levelAfterDb = plan.levelBeforeDb;
+    report.trimmedStartSeconds = plan.trimmedStartSeconds;
+    report.trimmedEndSeconds = plan.trimmedEndSeconds;
+    return kOk;
+}
+
 }  // namespace
 
 ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestOptions& options,
                            BestStats& stats) {
     stats = {};
+    PromptPlan plan;
+    if (options.prompt.level || options.prompt.trim) {
+        if (const ExitCode rc = planShaping(input, options.prompt, plan, stats.prompt); rc != kOk) return rc;
+    }
+    const PromptPlan* shaping = stats.prompt.measured && !planChangesNothing(plan) ? &plan : nullptr;
     SignalSource source;
-    if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
+    if (const ExitCode rc = openSignal(input, source, shaping); rc != kOk) return rc;
     const unsigned shift = progressShift(source.totalUnits);
     progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
 
@@ -346,8 +410,9 @@ ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport pr
 #endif
     const ExitCode result = background ? searchBeside(run, source) : searchInline(run, source);
     if (result != kOk) return result;
+    if (shaping != nullptr) stats.prompt.levelAfterDb = finishMeter(source.output).activeDb;
     if (greedyWins(run.tally)) {
-        if (const ExitCode rc = recodeGreedily(input, output, stats); rc != kOk) return rc;
+        if (const ExitCode rc = recodeGreedily(input, output, shaping, stats); rc != kOk) return rc;
     }
     progress.finish(static_cast<std::uint32_t>(std::min<std::uint64_t>(stats.samples / kMessageRate, UINT32_MAX)));
     return kOk;

@@ -8,6 +8,7 @@
 
 #include "base/base.hpp"
 #include "io/stream.hpp"
+#include "prompt/prompt.hpp"
 #include "search/search.hpp"
 
 namespace aamsg {
@@ -25,16 +26,29 @@ struct BestOptions {
     int paths = kDefaultSearchPaths;          // paths the code search keeps
     int lookahead = kDefaultSearchLookahead;  // samples it looks ahead
     bool background = true;  // read and convert the input on a second thread
+    PromptOptions prompt;    // the level to bring the speech to, and whether to trim silence
 };
 
 // Which codes a message of `q` holds: the search's, or (where they would have been further
 // from the signal) the greedy encoder's, written over them in a second pass.
 enum class WrittenCodes { kSearch, kGreedy };
 
+// What was done to a prompt's level and length, when it was asked for.
+struct PromptReport {
+    bool measured = false;  // the input was measured first (a level or a trim was asked for)
+    bool active = false;    // it holds active speech; otherwise it is left as it is
+    double levelBeforeDb = kSilenceDb;  // active speech level, dB re full scale
+    double gainDb = 0.0;
+    double levelAfterDb = kSilenceDb;   // measured on the samples encoded
+    double trimmedStartSeconds = 0.0;
+    double trimmedEndSeconds = 0.0;
+};
+
 struct BestStats {
     std::uint64_t samples = 0;  // 8 kHz samples encoded
     std::uint64_t clipped = 0;  // of them, held to -32767..32767 after the rate conversion
     WrittenCodes codes = WrittenCodes::kSearch;
+    PromptReport prompt;
 };
 
 struct Request {

@@ -1,4 +1,5 @@
 // The one entry point: dispatch, the closing of the output, and the console's closing text.
+#include <cstdio>
 #include <new>
 
 #include "audio/audio.hpp"
@@ -19,10 +20,25 @@ std::string notAudioMessage(const char* inputName) {
                                : " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus\r\n");
 }
 
+std::string formatted(const char* format, double a, double b) {
+    char line[96];
+    std::snprintf(line, sizeof line, format, a, b);
+    return line;
+}
+
 // The lines `q` prints before its result.
-std::string bestReport(const BestStats& stats) {
-    if (stats.clipped == 0) return {};
-    return "Clipped: " + std::to_string(stats.clipped) + " of " + std::to_string(stats.samples) + " samples\r\n";
+std::string bestReport(const BestOptions& options, const BestStats& stats) {
+    std::string report;
+    if (stats.clipped > 0) {
+        report += "Clipped: " + std::to_string(stats.clipped) + " of " + std::to_string(stats.samples) + " samples\r\n";
+    }
+    const PromptReport& prompt = stats.prompt;
+    if (prompt.measured && !prompt.active) return report + "No active speech: left as it is\r\n";
+    if (options.prompt.level) report += formatted("Level: %.1f dB (gain %+.1f dB)\r\n", prompt.levelAfterDb, prompt.gainDb);
+    if (options.prompt.trim) {
+        report += formatted("Trimmed: %.1f s at the start, %.1f s at the end\r\n", prompt.trimmedStartSeconds, prompt.trimmedEndSeconds);
+    }
+    return report;
 }
 
 ExitCode dispatch(const Request& request, InStream& input, OutStream& output, ProgressReport progress, BestStats& stats) {
@@ -64,7 +80,7 @@ Outcome runConversion(const Request& request, InStream& input, OutStream& output
     }
     if (!closeOutput(output) && outcome.result == kOk) outcome.result = kCannotWriteOutput;
     if (outcome.message.empty()) {
-        if (outcome.result == kOk && request.mode == Mode::Best) outcome.message = bestReport(outcome.stats);
+        if (outcome.result == kOk && request.mode == Mode::Best) outcome.message = bestReport(request.best, outcome.stats);
         outcome.message += resultMessage(request.mode, outcome.result, request.inputName, request.outputName);
     }
     return outcome;

@@ -274,6 +274,23 @@ OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& fi
     return adopt(handle, _O_WRONLY, "wb", file);
 }
 
+bool namesFile(const PathChar* path, std::FILE* input) {
+    BY_HANDLE_FILE_INFORMATION inputInfo{};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const auto inputHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input)));
+    if (inputHandle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(inputHandle, &inputInfo) == 0) return false;
+    const HANDLE handle = CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return known && info.dwVolumeSerialNumber == inputInfo.dwVolumeSerialNumber &&
+           info.nFileIndexHigh == inputInfo.nFileIndexHigh && info.nFileIndexLow == inputInfo.nFileIndexLow;
+}
+
+bool replaceFile(const PathChar* from, const PathChar* to) { return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
+
+bool removeFile(const PathChar* path) { return DeleteFileW(path) != 0; }
+
 void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
 
 #else
@@ -326,6 +343,17 @@ OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& fi
     if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) return closeWith(fd, OpenResult::kFailed);
     return adopt(fd, "wb", file);
 }
+
+bool namesFile(const PathChar* path, std::FILE* input) {
+    struct stat inputInfo {};
+    struct stat info {};
+    return fstat(fileno(input), &inputInfo) == 0 && stat(path, &info) == 0 && info.st_dev == inputInfo.st_dev &&
+           info.st_ino == inputInfo.st_ino;
+}
+
+bool replaceFile(const PathChar* from, const PathChar* to) { return std::rename(from, to) == 0; }
+
+bool removeFile(const PathChar* path) { return unlink(path) == 0; }
 
 void setBinaryStdout() {}
 

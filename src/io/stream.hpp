@@ -163,6 +163,14 @@ OpenResult openInputFile(const PathChar* path, std::FILE*& file);
 // file, not on names, so no second name, link or rename can slip past it.
 OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& file);
 
+// Whether `path` names the file `input` is open on (another name or a link included).
+bool namesFile(const PathChar* path, std::FILE* input);
+
+// Moves a finished file over `to` in one step, so that `to` is never seen half written.
+bool replaceFile(const PathChar* from, const PathChar* to);
+
+bool removeFile(const PathChar* path);
+
 // Puts standard output in binary mode where the C runtime would rewrite line ends.
 void setBinaryStdout();
 

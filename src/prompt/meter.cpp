@@ -123,7 +123,7 @@ SpeechLevel finishMeter(const SpeechMeter& meter) {
     if (meter.samples == 0) return level;
     const double longTermPower = meter.sumSquares / static_cast<double>(meter.samples);
     level.longTermDb = powerToDb(longTermPower / kFullScalePower);
-    // The active level at threshold j, and how far it lies above the threshold.
+    // The active level at threshold j: the power over the samples counted active there.
     auto activeDb = [&](int j) { return powerToDb(meter.sumSquares / static_cast<double>(meter.activeCount[j]) / kFullScalePower); };
     if (meter.activeCount[0] == 0) return level;
     double previousLevel = activeDb(0);

@@ -112,9 +112,10 @@ SpeechLevel finishMeter(const SpeechMeter& meter);
 // ---- The plan.
 
 inline constexpr double kDefaultTargetDb = -22.0;
-// A target outside these is held to them (NaN to the lowest): the command line should refuse it.
+// The levels a prompt may be brought to: from faint to a sine wave at full scale. The plan
+// holds a target outside them to them (NaN to the lowest); the command line refuses it.
 inline constexpr double kMinTargetDb = -60.0;
-inline constexpr double kMaxTargetDb = 0.0;
+inline constexpr double kMaxTargetDb = -3.0;
 // Kept before the first and after the last active sample (150 ms).
 inline constexpr std::uint32_t kTrimMarginSamples = kPromptRate * 3 / 20;
 // A cut into the signal fades in or out over this many samples (5 ms), from and to zero.

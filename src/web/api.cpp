@@ -31,6 +31,11 @@ aamsg::Mode modeOf(int letter) {
     return aamsg::Mode::Best;
 }
 
+double levelOr(double db) {
+    const aamsg::PromptReport& prompt = job.outcome.stats.prompt;
+    return prompt.measured && prompt.active ? db : std::nan("");
+}
+
 // What the phone will play: the message decoded. A failure here leaves no preview.
 void makePreview() {
     using namespace aamsg;
@@ -46,19 +51,21 @@ void makePreview() {
 extern "C" {
 
 // Runs one conversion: mode 'e', 'd' or 'q' on `size` bytes at `input`. The names go into the
-// message exactly as the command line prints them. `options` are q's, as bits: 1 flat search.
-// Returns the exit code the command line would.
+// message exactly as the command line prints them. `options` are q's, as bits: 2 bring the
+// active speech level to `levelDb`, 4 trim the silence around the speech. Returns the exit
+// code the command line would.
 EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std::size_t size, const char* inputName,
                                        const char* outputName, int options, double levelDb) {
     using namespace aamsg;
-    (void)options;
-    (void)levelDb;
     job = Job{};
     Request request;
     request.mode = modeOf(mode);
     request.inputName = inputName;
     request.outputName = outputName;
     request.best.background = false;  // the worker is the second thread
+    request.best.prompt.level = (options & 2) != 0;
+    request.best.prompt.targetDb = levelDb >= kMinTargetDb && levelDb <= kMaxTargetDb ? levelDb : kDefaultTargetDb;
+    request.best.prompt.trim = (options & 4) != 0;
     InStream in = memoryInput({input, size});
     OutStream out = memoryOutput(job.output);
     ProgressReport progress = makeProgressReport(nullptr);
@@ -75,5 +82,13 @@ EMSCRIPTEN_KEEPALIVE std::size_t aamsg_preview_size() { return job.preview.size(
 EMSCRIPTEN_KEEPALIVE const char* aamsg_message() { return job.outcome.message.c_str(); }
 EMSCRIPTEN_KEEPALIVE double aamsg_clipped() { return static_cast<double>(job.outcome.stats.clipped); }
 EMSCRIPTEN_KEEPALIVE double aamsg_samples() { return static_cast<double>(job.outcome.stats.samples); }
+
+// The prompt's level before and after (dB of full scale, NaN when it was not measured or holds
+// no speech), the gain, and the seconds trimmed at each end.
+EMSCRIPTEN_KEEPALIVE double aamsg_level_before() { return levelOr(job.outcome.stats.prompt.levelBeforeDb); }
+EMSCRIPTEN_KEEPALIVE double aamsg_level_after() { return levelOr(job.outcome.stats.prompt.levelAfterDb); }
+EMSCRIPTEN_KEEPALIVE double aamsg_gain() { return job.outcome.stats.prompt.gainDb; }
+EMSCRIPTEN_KEEPALIVE double aamsg_trimmed_start() { return job.outcome.stats.prompt.trimmedStartSeconds; }
+EMSCRIPTEN_KEEPALIVE double aamsg_trimmed_end() { return job.outcome.stats.prompt.trimmedEndSeconds; }
 
 }
