@@ -40,6 +40,7 @@ import serve  # noqa: E402
 TOOL = os.path.join(ROOT, "build", "aamsg")
 PAGE = os.path.join(ROOT, "build-web")
 AXE = os.path.join(ROOT, "build-npm", "node_modules", "axe-core", "axe.min.js")
+CLI_OPTIONS = ["--level", "--trim"]  # the command line's q with the page's default options
 STEPS = [7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41, 45, 50, 55, 60, 66, 73, 80, 88,
          97, 107, 118, 130, 143, 157, 173, 190, 209, 230, 253, 279, 307, 337, 371, 408, 449, 494, 544, 598, 658,
          724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552, 1707, 1878, 2066, 2272, 2499, 2749, 3024, 3327, 3660,
@@ -201,9 +202,9 @@ class Page(unittest.TestCase):
             });""", href)
         return base64.b64decode(encoded)
 
-    def cli(self, mode, path):
+    def cli(self, mode, path, *options):
         out = path + "." + mode + ".out"
-        subprocess.run([TOOL, mode, path, out], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([TOOL, mode, *options, path, out], check=True, stdout=subprocess.DEVNULL)
         return read(out)
 
     def result_cleared(self):
@@ -344,6 +345,23 @@ class Page(unittest.TestCase):
             for scheme in ("light", "dark"):
                 self.scheme(scheme)
                 self.assertEqual(self.axe(), [], "%s, %s" % (step, scheme))
+
+    def test_level_and_trim_on_by_default_with_what_was_measured(self):
+        self.open()
+        if not self.element("options").is_displayed():
+            self.skipTest("this module has no level and trim yet")
+        self.assertTrue(self.element("opt-level").is_selected() and self.element("opt-trim").is_selected())
+        # A quiet 8 kHz greeting between silences: q brings it to -22 dB and cuts the silences.
+        quiet = [int(600 * math.sin(i * 0.07) * (1 + math.sin(i * 0.002))) for i in range(16000)]
+        path = self.file("quiet.wav", wave(1, 8000, 16, [0] * 6000 + quiet + [0] * 6000))
+        status, message = self.convert(path, "q")
+        self.assertTrue(status.startswith("OK"), status)
+        self.assertRegex(self.element("note").text, r"Level: -\d+\.\d dB before, -22\.\d dB after \(gain \+\d+\.\d dB\)\. "
+                                                     r"Trimmed \d\.\d\d s at the start and \d\.\d\d s at the end\.")
+        self.assertEqual(message, self.cli("q", path, *CLI_OPTIONS))
+        for mode in ("e", "d"):
+            self.mode(mode)
+            self.assertFalse(self.element("opt-level").is_enabled(), mode)  # q's alone
 
     # One test per fault an audit found: the faults must stay fixed.
 
@@ -495,9 +513,6 @@ class Page(unittest.TestCase):
         names = {"welcome.wav": 0.05, "closed.wav": 0.09, "hold.wav": 0.13}
         paths = {name: self.file(name, wave(1, 8000, 16, [int(9000 * math.sin(i * w) * math.sin(i * 0.001))
                                                          for i in range(12000)])) for name, w in names.items()}
-        if self.element("options").is_displayed():
-            for box in ("opt-level", "opt-trim"):
-                self.element(box).click()  # the command line's q without its options
         files = [{"name": name, "data": base64.b64encode(read(path)).decode()} for name, path in paths.items()]
         self.js("""const dropped = new DataTransfer();
             for (const f of arguments[0]) dropped.items.add(new File([Uint8Array.from(atob(f.data), (c) => c.charCodeAt(0))], f.name));
@@ -506,13 +521,14 @@ class Page(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: self.js("return document.getElementById('file').files.length") == 3)
         self.mode("q")
         self.element("convert").click()
+        options = CLI_OPTIONS if self.element("options").is_displayed() else []
         status, packed = self.outcome(link="download-all")
         self.assertEqual(status, "OK: 3 files converted")
         self.assertEqual(self.js("return document.activeElement.id"), "download-all")
         with zipfile.ZipFile(io.BytesIO(packed)) as archive:
             self.assertEqual(sorted(archive.namelist()), sorted(n.replace(".wav", ".msg") for n in names))
             for name, path in paths.items():
-                self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path), name)
+                self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path, *options), name)
         self.driver.save_screenshot(os.path.join(ROOT, "docs", "images", "web.png"))
 
 
