@@ -101,7 +101,7 @@ void meterPrompt(benchmark::State& state) {
         aamsg::meterSamples(meter, signal);
         benchmark::DoNotOptimize(aamsg::finishMeter(meter).activeDb);
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * signal.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
 }
 BENCHMARK(meterPrompt);
 
@@ -119,7 +119,7 @@ void levelPrompt(benchmark::State& state) {
         n += aamsg::finishPrompt(processor, out.data() + n);
         benchmark::DoNotOptimize(n);
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * signal.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
     state.SetLabel(plan.mayLimit ? "limited" : "within full scale");
 }
 BENCHMARK(levelPrompt)->Arg(-22)->Arg(-6);

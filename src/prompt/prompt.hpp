@@ -58,7 +58,7 @@ inline constexpr std::uint32_t kHangoverSamples = kPromptRate / 5;
 inline constexpr double kMarginDb = 15.9;
 // Thresholds 1, 2, 4 ... 16384 in 16-bit units: a geometric series a factor 2 (6.02 dB)
 // apart, from the least significant bit to half of full scale.
-inline constexpr int kThresholds = 15;
+inline constexpr std::size_t kThresholds = 15;
 // For trimming, a run of the envelope above a threshold is speech once this many of its samples
 // (30 ms) reach the threshold themselves: a click lifts the envelope as high, for as long, but
 // with a few ms of loud samples.
@@ -75,7 +75,7 @@ struct SpeechMeter {
     // For trimming, the runs of samples over which the envelope stays at or above each
     // threshold: where the open run began, and how many of its samples reached the threshold
     // themselves (counted up to kMinSpeechSamples).
-    int inRun = 0;  // the thresholds whose run is open: those the last envelope reached
+    std::size_t inRun = 0;  // the thresholds whose run is open: those the last envelope reached
     std::array<std::uint64_t, kThresholds> runStart{};
     std::array<std::uint32_t, kThresholds> runLoud{};
     // The start of the first run with kMinSpeechSamples loud samples, and the last loud sample
