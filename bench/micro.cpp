@@ -1,4 +1,4 @@
-// Per-sample cost of the codec and of both conversions on in-memory streams, without disk or
+// Per-sample cost of the codec, of the prompt level meter and processor, and of both conversions on in-memory streams, without disk or
 // process start-up. Each benchmark checks the length of what it produced.
 #include <benchmark/benchmark.h>
 
@@ -8,6 +8,7 @@
 
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
+#include "prompt/prompt.hpp"
 
 namespace {
 
@@ -82,6 +83,46 @@ void encodeWave(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * frames));
 }
 BENCHMARK(encodeWave)->Arg(8000)->Arg(11025)->Arg(44100)->Arg(48000)->Unit(benchmark::kMillisecond);
+
+// Ten seconds of speech-like bursts at 8 kHz, peaking at a quarter of full scale.
+std::vector<float> promptSignal() {
+    std::vector<float> s(80000);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const double syllable = std::sin(static_cast<double>(i % 2400) * 3.14159265 / 2400.0);
+        s[i] = static_cast<float>(8000.0 * syllable * std::sin(static_cast<double>(i) * 0.3) + static_cast<double>(i * 7919 % 801) - 400.0);
+    }
+    return s;
+}
+
+void meterPrompt(benchmark::State& state) {
+    const std::vector<float> signal = promptSignal();
+    for (auto _ : state) {
+        aamsg::SpeechMeter meter = aamsg::makeSpeechMeter();
+        aamsg::meterSamples(meter, signal);
+        benchmark::DoNotOptimize(aamsg::finishMeter(meter).activeDb);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
+}
+BENCHMARK(meterPrompt);
+
+// The processor with level and trim, its target (arg, dB) below or far past the level at
+// which the limiter acts.
+void levelPrompt(benchmark::State& state) {
+    const std::vector<float> signal = promptSignal();
+    aamsg::SpeechMeter meter = aamsg::makeSpeechMeter();
+    aamsg::meterSamples(meter, signal);
+    const aamsg::PromptPlan plan = aamsg::planPrompt(aamsg::finishMeter(meter), {true, static_cast<double>(state.range(0)), true});
+    std::vector<float> out(signal.size() + aamsg::kPromptDelay);
+    for (auto _ : state) {
+        aamsg::PromptProcessor processor = aamsg::makePromptProcessor(plan);
+        std::size_t n = aamsg::processPrompt(processor, signal, out.data());
+        n += aamsg::finishPrompt(processor, out.data() + n);
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
+    state.SetLabel(plan.mayLimit ? "limited" : "within full scale");
+}
+BENCHMARK(levelPrompt)->Arg(-22)->Arg(-6);
 
 }  // namespace
 

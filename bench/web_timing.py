@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The web page's weight and speed in headless Chromium on this machine: page weight (each
 file and all, gzipped), time to first use (from navigation until the WebAssembly module is
-ready), and the time from the click on Convert to the download link for e and q on a 60-second
-44.1 kHz stereo WAVE file and d on a 60-second message. Median of several runs.
+ready), and the time from the click on Convert to the download link for e and q (with the
+page's default options, level and trim) on a 60-second 44.1 kHz stereo WAVE file and d on a
+60-second message. Median of several runs.
 
     make web build && /usr/bin/python3 bench/web_timing.py [runs]
 """

@@ -20,6 +20,7 @@
 
 #include "codec/adpcm.hpp"
 #include "prompt/prompt.hpp"
+#include "support.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
@@ -27,6 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::progressLine;
+using test::readFile;
 
 const std::string kBanner = "WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n";
 
@@ -105,10 +108,6 @@ Result runTool(const std::vector<std::string>& args, const std::string& programN
     return result;
 }
 
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void writeFile(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -119,11 +118,6 @@ std::string names(const std::string& in, const std::string& out) {
     return "Input file:\t" + in + "\r\nOutput file:\t" + out + "\r\n";
 }
 
-std::string progress(int last) {
-    std::string s = "\r\nProgress: 0%";
-    for (int p = 1; p <= last; ++p) s += "\rProgress: " + std::to_string(p) + "%";
-    return s;
-}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -193,9 +187,9 @@ TEST_F(EndToEnd, ExitCodesAndConsoleText) {
     };
     const std::string ok = "OK\r\n\n";
     const std::vector<Case> cases = {
-        {"D", Bytes(4000, 0x70), 0, progress(100) + "\r\nTotal time: 0m 1s\r\n" + ok, 16044, {}},
+        {"D", Bytes(4000, 0x70), 0, progressLine(100) + "\r\nTotal time: 0m 1s\r\n" + ok, 16044, {}},
         {"d", {}, 0, "\r\nProgress: 0%\r\nTotal time: 0m 0s\r\n" + ok, 44, {}},
-        {"E", test::wave(1, 8000, 16, {1000, 1000, 1000, 1000, -1000, -1000, 0}), 0, progress(1) + "\r\nTotal time: 0m 0s\r\n" + ok, 3,
+        {"E", test::wave(1, 8000, 16, {1000, 1000, 1000, 1000, -1000, -1000, 0}), 0, progressLine(1) + "\r\nTotal time: 0m 0s\r\n" + ok, 3,
          {0x77, 0x77, 0xFF}},
         {"e", Bytes{'h', 'e', 'l', 'l', 'o', ',', ' ', 'w', 'o', 'r', 'l', 'd', '\n'}, 201, "%s should be a RIFF WAVE file\r\n", 0, {}},
         {"e", test::riff({{"fmt ", test::fmtBody(3, 1, 8000, 4, 32)}, {"data", Bytes(8, 0)}}), 202, "%s should be a WAVE PCM file\r\n", 0, {}},
@@ -311,7 +305,7 @@ TEST_F(EndToEnd, FullDiskIsNotSuccess) {
     writeFile(message, {0x12});
     const Result r = runTool({"d", message, "/dev/full"});
     EXPECT_EQ(r.exitCode, 104);
-    EXPECT_EQ(r.console, kBanner + names(message, "/dev/full") + progress(1) + "\r\nTotal time: 0m 0s\r\nCannot write outfile /dev/full\n");
+    EXPECT_EQ(r.console, kBanner + names(message, "/dev/full") + progressLine(1) + "\r\nTotal time: 0m 0s\r\nCannot write outfile /dev/full\n");
 }
 
 // Files under /sys claim a size of 4096 bytes and hold a few: a file that is shorter than it
@@ -382,13 +376,8 @@ bool have(const std::string& program) {
 
 // What the format's decoder makes of a message, as `aamsg d` would.
 std::vector<double> decodeMessage(const Bytes& message) {
-    AdpcmState state;
-    std::vector<double> samples;
-    for (const std::uint8_t byte : message) {
-        samples.push_back(decodeNibble(byte >> 4, state));
-        samples.push_back(decodeNibble(byte & 15u, state));
-    }
-    return samples;
+    const std::vector<std::int16_t> decoded = test::decodedSamples(message);
+    return {decoded.begin(), decoded.end()};
 }
 
 // The best signal-to-noise ratio over small constant delays (lossy formats and their decoders
@@ -454,7 +443,7 @@ TEST_F(EndToEnd, BestEncodesAudioFilesOfEveryKind) {
         const std::string out = path(kind.file + ".msg");
         const Result r = runTool({"q", in, out});
         EXPECT_EQ(r.exitCode, 0) << kind.file << r.console;
-        EXPECT_EQ(r.console, kBanner + names(in, out) + progress(100) + "\r\nTotal time: 0m 3s\r\nOK\r\n\n") << kind.file;
+        EXPECT_EQ(r.console, kBanner + names(in, out) + progressLine(100) + "\r\nTotal time: 0m 3s\r\nOK\r\n\n") << kind.file;
         const double snr = bestSnr(reference, decodeMessage(readFile(out)), 64);
         EXPECT_GT(snr, kind.minimumSnr) << kind.file;
         RecordProperty(kind.file + " SNR dB", std::to_string(snr));
@@ -510,12 +499,8 @@ std::vector<int> recordedPrompt(double peakDb, double spikeDb = 0) {
 
 // The active speech level of a message, as the meter of --level measures it.
 double activeLevel(const Bytes& message) {
-    std::vector<float> decoded;
-    AdpcmState state;
-    for (const std::uint8_t byte : message) {
-        decoded.push_back(decodeNibble(byte >> 4, state));
-        decoded.push_back(decodeNibble(byte & 15u, state));
-    }
+    const std::vector<std::int16_t> samples = test::decodedSamples(message);
+    const std::vector<float> decoded(samples.begin(), samples.end());
     SpeechMeter meter = makeSpeechMeter();
     meterSamples(meter, decoded);
     return finishMeter(meter).activeDb;

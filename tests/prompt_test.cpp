@@ -5,17 +5,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "codec/adpcm.hpp"
 #include "prompt/prompt.hpp"
 
 namespace aamsg {
 namespace {
 
 using Samples = std::vector<float>;
+
+static_assert(kPromptRate == kMessageRate, "the prompt's times are counted at the rate q hands its signal over");
 
 std::size_t secondsToSamples(double seconds) { return static_cast<std::size_t>(seconds * kPromptRate); }
 double amplitudeOf(double rmsDb) { return kFullScale * std::pow(10.0, rmsDb / 20.0); }
@@ -160,9 +164,12 @@ TEST(PromptProcessor, LevelsQuietPromptsAndLimitsPeaksSmoothly) {
         double target;
         bool limited;
     };
-    // Also a tone loud from its first sample, which the limiter must already hold.
-    const Samples abrupt = tone(1.0, -40.0);
-    for (const Case c : {Case{prompt, -22.0, false}, Case{prompt, -10.0, true}, Case{abrupt, 5.0, true}}) {
+    // Also noise loud from its first sample, which the limiter must already hold.
+    Samples abrupt(secondsToSamples(1.0));
+    std::mt19937 random(17);
+    std::normal_distribution<double> noise(0.0, amplitudeOf(-40.0));
+    for (float& v : abrupt) v = static_cast<float>(noise(random));
+    for (const Case c : {Case{prompt, -22.0, false}, Case{prompt, -10.0, true}, Case{abrupt, kMaxTargetDb, true}}) {
         const Samples& s = c.signal;
         const PromptPlan plan = planPrompt(measure(s), PromptOptions{true, c.target, false});
         EXPECT_NEAR(plan.predictedLevelDb, c.target, 1e-9);
@@ -195,15 +202,16 @@ TEST(PromptProcessor, LevelsQuietPromptsAndLimitsPeaksSmoothly) {
     }
 }
 
-// Trimming keeps the speech and at most 0.2 s on either side, however abruptly it ends, and a
-// cut into sound fades from and to zero.
+// Trimming keeps the speech and at most 0.2 s on either side, however abruptly it ends and
+// whatever clicks lie in the silence around it, and a cut into sound fades from and to zero.
 TEST(PromptProcessor, TrimKeepsTheSpeechAndLittleMore) {
     struct Case {
         double lead, speech, tail, hissDb;
         bool tone;
+        bool clicks;  // 5 ms at full scale, 1 s before and after the speech
     };
-    for (const Case c : {Case{1.5, 2.0, 2.0, -70.0, false}, Case{0.0, 3.0, 0.9, -60.0, false}, Case{0.05, 1.0, 0.05, -200.0, false},
-                         Case{0.7, 1.0, 1.0, -200.0, true}}) {
+    for (const Case c : {Case{1.5, 2.0, 2.0, -70.0, false, true}, Case{0.0, 3.0, 0.9, -60.0, false, false},
+                         Case{0.05, 1.0, 0.05, -200.0, false, false}, Case{0.7, 1.0, 1.0, -200.0, true, false}}) {
         const Samples speech = c.tone ? tone(c.speech, -25.0) : babble(c.speech, -25.0, 5);
         Samples s = joined({silence(c.lead), speech, silence(c.tail)});
         std::mt19937 random(9);
@@ -213,6 +221,10 @@ TEST(PromptProcessor, TrimKeepsTheSpeechAndLittleMore) {
         const std::size_t from = secondsToSamples(c.lead);
         std::size_t to = from + speech.size();
         while (to > from && speech[to - from - 1] == 0.0f) --to;
+        for (std::size_t k = 0; c.clicks && k < secondsToSamples(0.005); ++k) {
+            s[from - kPromptRate + k] = k % 2 ? 32767.0f : -32767.0f;
+            s[to + kPromptRate + k] = s[from - kPromptRate + k];
+        }
         const std::string name = std::to_string(c.lead) + " s before, " + std::to_string(c.tail) + " s after";
 
         const PromptPlan plan = planPrompt(measure(s), PromptOptions{false, kDefaultTargetDb, true});
@@ -252,6 +264,38 @@ TEST(PromptProcessor, BlockSizesChangeNothing) {
         EXPECT_EQ(level.lastActive, whole.lastActive) << block;
         EXPECT_EQ(process(s, plan, block), expected) << block;
     }
+}
+
+// One prompt's measured level, gain and processed samples, pinned: a build whose arithmetic
+// differs (optimisation level, processor, compiler, Windows) fails here. The signal is made
+// with integers only, so that it is itself the same everywhere.
+TEST(PromptProcessor, SameSamplesOnEveryBuild) {
+    Samples s(secondsToSamples(0.4), 0.0f);
+    std::uint32_t state = 12345;
+    for (int syllable = 0; syllable < 12; ++syllable) {
+        const int length = 800 + syllable % 5 * 300;
+        for (int i = 0; i < length; ++i) {
+            state = state * 1664525u + 1013904223u;
+            const int noise = static_cast<int>(state >> 20) - 2048;  // -2048..2047
+            const int envelope = std::min(i, length - i) * (4 + syllable % 3);
+            s.push_back(static_cast<float>(noise * envelope) / 4096.0f);
+        }
+        s.insert(s.end(), static_cast<std::size_t>(400 + syllable % 4 * 500), 0.0f);
+    }
+    const SpeechLevel level = measure(s);
+    const PromptPlan plan = planPrompt(level, PromptOptions{true, -12.0, true});
+    ASSERT_TRUE(plan.mayLimit && plan.fadeIn && plan.fadeOut);
+    std::uint64_t hash = 14695981039346656037u;  // FNV-1a over the bytes of every result
+    auto add = [&hash](const auto& value) {
+        unsigned char bytes[sizeof value];
+        std::memcpy(bytes, &value, sizeof value);
+        for (const unsigned char b : bytes) hash = (hash ^ b) * 1099511628211u;
+    };
+    add(level.activeDb);
+    add(level.activityFactor);
+    add(plan.gain);
+    for (const float v : process(s, plan)) add(v);
+    EXPECT_EQ(hash, 373869716461603860u);
 }
 
 }  // namespace

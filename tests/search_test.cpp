@@ -9,7 +9,10 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
@@ -116,6 +119,60 @@ TEST(Best, NeverWorseThanGreedy) {
     // The faint tone at the band's edge is one where the short look ahead loses to the greedy
     // encoder, so the second pass is exercised here.
     EXPECT_GT(recoded, 0);
+}
+
+// Runs q from memory into a real file, as the command line does.
+Outcome encodeInto(std::FILE* file, const test::Bytes& wave) {
+    Request request;
+    request.mode = Mode::Best;
+    InStream in = memoryInput(wave);
+    OutStream out = fileOutput(file);
+    return runConversion(request, in, out, makeProgressReport(nullptr));
+}
+
+// Where the greedy encoder wins, its codes are written over the search's in a second pass, and
+// the file is cut to what that pass wrote; an output that cannot go back (a pipe) keeps the
+// search's codes, and the result says which were written.
+TEST(Best, SecondPassOnAFileAndOnAPipe) {
+    const std::vector<NamedSignal> all = signals();
+    const NamedSignal& faint = all[1];
+    ASSERT_EQ(faint.name, "tone_3400_faint");
+    const test::Bytes wave = test::wave(1, 8000, 16, std::vector<int>(faint.samples.begin(), faint.samples.end()));
+    const test::Bytes greedy = messageOf(greedyCodes(faint.samples));
+
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const std::vector<std::uint8_t> stale(3 * greedy.size(), 0x5A);  // what a longer file held before
+    // Written past the stream, which is not to have done any I/O before it is set up.
+    ASSERT_EQ(write(fileno(file), stale.data(), stale.size()), static_cast<ssize_t>(stale.size()));
+    ASSERT_EQ(lseek(fileno(file), 0, SEEK_SET), 0);
+    const int fd = dup(fileno(file));
+    const Outcome filed = encodeInto(file, wave);
+    ASSERT_EQ(filed.result, kOk);
+    ASSERT_EQ(filed.stats.codes, WrittenCodes::kGreedy);
+    std::FILE* written = fdopen(fd, "rb");
+    std::rewind(written);
+    test::Bytes bytes(stale.size());
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), written));
+    std::fclose(written);
+    EXPECT_EQ(bytes, greedy);
+
+#ifndef _WIN32  // Windows's C runtime may report a seek on a pipe as done
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    test::Bytes piped;
+    std::thread reader([&] {
+        std::uint8_t buffer[4096];
+        for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) piped.insert(piped.end(), buffer, buffer + n);
+        close(ends[0]);
+    });
+    const Outcome pipedOutcome = encodeInto(fdopen(ends[1], "wb"), wave);
+    reader.join();
+    EXPECT_EQ(pipedOutcome.result, kOk);
+    EXPECT_EQ(pipedOutcome.stats.codes, WrittenCodes::kSearch);
+    EXPECT_EQ(piped.size(), greedy.size());
+    EXPECT_NE(piped, greedy);
+#endif
 }
 
 TEST(Search, BlocksAndShortSignalsChangeNothing) {

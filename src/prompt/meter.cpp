@@ -40,7 +40,7 @@ double naturalLog(double x) {
 }
 
 // dB re full scale of threshold j (2^j in 16-bit units).
-double thresholdDb(int j) { return (j - 15) * kThresholdStepDb; }
+double thresholdDb(std::size_t j) { return (static_cast<double>(j) - 15.0) * kThresholdStepDb; }
 
 }  // namespace
 
@@ -50,7 +50,7 @@ double powerToDb(double power) {
 }
 
 double dbToPower(double db) {
-    if (db <= -kPowerDbRange) return 0.0;
+    if (!(db > -kPowerDbRange)) return 0.0;  // NaN too
     const double x = std::min(db, kPowerDbRange) * (kLn10 / 10.0);
     // e^x = 2^n e^r with |r| <= ln2 / 2, where the series is exact to the last bits.
     const double n = std::floor(x / kLn2 + 0.5);
@@ -63,11 +63,22 @@ SpeechMeter makeSpeechMeter() {
     SpeechMeter meter;
     // Nothing is active before the envelope first reaches a threshold.
     meter.hangover.fill(kHangoverSamples);
-    meter.firstAbove.fill(kNoSample);
-    meter.lastAbove.fill(kNoSample);
-    meter.lastLoud.fill(kNoSample);
+    meter.firstSpeech.fill(kNoSample);
+    meter.lastSpeech.fill(kNoSample);
     return meter;
 }
+
+namespace {
+
+// How many thresholds (2^0, 2^1 ...) a value reaches: x >= 2^j exactly for j below it.
+std::size_t thresholdsReached(double x) {
+    if (!(x >= 1.0)) return 0;
+    int exponent = 0;
+    std::frexp(x, &exponent);  // x = m * 2^exponent, m in [0.5, 1)
+    return std::min(static_cast<std::size_t>(exponent), kThresholds);
+}
+
+}  // namespace
 
 void meterSamples(SpeechMeter& meter, std::span<const float> samples) {
     for (const float sample : samples) {
@@ -78,18 +89,29 @@ void meterSamples(SpeechMeter& meter, std::span<const float> samples) {
         meter.envelope1 = kEnvelopeCoefficient * meter.envelope1 + kEnvelopeInput * magnitude;
         meter.envelope2 = kEnvelopeCoefficient * meter.envelope2 + kEnvelopeInput * meter.envelope1;
         const std::uint64_t at = meter.samples++;
-        double threshold = 1.0;
-        for (int j = 0; j < kThresholds; ++j, threshold *= 2.0) {
-            if (meter.envelope2 >= threshold) {
-                ++meter.activeCount[j];
-                meter.hangover[j] = 0;
-                if (meter.firstAbove[j] == kNoSample) meter.firstAbove[j] = at;
-                meter.lastAbove[j] = at;
-                if (magnitude >= threshold) meter.lastLoud[j] = at;
-            } else if (meter.hangover[j] < kHangoverSamples) {
-                ++meter.activeCount[j];
-                ++meter.hangover[j];
+        const std::size_t above = thresholdsReached(meter.envelope2);
+        for (std::size_t j = meter.inRun; j < above; ++j) {
+            meter.runStart[j] = at;
+            meter.runLoud[j] = 0;
+        }
+        meter.inRun = above;
+        for (std::size_t j = 0; j < above; ++j) {
+            ++meter.activeCount[j];
+            meter.hangover[j] = 0;
+        }
+        const std::size_t loud = std::min(above, thresholdsReached(magnitude));
+        for (std::size_t j = 0; j < loud; ++j) {
+            if (meter.runLoud[j] < kMinSpeechSamples) ++meter.runLoud[j];
+            if (meter.runLoud[j] == kMinSpeechSamples) {
+                if (meter.firstSpeech[j] == kNoSample) meter.firstSpeech[j] = meter.runStart[j];
+                meter.lastSpeech[j] = at;
             }
+        }
+        // A higher threshold was last reached no later than a lower one, so the hangovers grow
+        // with j: the first that has run out ends the ones still running.
+        for (std::size_t j = above; j < kThresholds && meter.hangover[j] < kHangoverSamples; ++j) {
+            ++meter.activeCount[j];
+            ++meter.hangover[j];
         }
     }
 }
@@ -101,16 +123,16 @@ SpeechLevel finishMeter(const SpeechMeter& meter) {
     if (meter.samples == 0) return level;
     const double longTermPower = meter.sumSquares / static_cast<double>(meter.samples);
     level.longTermDb = powerToDb(longTermPower / kFullScalePower);
-    // The active level at threshold j, and how far it lies above the threshold.
-    auto activeDb = [&](int j) { return powerToDb(meter.sumSquares / static_cast<double>(meter.activeCount[j]) / kFullScalePower); };
+    // The active level at threshold j: the power over the samples counted active there.
+    auto activeDb = [&](std::size_t j) { return powerToDb(meter.sumSquares / static_cast<double>(meter.activeCount[j]) / kFullScalePower); };
     if (meter.activeCount[0] == 0) return level;
     double previousLevel = activeDb(0);
     double previousExcess = previousLevel - thresholdDb(0);
     // Within the margin already at the lowest threshold: too faint to tell speech from hiss.
     if (previousExcess <= kMarginDb) return level;
     double levelDb = previousLevel;
-    int trimThreshold = kThresholds - 1;
-    for (int j = 1; j < kThresholds; ++j) {
+    std::size_t trimThreshold = kThresholds - 1;
+    for (std::size_t j = 1; j < kThresholds; ++j) {
         if (meter.activeCount[j] == 0) {
             // The envelope never reached this threshold (a few short clicks): no line to
             // interpolate on; the last level measured stands.
@@ -135,9 +157,12 @@ SpeechLevel finishMeter(const SpeechMeter& meter) {
     level.activeDb = levelDb;
     level.activePower = dbToPower(levelDb) * kFullScalePower;
     level.activityFactor = std::min(1.0, longTermPower / level.activePower);
-    level.firstActive = meter.firstAbove[trimThreshold];
-    const std::uint64_t lastLoud = meter.lastLoud[trimThreshold];
-    level.lastActive = lastLoud != kNoSample ? lastLoud : meter.lastAbove[trimThreshold];
+    // Where no run at the trimming threshold was long enough to be speech, a lower threshold's
+    // may be; failing that, nothing is trimmed.
+    std::size_t below = trimThreshold + 1;  // thresholds from it down still to look at
+    while (below > 0 && meter.firstSpeech[below - 1] == kNoSample) --below;
+    level.firstActive = below > 0 ? meter.firstSpeech[below - 1] : 0;
+    level.lastActive = below > 0 ? meter.lastSpeech[below - 1] : meter.samples - 1;
     return level;
 }
 

@@ -9,13 +9,13 @@ namespace aamsg {
 
 PromptPlan planPrompt(const SpeechLevel& level, const PromptOptions& options) {
     PromptPlan plan;
-    plan.keepTo = level.samples;
     // Silence, or hiss too faint to measure, is left exactly as it is.
     if (!level.active) return plan;
     plan.active = true;
     plan.levelBeforeDb = level.activeDb;
     if (options.level) {
-        plan.gainDb = options.targetDb - level.activeDb;
+        const double target = options.targetDb >= kMinTargetDb ? std::min(options.targetDb, kMaxTargetDb) : kMinTargetDb;
+        plan.gainDb = target - level.activeDb;
         plan.gain = dbToGain(plan.gainDb);
     }
     if (options.trim) {
@@ -27,7 +27,7 @@ PromptPlan planPrompt(const SpeechLevel& level, const PromptOptions& options) {
     plan.mayLimit = level.peak * plan.gain > kCeiling;
     plan.predictedLevelDb = level.activeDb + plan.gainDb;
     plan.trimmedStartSeconds = static_cast<double>(plan.keepFrom) / kPromptRate;
-    plan.trimmedEndSeconds = static_cast<double>(level.samples - plan.keepTo) / kPromptRate;
+    if (options.trim) plan.trimmedEndSeconds = static_cast<double>(level.samples - plan.keepTo) / kPromptRate;
     return plan;
 }
 
@@ -43,26 +43,31 @@ double neededGain(double value) {
     return magnitude > kCeiling ? kCeiling / magnitude : 1.0;
 }
 
-// Gives out the oldest waiting sample, the minimum over the `ahead` waiting samples from it
-// (those the stream has) being the gain the look-ahead needs.
-void emitOldest(PromptProcessor& p, std::size_t ahead, float* out, std::size_t& written) {
+// Gives out the oldest waiting sample, with the gain the look-ahead over the waiting samples
+// (those the stream has) calls for.
+void emitOldest(PromptProcessor& p, float* out, std::size_t& written) {
     double gain = 1.0;
     if (p.plan.mayLimit) {
         double lowest = 1.0;
-        for (std::size_t k = 0; k < ahead; ++k) lowest = std::min(lowest, p.needed[(p.first + k) % kLimiterWindow]);
-        // A gain that has been lowered recovers exponentially, unless the look-ahead holds it.
-        p.held = std::min(lowest, 1.0 - (1.0 - p.held) * kReleaseCoefficient);
+        if (p.over > 0) {
+            for (std::size_t k = 0; k < p.count; ++k) lowest = std::min(lowest, p.needed[(p.first + k) % kLimiterWindow]);
+        }
+        // A lowered gain recovers exponentially unless the look-ahead holds it down. Counted
+        // in units of kGainUnit, the recovery always ends at exactly 1, and the window's sum
+        // is exact.
+        const auto recovering = kGainUnit - static_cast<std::int64_t>(static_cast<double>(kGainUnit - p.held) * kReleaseCoefficient);
+        p.held = std::min(static_cast<std::int64_t>(lowest * kGainUnit), recovering);
+        p.heldSum += p.held - p.heldRing[p.heldNext];
         p.heldRing[p.heldNext] = p.held;
         p.heldNext = (p.heldNext + 1) % kLimiterWindow;
         // Each held gain of the last window is at most the gain this sample needs (its
         // look-ahead covered it), so their mean is too, and the mean moves by at most
         // 1/kLimiterWindow a sample: the attack is a ramp over the look-ahead.
-        double sum = 0.0;
-        for (const double h : p.heldRing) sum += h;
-        gain = sum / static_cast<double>(kLimiterWindow);
+        gain = static_cast<double>(p.heldSum) / static_cast<double>(kGainUnit * static_cast<std::int64_t>(kLimiterWindow));
     }
-    // The division and the mean can round a sample an ulp past the ceiling.
+    // The ceiling's division can round a sample an ulp past it.
     const double value = std::clamp(p.waiting[p.first] * gain, -kCeiling, kCeiling);
+    if (p.needed[p.first] < 1.0) --p.over;
     p.first = (p.first + 1) % kLimiterWindow;
     --p.count;
     if (p.silentLeft > 0) {
@@ -76,8 +81,9 @@ void push(PromptProcessor& p, double value, float* out, std::size_t& written) {
     const std::size_t slot = (p.first + p.count) % kLimiterWindow;
     p.waiting[slot] = value;
     p.needed[slot] = neededGain(value);
+    if (p.needed[slot] < 1.0) ++p.over;
     ++p.count;
-    if (p.count == kLimiterWindow) emitOldest(p, kLimiterWindow, out, written);
+    if (p.count == kLimiterWindow) emitOldest(p, out, written);
 }
 
 }  // namespace
@@ -85,7 +91,7 @@ void push(PromptProcessor& p, double value, float* out, std::size_t& written) {
 PromptProcessor makePromptProcessor(const PromptPlan& plan) {
     PromptProcessor p;
     p.plan = plan;
-    p.heldRing.fill(1.0);
+    p.heldRing.fill(kGainUnit);
     std::size_t none = 0;
     for (std::size_t k = 0; k < kLimiterWindow - 1; ++k) push(p, 0.0, nullptr, none);
     return p;
@@ -109,7 +115,7 @@ std::size_t processPrompt(PromptProcessor& p, std::span<const float> samples, fl
 
 std::size_t finishPrompt(PromptProcessor& p, float* out) {
     std::size_t written = 0;
-    while (p.count > 0) emitOldest(p, p.count, out, written);
+    while (p.count > 0) emitOldest(p, out, written);
     return written;
 }
 

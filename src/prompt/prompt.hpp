@@ -47,7 +47,7 @@ inline double cleanSample(float value) {
 
 inline constexpr double kFullScale = 32768.0;                 // the input's unit: dB re this RMS
 inline constexpr double kFullScalePower = kFullScale * kFullScale;
-inline constexpr std::uint32_t kPromptRate = 8000;
+inline constexpr std::uint32_t kPromptRate = 8000;  // the message rate, at which q hands over its signal
 
 // The envelope's time constant (0.03 s), as the coefficient of each of its two first-order
 // smoothing stages: exp(-1 / (rate * 0.03)).
@@ -58,7 +58,11 @@ inline constexpr std::uint32_t kHangoverSamples = kPromptRate / 5;
 inline constexpr double kMarginDb = 15.9;
 // Thresholds 1, 2, 4 ... 16384 in 16-bit units: a geometric series a factor 2 (6.02 dB)
 // apart, from the least significant bit to half of full scale.
-inline constexpr int kThresholds = 15;
+inline constexpr std::size_t kThresholds = 15;
+// For trimming, a run of the envelope above a threshold is speech once this many of its samples
+// (30 ms) reach the threshold themselves: a click lifts the envelope as high, for as long, but
+// with a few ms of loud samples.
+inline constexpr std::uint32_t kMinSpeechSamples = kPromptRate * 3 / 100;
 
 struct SpeechMeter {
     double envelope1 = 0.0;  // the first smoothing stage of |x|
@@ -68,11 +72,16 @@ struct SpeechMeter {
     std::uint64_t samples = 0;
     std::array<std::uint64_t, kThresholds> activeCount{};
     std::array<std::uint32_t, kThresholds> hangover{};  // samples since the envelope was above
-    // For each threshold: the first sample at which the envelope was at or above it, the last,
-    // and the last at which the sample itself was too (kNoSample while there was none).
-    std::array<std::uint64_t, kThresholds> firstAbove{};
-    std::array<std::uint64_t, kThresholds> lastAbove{};
-    std::array<std::uint64_t, kThresholds> lastLoud{};
+    // For trimming, the runs of samples over which the envelope stays at or above each
+    // threshold: where the open run began, and how many of its samples reached the threshold
+    // themselves (counted up to kMinSpeechSamples).
+    std::size_t inRun = 0;  // the thresholds whose run is open: those the last envelope reached
+    std::array<std::uint64_t, kThresholds> runStart{};
+    std::array<std::uint32_t, kThresholds> runLoud{};
+    // The start of the first run with kMinSpeechSamples loud samples, and the last loud sample
+    // of the last such run (kNoSample while there was none).
+    std::array<std::uint64_t, kThresholds> firstSpeech{};
+    std::array<std::uint64_t, kThresholds> lastSpeech{};
 };
 
 inline constexpr std::uint64_t kNoSample = UINT64_MAX;
@@ -87,10 +96,10 @@ struct SpeechLevel {
     double activityFactor = 0.0;     // the share of the samples that is active speech, 0..1
     double peak = 0.0;               // the largest |sample|
     // Where speech starts and ends, for trimming, at the highest threshold at or below the
-    // active level less the margin: the first sample at which the envelope reached it, and the
-    // last at which the sample reached it while the envelope did (the envelope lags the
-    // signal by tens of ms, so its own last crossing would keep that much more silence; a
-    // click in the silence lifts no envelope and is not speech). Valid when active.
+    // active level less the margin: the start of the first run of the envelope above it that
+    // is speech (see kMinSpeechSamples), and the last sample of the last such run that reached
+    // it. Not the envelope's own fall: it lags the signal by tens of ms, and would keep that
+    // much more silence. Valid when active.
     std::uint64_t firstActive = 0;
     std::uint64_t lastActive = 0;
 };
@@ -103,7 +112,8 @@ SpeechLevel finishMeter(const SpeechMeter& meter);
 // ---- The plan.
 
 inline constexpr double kDefaultTargetDb = -22.0;
-// The levels a prompt may be brought to: from faint to a sine wave at full scale.
+// The levels a prompt may be brought to: from faint to a sine wave at full scale. The plan
+// holds a target outside them to them (NaN to the lowest); the command line refuses it.
 inline constexpr double kMinTargetDb = -60.0;
 inline constexpr double kMaxTargetDb = -3.0;
 // Kept before the first and after the last active sample (150 ms).
@@ -123,9 +133,10 @@ struct PromptPlan {
     bool active = false;  // the meter found active speech; when false the signal is kept as it is
     double gain = 1.0;    // linear, applied to every kept sample
     double gainDb = 0.0;
-    // The samples kept: [keepFrom, keepTo) of the input's; the whole input without trim.
+    // The samples kept: [keepFrom, keepTo) of the input's. Without trim, every one, however
+    // many the second pass brings.
     std::uint64_t keepFrom = 0;
-    std::uint64_t keepTo = 0;
+    std::uint64_t keepTo = kNoSample;
     bool fadeIn = false;   // the first kFadeSamples kept rise from zero
     bool fadeOut = false;  // the last kFadeSamples kept fall to zero
     bool mayLimit = false;  // the gained peak passes the ceiling: the limiter will act
@@ -149,6 +160,9 @@ bool planChangesNothing(const PromptPlan& plan);
 inline constexpr std::size_t kLimiterWindow = 32;
 // The limiter's gain recovers exponentially with this time constant (50 ms) after a peak.
 inline constexpr double kReleaseCoefficient = expSeries(-1.0 / (kPromptRate * 0.05));
+// The limiter's gains are counted in these units: fine enough to be smooth, and a window's sum
+// of them is exact.
+inline constexpr std::int64_t kGainUnit = std::int64_t{1} << 40;
 // The output lags the input by this many samples; finishPrompt gives them.
 inline constexpr std::size_t kPromptDelay = kLimiterWindow - 1;
 
@@ -164,10 +178,12 @@ struct PromptProcessor {
     std::size_t first = 0;
     std::size_t count = 0;
     std::size_t silentLeft = kLimiterWindow - 1;  // leading zeros still to drop from the output
-    // The held gains (the look-ahead's minimum, released slowly), whose mean over the last
-    // kLimiterWindow is the gain applied.
-    double held = 1.0;
-    std::array<double, kLimiterWindow> heldRing{};
+    std::size_t over = 0;  // of them, samples that need a gain below 1
+    // The held gains (the look-ahead's minimum, released slowly) in units of kGainUnit, whose
+    // mean over the last kLimiterWindow is the gain applied.
+    std::int64_t held = kGainUnit;
+    std::array<std::int64_t, kLimiterWindow> heldRing{};
+    std::int64_t heldSum = kGainUnit * static_cast<std::int64_t>(kLimiterWindow);
     std::size_t heldNext = 0;
 };
 

@@ -40,6 +40,7 @@ import serve  # noqa: E402
 TOOL = os.path.join(ROOT, "build", "aamsg")
 PAGE = os.path.join(ROOT, "build-web")
 AXE = os.path.join(ROOT, "build-npm", "node_modules", "axe-core", "axe.min.js")
+CLI_OPTIONS = ["--level", "--trim"]  # the command line's q with the page's default options
 STEPS = [7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41, 45, 50, 55, 60, 66, 73, 80, 88,
          97, 107, 118, 130, 143, 157, 173, 190, 209, 230, 253, 279, 307, 337, 371, 408, 449, 494, 544, 598, 658,
          724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552, 1707, 1878, 2066, 2272, 2499, 2749, 3024, 3327, 3660,
@@ -201,9 +202,9 @@ class Page(unittest.TestCase):
             });""", href)
         return base64.b64decode(encoded)
 
-    def cli(self, mode, path):
+    def cli(self, mode, path, *options):
         out = path + "." + mode + ".out"
-        subprocess.run([TOOL, mode, path, out], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([TOOL, mode, *options, path, out], check=True, stdout=subprocess.DEVNULL)
         return read(out)
 
     def result_cleared(self):
@@ -238,8 +239,7 @@ class Page(unittest.TestCase):
 
     def test_best_mode_on_float_wave_and_mp3(self):
         self.open()
-        if self.element("opt-level").is_displayed():
-            self.element("opt-level").click()  # the bound is for the sound as it is
+        self.element("opt-level").click()  # the bound is for the sound as it is
         frames = [tones(i / 48000) for i in range(4 * 48000)]
         stereo = [v for f in frames for v in (f, f)]
         reference = [32768 * tones(k / 8000) for k in range(4 * 8000)]
@@ -333,7 +333,8 @@ class Page(unittest.TestCase):
         self.open()
         good = [self.file("a%d.wav" % i, wave(1, 8000, 16, [3000, -3000] * 2000)) for i in range(2)]
         bad = self.file("notes.txt", b"not audio at all")
-        steps = [("before a conversion", None), ("after a batch", lambda: self.choose(*good, bad)),
+        empty = self.file("empty.wav", b"")
+        steps = [("before a conversion", None), ("after a batch", lambda: self.choose(*good, bad, empty)),
                  ("after a failure", lambda: self.choose(bad))]
         for step, prepare in steps:
             if prepare:
@@ -341,9 +342,32 @@ class Page(unittest.TestCase):
                 self.mode("q")
                 self.element("convert").click()
                 self.outcome()
+                self.assertNotIn("undefined", self.element("results").text)
             for scheme in ("light", "dark"):
                 self.scheme(scheme)
                 self.assertEqual(self.axe(), [], "%s, %s" % (step, scheme))
+
+    def test_level_and_trim_on_by_default_with_what_was_measured(self):
+        self.open()
+        self.assertTrue(self.element("options").is_displayed())
+        self.assertTrue(self.element("opt-level").is_selected() and self.element("opt-trim").is_selected())
+        # A quiet 8 kHz greeting between silences: q brings it to -22 dB and cuts the silences.
+        quiet = [int(600 * math.sin(i * 0.07) * (1 + math.sin(i * 0.002))) for i in range(16000)]
+        path = self.file("quiet.wav", wave(1, 8000, 16, [0] * 6000 + quiet + [0] * 6000))
+        status, message = self.convert(path, "q")
+        self.assertTrue(status.startswith("OK"), status)
+        shown = re.fullmatch(r"Level: (-\d+\.\d) dB before, (-\d+\.\d) dB after \(gain \+\d+\.\d dB\)\. "
+                             r"Trimmed (\d\.\d\d) s at the start and (\d\.\d\d) s at the end\.", self.element("note").text)
+        self.assertTrue(shown, self.element("note").text)
+        before, after, start, end = (float(v) for v in shown.groups())
+        self.assertLess(before, -30)
+        self.assertLess(abs(after + 22), 1)  # the limiter may leave it a little under
+        self.assertLess(abs(start - 0.75), 0.25)  # 0.75 s of silence each side, less what the trim keeps
+        self.assertLess(abs(end - 0.75), 0.25)
+        self.assertEqual(message, self.cli("q", path, *CLI_OPTIONS))
+        for mode in ("e", "d"):
+            self.mode(mode)
+            self.assertFalse(self.element("opt-level").is_enabled(), mode)  # q's alone
 
     # One test per fault an audit found: the faults must stay fixed.
 
@@ -361,6 +385,7 @@ class Page(unittest.TestCase):
         starts = [("WAVE", "x.wav", read(recording)),
                   ("AIFF", "x.aiff", b"FORM\0\0\0\x20AIFFCOMM" + bytes(40)),
                   ("MP3", "x.mp3", b"ID3\x04\0\0\0\0\0\0" + bytes(400)),
+                  ("MP3", "x.mp3", b"\xff\xfb\x90\x64" + bytes(400)),  # a bare frame, without a tag
                   ("Ogg", "x.ogg", b"OggS\0\x02" + bytes(400))]
         for label, name, data in starts:
             path = self.file(name, data)
@@ -408,16 +433,13 @@ class Page(unittest.TestCase):
         refused = self.file("float.wav", wave(1, 8000, 32, [0.1] * 2000, tag=3))
         changes = [("a failure", lambda: self.convert(refused, "e")),
                    ("a mode change", lambda: self.mode("e")),
-                   ("another file", lambda: self.choose(refused))]
+                   ("another file", lambda: self.choose(refused)),
+                   ("an option", lambda: self.element("opt-trim").click())]
         for change, act in changes:
             self.convert(good, "q")
             self.assertFalse(self.result_cleared(), change)
             act()
             self.assertTrue(self.result_cleared(), change)
-        if self.element("options").is_displayed():
-            self.convert(good, "q")
-            self.element("opt-trim").click()
-            self.assertTrue(self.result_cleared(), "an option")
 
     def test_fault_4_large_files_are_refused_and_memory_is_released(self):
         self.open()
@@ -495,9 +517,6 @@ class Page(unittest.TestCase):
         names = {"welcome.wav": 0.05, "closed.wav": 0.09, "hold.wav": 0.13}
         paths = {name: self.file(name, wave(1, 8000, 16, [int(9000 * math.sin(i * w) * math.sin(i * 0.001))
                                                          for i in range(12000)])) for name, w in names.items()}
-        if self.element("options").is_displayed():
-            for box in ("opt-level", "opt-trim"):
-                self.element(box).click()  # the command line's q without its options
         files = [{"name": name, "data": base64.b64encode(read(path)).decode()} for name, path in paths.items()]
         self.js("""const dropped = new DataTransfer();
             for (const f of arguments[0]) dropped.items.add(new File([Uint8Array.from(atob(f.data), (c) => c.charCodeAt(0))], f.name));
@@ -512,7 +531,7 @@ class Page(unittest.TestCase):
         with zipfile.ZipFile(io.BytesIO(packed)) as archive:
             self.assertEqual(sorted(archive.namelist()), sorted(n.replace(".wav", ".msg") for n in names))
             for name, path in paths.items():
-                self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path), name)
+                self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path, *CLI_OPTIONS), name)
         self.driver.save_screenshot(os.path.join(ROOT, "docs", "images", "web.png"))
 
 

@@ -45,22 +45,21 @@ const urls = {};
 
 if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
 
-const stopped = (failed) => ({ code: 106, failed });
-
 worker.onerror = (event) => {
   event.preventDefault();
   if (!waiting) return;
   const { resolve } = waiting;
   waiting = null;
-  resolve(stopped(event.message || "the converter stopped"));
+  resolve({ code: 106, failed: event.message || "the converter stopped" });
 };
 
+// The body's data-* attributes (ready, jobs, choice, jobMemory, workerMemory) are figures for
+// the tests and the timing script to read; nothing on the page depends on them.
 worker.onmessage = (event) => {
   const data = event.data;
   if (data.type === "ready") {
-    // For measuring the time to first use: the module is compiled and waiting.
+    // The time to first use: the module is compiled and waiting.
     document.body.dataset.ready = String(Math.round(performance.now()));
-    optionsBox.hidden = !data.levels;
   } else if (data.type === "idle") {
     document.body.dataset.workerMemory = String(data.memory);
   } else if (data.type === "progress" && waiting) {
@@ -92,26 +91,21 @@ function outputNameFor(name, mode) {
   return name.replace(/\.[^./\\]*$/, "") + (mode === "d" ? ".wav" : ".msg");
 }
 
+// Where each audio format the page takes shows itself in a file's first 12 bytes.
+const SIGNATURES = [[0, "RIFF", "WAVE"], [0, "RF64", "WAVE"], [8, "AIFF", "AIFF"], [8, "AIFC", "AIFF"],
+  [0, "OggS", "Ogg"], [0, "fLaC", "FLAC"], [0, "ID3", "MP3"], [4, "ftyp", "AAC (M4A)"], [0, "caff", "CAF"],
+  [0, ".snd", "AU"]];
+
 // What a file is, from its first bytes (and its name for formats without a signature): audio
 // goes to e or q, anything else is taken for a message, which has no header.
 function kindOf(head, name) {
   const text = (at, n) => String.fromCharCode(...head.subarray(at, at + n));
-  const signed = text(0, 4) === "RIFF" || text(0, 4) === "RF64" ? "WAVE"
-    : text(0, 4) === "FORM" && /^AIF[FC]$/.test(text(8, 4)) ? "AIFF"
-      : text(0, 4) === "OggS" ? "Ogg"
-        : text(0, 4) === "fLaC" ? "FLAC"
-          : text(0, 3) === "ID3" ? "MP3"
-            : text(4, 4) === "ftyp" ? "AAC (M4A)"
-              : text(0, 4) === "caff" ? "CAF"
-                : text(0, 4) === ".snd" ? "AU" : null;
-  if (signed) return { audio: true, label: signed, signed: true };
+  const signature = SIGNATURES.find(([at, bytes]) => text(at, bytes.length) === bytes);
+  if (signature) return { audio: true, label: signature[2], signed: true };
   // A bare MPEG frame starts with 11 set bits, which a message can start with too.
   if (/\.msg$/i.test(name)) return { audio: false };
-  if (head.length > 1 && head[0] === 0xff && (head[1] & 0xe0) === 0xe0) return { audio: true, label: "MP3" };
-  if (/\.(wav|wave|aif|aiff|aifc|caf|flac|ogg|oga|opus|mp3|m4a|mp4|aac|webm|au|snd)$/i.test(name)) {
-    return { audio: true };
-  }
-  return { audio: false };
+  if (head.length > 1 && head[0] === 0xff && (head[1] & 0xe0) === 0xe0) return { audio: true, label: "MP3", signed: true };
+  return { audio: /\.(wav|wave|aif|aiff|aifc|caf|flac|ogg|oga|opus|mp3|m4a|mp4|aac|webm|au|snd)$/i.test(name) };
 }
 
 function say(text, failed = false) {
@@ -160,7 +154,7 @@ async function choose(files) {
     else if (modeSelect.value === "d") modeSelect.value = "q";
   }
   showOptions();
-  document.body.dataset.choice = String(choice);  // lets a test wait for the choice to settle
+  document.body.dataset.choice = String(choice);
 }
 
 function chooseFiles(files) {
@@ -223,7 +217,7 @@ function megabytes(size) {
 
 async function convertOne(source, mode, options) {
   const outputName = outputNameFor(source.name, mode);
-  const named = { name: source.name, outputName, inputSize: source.file.size };
+  const named = { name: source.name, outputName, inputSize: source.file.size, hint: "" };
   const limit = mode === "d" ? MAX_MESSAGE_BYTES : MAX_AUDIO_BYTES;
   if (source.file.size === 0) {
     return { ...named, code: -1, message: `${source.name} is empty: there is nothing to ${mode === "d" ? "decode" : "encode"}.` };
@@ -349,7 +343,7 @@ function setBusy(on) {
 async function convertAll(startedAt) {
   await choosing;
   const mode = modeSelect.value;
-  const options = mode === "q" && !optionsBox.hidden ? (levelBox.checked ? OPTION_LEVEL : 0) | (trimBox.checked ? OPTION_TRIM : 0) : 0;
+  const options = mode === "q" ? (levelBox.checked ? OPTION_LEVEL : 0) | (trimBox.checked ? OPTION_TRIM : 0) : 0;
   if (sources.length === 0) {
     say("Choose a file, or record one, first.", true);
     statusLine.focus();
@@ -360,9 +354,9 @@ async function convertAll(startedAt) {
     acknowledged = choice;
     const [first] = audio;
     const article = /^([AEIOU]|MP3)/.test(first.kind.label) ? "an" : "a";
-    const which = audio.length > 1 ? `${audio.length} of the files look like audio files`
-      : first.kind.signed ? `${first.name} starts like ${article} ${first.kind.label} file` : `${first.name} is named like an audio file`;
-    say(`${which}, not a message file: decoding gives noise. Choose ${MODE_NAMES.q}, or press “Decode anyway”.`, true);
+    const which = audio.length > 1 ? `${audio.length} of the files look like audio files, not message files`
+      : `${first.name} ${first.kind.signed ? `starts like ${article} ${first.kind.label} file` : "is named like an audio file"}, not a message file`;
+    say(`${which}: decoding gives noise. Choose ${MODE_NAMES.q}, or press “Decode anyway”.`, true);
     convertButton.textContent = "Decode anyway";
     statusLine.focus();
     return;

@@ -5,8 +5,7 @@ importScripts("aamsg.js");
 // WebAssembly memory never shrinks: each job gets a fresh instance, and the one that ran it
 // (grown to the job's size) is dropped, so the worker holds only the initial memory between jobs.
 let spare = createAamsg();
-spare.then((m) => self.postMessage({ type: "ready", levels: typeof m._aamsg_level_before === "function" }),
-  () => self.postMessage({ type: "ready", levels: false }));
+spare.then(() => self.postMessage({ type: "ready" }), () => {});
 
 function writeString(m, text) {
   const size = m.lengthBytesUTF8(text) + 1;
@@ -37,19 +36,16 @@ function convert(m, { mode, bytes, inputName, outputName, options, levelDb }) {
   m.HEAPU8.set(input, at);
   const inName = writeString(m, inputName);
   const outName = writeString(m, outputName);
-  // A module without the options takes the first five arguments and ignores the rest.
   const code = m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options, levelDb);
   // The heap may have grown during the call: read it afresh.
   const copy = (pointer, size) => m.HEAPU8.slice(pointer, pointer + size).buffer;
   const output = copy(m._aamsg_output(), m._aamsg_output_size());
   const preview = copy(m._aamsg_preview(), m._aamsg_preview_size());
-  const measured = (name) => (typeof m[name] === "function" ? m[name]() : NaN);
   return {
     code, output, preview, transfer: [output, preview],
     message: m.UTF8ToString(m._aamsg_message()),
     clipped: m._aamsg_clipped(), samples: m._aamsg_samples(),
-    levelBefore: measured("_aamsg_level_before"), levelAfter: measured("_aamsg_level_after"),
-    gain: measured("_aamsg_gain"), trimmedStart: measured("_aamsg_trimmed_start"),
-    trimmedEnd: measured("_aamsg_trimmed_end"), memory: m.HEAPU8.length,
+    levelBefore: m._aamsg_level_before(), levelAfter: m._aamsg_level_after(), gain: m._aamsg_gain(),
+    trimmedStart: m._aamsg_trimmed_start(), trimmedEnd: m._aamsg_trimmed_end(), memory: m.HEAPU8.length,
   };
 }
