@@ -25,9 +25,13 @@ int main(int argc, char** argv) {
         aamsg::InStream input = aamsg::fileInput(in);
         aamsg::OutStream output = aamsg::fileOutput(out);
         aamsg::BestEncodeStats stats;
+        aamsg::BestEncodeOptions options;
+        options.search.paths = paths;
+        options.search.lookahead = lookahead;
+        options.background = std::getenv("AAMSG_BENCH_INLINE") == nullptr;
         const auto start = std::chrono::steady_clock::now();
         const aamsg::ExitCode rc = aamsg::encodeBestMessage(input, output, aamsg::makeProgressReport(nullptr),
-                                                            aamsg::BestEncodeOptions{paths, lookahead, std::getenv("AAMSG_BENCH_INLINE") == nullptr}, stats);
+                                                            options, stats);
         aamsg::flushOutput(output);
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         std::fclose(in);

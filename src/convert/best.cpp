@@ -25,8 +25,6 @@ struct SignalBlock {
     std::vector<std::int16_t> samples;
     std::uint64_t unitsLeft = 0;  // input units (frames, or bytes) not yet read
     std::uint64_t clipped = 0;
-    std::uint64_t greedyError = 0;  // the greedy encoder's squared error on these samples
-    std::uint64_t greedyLast = 0;   // of it, the last sample's
     ExitCode status = kOk;  // not kOk: the input failed after these samples
     bool last = false;
 };
@@ -41,7 +39,6 @@ struct SignalSource {
     std::uint64_t framesRead = 0;
     std::vector<float> mono = std::vector<float>(kFramesPerRead);
     std::vector<float> converted;
-    AdpcmState greedy;  // the greedy encoder over the whole signal, for the comparison
 };
 
 std::uint64_t unitsLeft(const SignalSource& source) {
@@ -98,14 +95,6 @@ void nextBlock(SignalSource& source, SignalBlock& block) {
         block.last = true;
     }
     block.unitsLeft = block.last ? 0 : unitsLeft(source);
-    // The greedy encoder runs here, on the input's thread, beside the search on the other.
-    block.greedyError = 0;
-    for (const std::int16_t s : block.samples) {
-        encodeSample(s, source.greedy);
-        const auto e = static_cast<std::int64_t>(s - source.greedy.predictor);
-        block.greedyLast = static_cast<std::uint64_t>(e * e);
-        block.greedyError += block.greedyLast;
-    }
 }
 
 ExitCode openSignal(InStream& input, SignalSource& source) {
@@ -199,41 +188,43 @@ struct CodeWriter {
     }
 };
 
-// The squared error the format's decoder makes of the written codes, and the greedy encoder's
-// on the same signal (worked out with the input), over the samples whose codes reach the file. The search comes out ahead
-// on every signal we measured, but it gives no guarantee; this does: if greedy coding would
-// have been better, the message is made again that way.
+// The error the search minimises (weighted, when shaped) of the written codes, and of the
+// greedy encoder's codes on the same signal, over the samples whose codes reach the file. The
+// search comes out ahead on every signal we measured, but it gives no guarantee; this does: if
+// greedy coding would have been better, the message is made again that way.
 struct ErrorTally {
     std::vector<std::int16_t> waiting;  // samples searched whose codes are not yet decided
     std::size_t next = 0;                // the oldest of them
-    AdpcmState decoder;
-    std::uint64_t searchError = 0;
-    std::uint64_t greedyError = 0;
-    std::uint64_t lastSearch = 0;  // the last sample's share, taken back if its code is dropped
-    std::uint64_t lastGreedy = 0;
+    std::vector<std::uint8_t> greedyCodes;
+    AdpcmState greedy;
+    ErrorMeter search;
+    ErrorMeter greedyMeter;
     std::uint64_t count = 0;
+
+    explicit ErrorTally(const SearchSettings& settings) : search(makeErrorMeter(settings)), greedyMeter(makeErrorMeter(settings)) {}
 
     void take(const SignalBlock& block) {
         // Keep only what is still waiting, then add the new samples behind it.
         waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(next));
         next = 0;
         waiting.insert(waiting.end(), block.samples.begin(), block.samples.end());
-        greedyError += block.greedyError;
-        if (!block.samples.empty()) lastGreedy = block.greedyLast;
     }
 
     void decided(const std::uint8_t* codes, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto e = static_cast<std::int64_t>(waiting[next++] - decodeNibble(codes[i], decoder));
-            lastSearch = static_cast<std::uint64_t>(e * e);
-            searchError += lastSearch;
-        }
+        const std::span<const std::int16_t> samples(waiting.data() + next, n);
+        greedyCodes.clear();
+        for (const std::int16_t s : samples) greedyCodes.push_back(static_cast<std::uint8_t>(encodeSample(s, greedy)));
+        meterCodes(search, samples, codes);
+        meterCodes(greedyMeter, samples, greedyCodes.data());
+        next += n;
         count += n;
     }
 
-    bool greedyWins() const {
+    bool greedyWins() {
+        finishMeter(search);
+        finishMeter(greedyMeter);
         const bool dropLast = (count & 1) != 0;
-        return greedyError - (dropLast ? lastGreedy : 0) < searchError - (dropLast ? lastSearch : 0);
+        return greedyMeter.total - (dropLast ? greedyMeter.last : 0) < search.total - (dropLast ? search.last : 0);
     }
 };
 
@@ -274,13 +265,13 @@ ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport pr
     const unsigned shift = progressShift(source.totalUnits);
     progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
 
-    CodeSearch search = makeCodeSearch(options.paths, options.lookahead);
+    CodeSearch search = makeCodeSearch(options.search);
     CodeWriter writer{output};
-    ErrorTally tally;
+    ErrorTally tally(options.search);
     std::vector<std::uint8_t> codes;
     ExitCode result = kOk;
     const auto consume = [&](const SignalBlock& block) {
-        codes.resize(block.samples.size() + kSearchDelay + kMaxSearchLookahead + 1);
+        codes.resize(block.samples.size() + kMaxUndecided);
         std::size_t n = searchSamples(search, block.samples, codes.data());
         tally.take(block);
         if (block.last) n += finishSearch(search, codes.data() + n);

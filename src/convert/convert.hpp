@@ -27,8 +27,7 @@ ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progres
 ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport progress);
 
 struct BestEncodeOptions {
-    int paths = kDefaultSearchPaths;          // paths the code search keeps
-    int lookahead = kDefaultSearchLookahead;  // samples it looks ahead
+    SearchSettings search;    // the code search's settings; search.shaped: noise under the formants
     bool background = true;   // read and convert the input on a second thread
 };
 
@@ -39,8 +38,8 @@ struct BestEncodeStats {
 };
 
 // `q`: encodes any audio file libsndfile reads into a message file, choosing the codes by a
-// search for the smallest error the format's decoder makes. Never worse than the greedy
-// encoder on the same 8 kHz signal: where it would be, the input is read again and coded
+// search for the smallest error the format's decoder makes (weighted, when shaped). Never worse
+// than the greedy encoder on the same 8 kHz signal, by that error: where it would be, the input is read again and coded
 // greedily over the output (a file that cannot be rewound keeps the search's codes). kOk, or kNotRiffWave (not an
 // audio file), kCorrupted (cut short or undecodable: what came before is encoded),
 // kCannotReadInput, kCannotWriteOutput, kInternalError.
