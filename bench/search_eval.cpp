@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
         else if (option == "--merge") settings.mergeShift = std::atoi(value);
         else if (option == "--g1") settings.shape.zeros = std::atoi(value);
         else if (option == "--g2") settings.shape.poles = std::atoi(value);
+        else if (option == "--tilt") settings.shape.tilt = std::atoi(value);
+        else if (option == "--quiet") settings.shape.quietRms = std::atoi(value);
         else if (option == "--out") out = value;
         else return 2;
     }

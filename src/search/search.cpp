@@ -274,7 +274,9 @@ std::uint8_t decideOldest(SearchState& s) {
     }
     std::size_t kept = 0;
     for (std::size_t p = 0; p < beam.count; ++p) {
-        if (oldest(beam.pending[p]) == code) copyPath(beam, kept++, p);
+        if (oldest(beam.pending[p]) != code) continue;
+        if (kept != p) copyPath(beam, kept, p);  // most often every path agrees: nothing moves
+        ++kept;
     }
     beam.count = kept;
     if (kept == 0) {

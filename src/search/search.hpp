@@ -33,7 +33,7 @@ struct SearchSettings {
     int mergeShift = 8;
     // Paths are ranked by their error and the greedy encoder's plain error over this many
     // samples ahead (0..kMaxSearchLookahead), within the frame.
-    int lookahead = 4;
+    int lookahead = 3;
     WeightShape shape;
 };
 

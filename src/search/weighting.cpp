@@ -41,9 +41,9 @@ constexpr std::array<double, kAnalysisLength> makeWindow() {
 
 // A Gaussian lag window of 60 Hz: it widens the formant peaks, so that a sharp resonance does
 // not make the weighting swing; lag 0 carries a -40 dB noise floor.
-constexpr std::array<double, kWeightOrder + 1> makeLagWindow() {
-    std::array<double, kWeightOrder + 1> lag{};
-    for (std::size_t k = 0; k <= kWeightOrder; ++k) {
+constexpr std::array<double, kPredictionOrder + 1> makeLagWindow() {
+    std::array<double, kPredictionOrder + 1> lag{};
+    for (std::size_t k = 0; k <= kPredictionOrder; ++k) {
         const double x = 2.0 * kPi * 60.0 * static_cast<double>(k) / 8000.0;
         lag[k] = expSeries(-0.5 * x * x);
     }
@@ -52,10 +52,10 @@ constexpr std::array<double, kWeightOrder + 1> makeLagWindow() {
 }
 
 constexpr std::array<double, kAnalysisLength> kWindow = makeWindow();
-constexpr std::array<double, kWeightOrder + 1> kLagWindow = makeLagWindow();
+constexpr std::array<double, kPredictionOrder + 1> kLagWindow = makeLagWindow();
 
 static_assert(kWindow[0] > 0.0 && kWindow[0] < 0.001 && kWindow[kAnalysisLength / 2] > 0.9999);
-static_assert(kLagWindow[1] < 1.0 && kLagWindow[kWeightOrder] > 0.85);
+static_assert(kLagWindow[1] < 1.0 && kLagWindow[kPredictionOrder] > 0.85);
 
 std::int32_t toFixed(double value) {
     constexpr double kLimit = 1 << 20;
@@ -65,22 +65,27 @@ std::int32_t toFixed(double value) {
 }
 
 // The predictor A(z) = 1 + sum(a[k] z^-k) that whitens the frame; a[0] is unused.
-std::array<double, kWeightOrder + 1> predictor(const AnalysisWindow& samples) {
+std::array<double, kPredictionOrder + 1> predictor(const AnalysisWindow& samples, double quietRms) {
     std::array<double, kAnalysisLength> x{};
     for (std::size_t i = 0; i < kAnalysisLength; ++i) x[i] = samples[i] * kWindow[i];
-    std::array<double, kWeightOrder + 1> r{};
-    for (std::size_t k = 0; k <= kWeightOrder; ++k) {
+    std::array<double, kPredictionOrder + 1> r{};
+    for (std::size_t k = 0; k <= kPredictionOrder; ++k) {
         double sum = 0;
         for (std::size_t i = k; i < kAnalysisLength; ++i) sum += x[i] * x[i - k];
         r[k] = sum * kLagWindow[k];
     }
-    std::array<double, kWeightOrder + 1> a{};
-    double error = r[0];
-    for (std::size_t i = 1; i <= kWeightOrder && error > 0; ++i) {
+    std::array<double, kPredictionOrder + 1> a{};
+    constexpr double kWindowPower = [] {
+        double sum = 0;
+        for (const double w : kWindow) sum += w * w;
+        return sum;
+    }();
+    double error = r[0] > quietRms * quietRms * kWindowPower ? r[0] : 0.0;
+    for (std::size_t i = 1; i <= kPredictionOrder && error > 0; ++i) {
         double acc = r[i];
         for (std::size_t j = 1; j < i; ++j) acc += a[j] * r[i - j];
         const double reflection = -acc / error;
-        std::array<double, kWeightOrder + 1> next = a;
+        std::array<double, kPredictionOrder + 1> next = a;
         for (std::size_t j = 1; j < i; ++j) next[j] = a[j] + reflection * a[i - j];
         next[i] = reflection;
         a = next;
@@ -92,18 +97,22 @@ std::array<double, kWeightOrder + 1> predictor(const AnalysisWindow& samples) {
 }  // namespace
 
 WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& shape) {
-    const std::array<double, kWeightOrder + 1> a = predictor(window);
+    const std::array<double, kPredictionOrder + 1> a = predictor(window, shape.quietRms);
     const double g1 = shape.zeros / 1000.0;
     const double g2 = shape.poles / 1000.0;
+    const double tilt = shape.tilt / 1000.0;
     WeightingFilter filter;
     double p1 = 1.0;
     double p2 = 1.0;
-    for (std::size_t k = 1; k <= kWeightOrder; ++k) {
+    double previous = 1.0;  // the last coefficient of A(z/g2), a[0] = 1 first
+    for (std::size_t k = 1; k <= kPredictionOrder; ++k) {
         p1 *= g1;
         p2 *= g2;
         filter.zeros[k - 1] = toFixed(a[k] * p1);
-        filter.poles[k - 1] = toFixed(a[k] * p2);
+        filter.poles[k - 1] = toFixed(a[k] * p2 - tilt * previous);
+        previous = a[k] * p2;
     }
+    filter.poles[kPredictionOrder] = toFixed(-tilt * previous);
     return filter;
 }
 

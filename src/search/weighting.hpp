@@ -10,7 +10,9 @@
 
 namespace aamsg {
 
-inline constexpr std::size_t kWeightOrder = 10;
+// The prediction's order, and the weighting filter's (one more for the tilt).
+inline constexpr std::size_t kPredictionOrder = 10;
+inline constexpr std::size_t kWeightOrder = kPredictionOrder + 1;
 inline constexpr std::size_t kFrameLength = 160;  // 20 ms at 8000 per second
 // The analysis window: the frame and the samples before it.
 inline constexpr std::size_t kFrameHistory = 80;
@@ -34,8 +36,13 @@ struct WeightHistory {
 
 // The bandwidth factors g1 (zeros) and g2 (poles), in thousandths.
 struct WeightShape {
-    int zeros = 900;
+    int zeros = 850;
     int poles = 750;
+    // A fixed tilt, the poles times 1 - tilt z^-1: it weighs the low band's error more and so
+    // moves noise out of it, where the voice's loudest formants are, into the high band.
+    int tilt = 700;
+    // Frames quieter than this RMS are not weighted: there is no speech to hide noise under.
+    int quietRms = 100;
 };
 
 // A frame's samples with those before it, the oldest first; the frame's end may be zeros.
