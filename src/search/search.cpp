@@ -81,6 +81,7 @@ struct SearchState {
     std::array<std::size_t, kMaxCandidates> survivors{};
     // Open addressing for the merge, at most an eighth full; sized for the settings.
     std::vector<MergeSlot> table;
+    int tableShift = 0;  // 32 less the table's bits
     std::uint32_t stamp = 0;
 };
 
@@ -178,7 +179,7 @@ std::size_t mergeCandidates(SearchState& s, std::size_t n) {
     std::size_t survivors = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t key = mergeKey(c.predictor[i], c.stepIndex[i], s.settings.mergeShift);
-        std::size_t slot = std::size_t{key * 2654435761u} >> 8 & mask;
+        std::size_t slot = std::size_t{key * 2654435761u} >> s.tableShift;  // the product's top bits
         while (s.table[slot].stamp == s.stamp && s.table[slot].key != key) slot = (slot + 1) & mask;
         MergeSlot& entry = s.table[slot];
         if (entry.stamp != s.stamp) {
@@ -358,9 +359,10 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
     own.mergeShift = std::clamp(own.mergeShift, 0, 16);
     own.lookahead = std::clamp(own.lookahead, 0, kMaxSearchLookahead);
-    std::size_t slots = 1024;
-    while (slots < 8 * static_cast<std::size_t>(own.paths * own.tries)) slots *= 2;
-    search.state->table.resize(slots);
+    int bits = 10;
+    while ((std::size_t{1} << bits) < 8 * static_cast<std::size_t>(own.paths * own.tries)) ++bits;
+    search.state->table.resize(std::size_t{1} << bits);
+    search.state->tableShift = 32 - bits;
     restart(*search.state);
     return search;
 }
