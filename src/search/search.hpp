@@ -2,9 +2,10 @@
 // start state and with its exact arithmetic, turns into the samples closest to the signal: in
 // squared error, or (shaped, the default) in the perceptually weighted error of weighting.hpp.
 // A beam over the decoder's state (predictor, step index) and the weighting filter's memory:
-// each sample extends every kept path by the greedy code and its nearest neighbours, merges
-// extensions whose step index is equal and whose predictors lie close (so that the beam keeps
-// step sizes diverse), and keeps the paths of least error so far. Codes are decided a fixed
+// each sample extends every kept path by the greedy code and its neighbours, merges extensions
+// whose step index is equal and whose predictors lie close (so that the beam keeps step sizes
+// diverse), and keeps the paths whose error so far, plus the greedy encoder's over the next few
+// samples, is least. A greedy path runs beside the beam as a fallback. Codes are decided a fixed
 // number of samples late, so memory stays bounded. Integer arithmetic and a strict order on
 // paths: the same signal gives the same codes on every platform and at every optimisation level.
 #pragma once
