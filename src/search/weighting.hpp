@@ -36,11 +36,11 @@ struct WeightHistory {
 
 // The bandwidth factors g1 (zeros) and g2 (poles), in thousandths.
 struct WeightShape {
-    int zeros = 850;
-    int poles = 750;
+    int zeros = 900;
+    int poles = 700;
     // A fixed tilt, the poles times 1 - tilt z^-1: it weighs the low band's error more and so
     // moves noise out of it, where the voice's loudest formants are, into the high band.
-    int tilt = 700;
+    int tilt = 500;
     // Frames quieter than this RMS are not weighted: there is no speech to hide noise under.
     int quietRms = 100;
 };
