@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build build-windows demo test test-windows package sanitize valgrind variants fuzz coverage bench web serve-web test-web clean
+.PHONY: all build build-windows demo test test-windows package sanitize tsan valgrind variants fuzz coverage bench web serve-web test-web clean
 
 all: build
 
@@ -69,6 +69,14 @@ sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
+# q's cases under ThreadSanitizer: the input thread and the search share blocks, and nothing
+# else would notice a change that makes them race.
+tsan:
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_TSAN=ON
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_unit_tests --gtest_filter='Best*:LibraryFailure*'
+	TSAN_OPTIONS=halt_on_error=1 AAMSG_COMMAND=$(CURDIR)/build-tsan/aamsg build-tsan/tests/aamsg_e2e_tests --gtest_filter='*Best*'
+
 # The end-to-end tests with every run of the tool under valgrind's memcheck.
 valgrind: build
 	AAMSG_COMMAND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
@@ -120,19 +128,30 @@ EMSCRIPTEN_ENV = NODE_PATH=$${NODE_PATH:-/usr/share/nodejs}
 $(WASM_PREFIX)/.complete:
 	$(EMSCRIPTEN_ENV) cmake/third-party.sh wasm $(WASM_PREFIX)
 
-web: $(WASM_PREFIX)/.complete
+# The page's npm packages (fflate makes the batch's .zip; axe-core is for the tests), exactly as
+# src/web/package-lock.json pins them.
+NPM_DIR = build-npm
+$(NPM_DIR)/.complete: src/web/package.json src/web/package-lock.json
+	rm -rf $(NPM_DIR) && mkdir -p $(NPM_DIR)
+	cp src/web/package.json src/web/package-lock.json $(NPM_DIR)/
+	cd $(NPM_DIR) && npm ci --no-audit --no-fund
+	touch $@
+
+web: $(WASM_PREFIX)/.complete $(NPM_DIR)/.complete
 	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF \
 	  -DAAMSG_THIRD_PARTY=$(CURDIR)/$(WASM_PREFIX) >/dev/null
 	$(EMSCRIPTEN_ENV) cmake --build build-wasm -j $(JOBS)
 	rm -rf build-web && mkdir -p build-web
 	cp src/web/page/* build-wasm/src/web/aamsg.js build-wasm/src/web/aamsg.wasm build-web/
+	cp $(NPM_DIR)/node_modules/fflate/umd/index.js build-web/fflate.js
 	@echo "The page is in build-web/; make serve-web serves it on http://127.0.0.1:8000/"
 
 serve-web: web
 	python3 src/web/serve.py build-web 8000
 
-# The page in headless Chromium (chromium-driver, python3-selenium): the same bytes as the
-# command line, refusals, q on files the browser decodes, and recording from a fake microphone.
+# The page in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the
+# same bytes as the command line, one file or a batch, refusals and advice, q on files the
+# browser decodes, recording from a fake microphone, accessibility, and offline use.
 test-web: web build
 	/usr/bin/python3 tests/web/test_page.py
 

@@ -24,19 +24,17 @@ int main(int argc, char** argv) {
         if (in == nullptr || out == nullptr) return 1;
         aamsg::InStream input = aamsg::fileInput(in);
         aamsg::OutStream output = aamsg::fileOutput(out);
-        aamsg::BestEncodeStats stats;
-        aamsg::BestEncodeOptions options;
-        options.search.paths = paths;
-        options.search.lookahead = lookahead;
-        options.background = std::getenv("AAMSG_BENCH_INLINE") == nullptr;
+        aamsg::Request request;
+        request.mode = aamsg::Mode::Best;
+        request.best.search.paths = paths;
+        request.best.search.lookahead = lookahead;
+        request.best.background = std::getenv("AAMSG_BENCH_INLINE") == nullptr;
         const auto start = std::chrono::steady_clock::now();
-        const aamsg::ExitCode rc = aamsg::encodeBestMessage(input, output, aamsg::makeProgressReport(nullptr),
-                                                            options, stats);
-        aamsg::flushOutput(output);
+        const aamsg::Outcome outcome = aamsg::runConversion(request, input, output, aamsg::makeProgressReport(nullptr));
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         std::fclose(in);
-        std::fclose(out);
-        std::printf("%s %.1f %d%s\n", argv[i], ms, static_cast<int>(rc), stats.recoded ? " recoded" : "");
+        const bool greedy = outcome.stats.codes == aamsg::WrittenCodes::kGreedy;
+        std::printf("%s %.1f %d%s\n", argv[i], ms, static_cast<int>(outcome.result), greedy ? " recoded" : "");
     }
     return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Times aamsg against sox doing the same job, side by side, median of several runs, and
-# measures aamsg's peak memory on small and large inputs. Needs sox and hyperfine
-# (Debian packages); builds aamsg in Release first.
+# Times aamsg against sox and the peer encoder adpcm-xq doing the same job, side by side, median
+# of several runs, and measures aamsg's peak memory on small and large inputs. Needs sox,
+# hyperfine and codec2-examples (Debian packages) and adpcm-xq's sources (ADPCM_XQ: the directory
+# with its build.sh; its rows are left out without it); builds aamsg in Release first.
 #   bench/compare.sh [runs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,12 +11,23 @@ work=${BENCH_DIR:-build/bench-data}
 mkdir -p "$work"
 make -s build >/dev/null
 tool=build/aamsg
+xq_src=${ADPCM_XQ:-/work/shared/peers/adpcm-xq}
+xq=""
+if [ -f "$xq_src/build.sh" ]; then
+  sh "$xq_src/build.sh" "$work/adpcm-xq" && xq=$work/adpcm-xq
+fi
 
 # A 60-minute message: 28.8 million samples, 14.4 MB of codes (random codes: the worst case
 # for the codec's branches).
 [ -f "$work/60min.msg" ] || head -c 14400000 /dev/urandom >"$work/60min.msg"
 # A 10-minute 44.1 kHz 16-bit stereo recording: a swept tone with noise.
 [ -f "$work/10min.wav" ] || sox -n -r 44100 -c 2 -b 16 "$work/10min.wav" synth 600 sine 200-3000 synth 600 whitenoise mix vol 0.5
+# 75 s of a real voice at 8 kHz, 16-bit mono: an input adpcm-xq takes as it is.
+[ -f "$work/speech75.wav" ] || sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/ve9qrp.raw "$work/speech75.wav" trim 0 75
+# q --flat (the search without noise shaping) where this build has it.
+sox -n -r 8000 -b 16 -c 1 "$work/probe.wav" synth 0.1 sine 440
+flat=()
+if "$tool" q --flat "$work/probe.wav" "$work/probe.msg" >/dev/null 2>&1; then flat=(--flat); fi
 
 echo "== decode: 60-minute message (14.4 MB) =="
 hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/decode.json" \
@@ -27,20 +39,37 @@ hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/encode.json" \
   "$tool q $work/10min.wav $work/out-aamsg-q.msg" \
   "sox $work/10min.wav -t ima -r 8000 -c 1 $work/out-sox.msg" \
   "sox $work/10min.wav -t ima $work/out-soxq.msg channels 1 rate -q 8000" >/dev/null
+names=(decode encode)
+if [ -n "$xq" ]; then
+  echo "== encode: 75 s of speech, 8 kHz 16-bit mono WAVE =="
+  speech=("$tool q $work/speech75.wav $work/out-q.msg")
+  [ ${#flat[@]} -eq 0 ] || speech+=("$tool q --flat $work/speech75.wav $work/out-q.msg")
+  for options in "-2 -f" "-5" "-5 -f"; do
+    speech+=("$xq -q -y -r -b0 -i $options $work/speech75.wav $work/out-xq.msg")
+  done
+  hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/speech.json" "${speech[@]}" >/dev/null
+  # Looking 8 samples ahead takes about half a minute: one run.
+  hyperfine -N --runs 1 --export-json "$work/speech8.json" \
+    "$xq -q -y -r -b0 -i -8 -f $work/speech75.wav $work/out-xq.msg" >/dev/null
+  names+=(speech speech8)
+fi
 
-python3 - "$work" <<'PY'
+python3 - "$work" "${names[@]}" <<'PY'
 import json, sys
 work = sys.argv[1]
-for name in ("decode", "encode"):
+base = None
+for name in sys.argv[2:]:
     results = json.load(open(f"{work}/{name}.json"))["results"]
-    base = results[0]["median"]
-    print(f"{name}:")
+    if name != "speech8":  # one more row of the speech table, against its q
+        base = results[0]["median"]
+        print(f"{name}:")
     for r in results:
         print(f"  {r['median']*1000:9.1f} ms median  ({r['median']/base:5.2f}x aamsg)  {r['command']}")
 PY
 
 echo "== peak resident memory (KiB) =="
 head -c 1000000 /dev/urandom >"$work/1mb.msg"
+truncate -s 100000000 "$work/100mb.msg"
 truncate -s 1000000000 "$work/1gb.msg"  # sparse: zero codes, decodes like any other bytes
 python3 - "$work" <<'PY'
 import struct, sys
@@ -52,6 +81,7 @@ def wave(path, data_bytes):
         f.write(b"data" + struct.pack("<I", data_bytes))
         f.truncate(44 + data_bytes)
 wave(f"{work}/1mb.wav", 1000000)
+wave(f"{work}/100mb.wav", 100000000)
 wave(f"{work}/1gb.wav", 1000000000)
 PY
 for f in 1mb.msg 1gb.msg; do
@@ -60,6 +90,6 @@ done
 for f in 1mb.wav 1gb.wav; do
   printf '  encode %-8s %s\n' "$f" "$(/usr/bin/time -f %M "$tool" e "$work/$f" /dev/null 2>&1 >/dev/null)"
 done
-for f in 1mb.wav 1gb.wav; do
-  printf '  q      %-8s %s\n' "$f" "$(/usr/bin/time -f %M "$tool" q "$work/$f" /dev/null 2>&1 >/dev/null)"
+for f in 1mb.wav 100mb.wav 1gb.wav; do
+  printf '  q %-6s %-9s %s\n' "${flat[*]:-}" "$f" "$(/usr/bin/time -f %M "$tool" q "${flat[@]}" "$work/$f" /dev/null 2>&1 >/dev/null)"
 done

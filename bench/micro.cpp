@@ -1,4 +1,4 @@
-// Per-sample cost of the codec and of both conversions on in-memory streams, without disk or
+// Per-sample cost of the codec, of the prompt level meter and processor, and of both conversions on in-memory streams, without disk or
 // process start-up. Each benchmark checks the length of what it produced.
 #include <benchmark/benchmark.h>
 
@@ -8,6 +8,7 @@
 
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
+#include "prompt/prompt.hpp"
 
 namespace {
 
@@ -46,14 +47,15 @@ void encodeSamples(benchmark::State& state) {
 }
 BENCHMARK(encodeSamples);
 
-// One conversion in memory; returns the output's length.
-std::size_t convert(aamsg::ExitCode (*conversion)(aamsg::InStream&, aamsg::OutStream&, aamsg::ProgressReport),
-                    const Bytes& input, Bytes& output) {
+// One conversion in memory through the entry point every front end calls; returns the
+// output's length.
+std::size_t convert(aamsg::Mode mode, const Bytes& input, Bytes& output) {
     output.clear();
     aamsg::InStream in = aamsg::memoryInput(input);
     aamsg::OutStream out = aamsg::memoryOutput(output);
-    conversion(in, out, aamsg::makeProgressReport(nullptr));
-    aamsg::flushOutput(out);
+    aamsg::Request request;
+    request.mode = mode;
+    aamsg::runConversion(request, in, out, aamsg::makeProgressReport(nullptr));
     return output.size();
 }
 
@@ -62,7 +64,7 @@ void decodeMessage(benchmark::State& state) {
     for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
     Bytes wave;
     for (auto _ : state) {
-        if (convert(aamsg::decodeToWave, message, wave) != 44 + 4 * message.size()) state.SkipWithError("wrong output length");
+        if (convert(aamsg::Mode::Decode, message, wave) != 44 + 4 * message.size()) state.SkipWithError("wrong output length");
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * message.size() * 2));
 }
@@ -75,12 +77,52 @@ void encodeWave(benchmark::State& state) {
     const Bytes file = stereoWave(rate, frames);
     Bytes message;
     for (auto _ : state) {
-        const std::size_t size = convert(aamsg::encodeToMessage, file, message);
+        const std::size_t size = convert(aamsg::Mode::Encode, file, message);
         if (size < 39999 || size > 40000) state.SkipWithError("wrong output length");
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * frames));
 }
 BENCHMARK(encodeWave)->Arg(8000)->Arg(11025)->Arg(44100)->Arg(48000)->Unit(benchmark::kMillisecond);
+
+// Ten seconds of speech-like bursts at 8 kHz, peaking at a quarter of full scale.
+std::vector<float> promptSignal() {
+    std::vector<float> s(80000);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const double syllable = std::sin(static_cast<double>(i % 2400) * 3.14159265 / 2400.0);
+        s[i] = static_cast<float>(8000.0 * syllable * std::sin(static_cast<double>(i) * 0.3) + static_cast<double>(i * 7919 % 801) - 400.0);
+    }
+    return s;
+}
+
+void meterPrompt(benchmark::State& state) {
+    const std::vector<float> signal = promptSignal();
+    for (auto _ : state) {
+        aamsg::SpeechMeter meter = aamsg::makeSpeechMeter();
+        aamsg::meterSamples(meter, signal);
+        benchmark::DoNotOptimize(aamsg::finishMeter(meter).activeDb);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
+}
+BENCHMARK(meterPrompt);
+
+// The processor with level and trim, its target (arg, dB) below or far past the level at
+// which the limiter acts.
+void levelPrompt(benchmark::State& state) {
+    const std::vector<float> signal = promptSignal();
+    aamsg::SpeechMeter meter = aamsg::makeSpeechMeter();
+    aamsg::meterSamples(meter, signal);
+    const aamsg::PromptPlan plan = aamsg::planPrompt(aamsg::finishMeter(meter), {true, static_cast<double>(state.range(0)), true});
+    std::vector<float> out(signal.size() + aamsg::kPromptDelay);
+    for (auto _ : state) {
+        aamsg::PromptProcessor processor = aamsg::makePromptProcessor(plan);
+        std::size_t n = aamsg::processPrompt(processor, signal, out.data());
+        n += aamsg::finishPrompt(processor, out.data() + n);
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
+    state.SetLabel(plan.mayLimit ? "limited" : "within full scale");
+}
+BENCHMARK(levelPrompt)->Arg(-22)->Arg(-6);
 
 }  // namespace
 

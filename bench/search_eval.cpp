@@ -38,7 +38,7 @@ std::vector<std::int16_t> readWave(const char* path) {
 double meter(const aamsg::SearchSettings& settings, const std::vector<std::int16_t>& x, const std::vector<std::uint8_t>& codes) {
     aamsg::ErrorMeter m = aamsg::makeErrorMeter(settings);
     aamsg::meterCodes(m, x, codes.data());
-    aamsg::finishMeter(m);
+    aamsg::finishErrorMeter(m);
     return static_cast<double>(m.total);
 }
 

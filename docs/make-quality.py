@@ -1,24 +1,30 @@
 #!/usr/bin/python3
-"""Measures what a round trip through the message format does to sound, compares `aamsg q`
-with the other encoders of the format, and draws the spectrograms for docs/quality.md.
+"""Measures what a round trip through the message format does to sound and how fast `aamsg q` is,
+against the other encoders of the format, and draws the pictures for docs/quality.md.
 
-    /usr/bin/python3 docs/make-quality.py [--paths 4,8,16,32]
+    /usr/bin/python3 docs/make-quality.py [--quick] [--corpus DIR] [--only comparison|time]
 
 Needs a built aamsg (make build), the benchmark build for the search-width table (make bench
-builds it: build-bench/bench/aamsg_best_tradeoff), and Debian's sox, ffmpeg, espeak-ng and
-python3-numpy. Rewrites the tables between the <!-- name --> markers in docs/quality.md and
-the pictures in docs/images/.
+builds it: build-bench/bench/aamsg_best_tradeoff), the peer encoder adpcm-xq's sources
+(--adpcm-xq, built here with its build.sh), and Debian's sox, libsox-fmt-all, ffmpeg, lame,
+espeak-ng, codec2-examples, alsa-utils, hyperfine, python3-numpy and python3-matplotlib.
+Rewrites the tables between the <!-- name --> markers in docs/quality.md and the pictures in
+docs/images/. --quick measures a few sources and skips the slow tables, printing instead of
+writing; --corpus also leaves the ideal signals, adpcm-xq's messages and every score in DIR.
 
-Every round trip is decoded with `aamsg d`, the format's own decoder, and compared with the
-ideal 8000-per-second signal: for the tone tables the exact sine, for the comparison sox's
-very-high-quality rate conversion of the average of the channels, kept in floating point. Each
-encoder is allowed its own constant delay (the one of -32..32 samples that suits it best).
+Every message is decoded with `aamsg d`, the format's own decoder, and compared with the ideal
+8000-per-second signal: for the tone tables the exact sine, for the comparison sox's
+very-high-quality rate conversion (`rate -v`) of the average of the channels, rounded to 16 bits
+without dither; `aamsg e` and adpcm-xq are given that same signal as their input. Each encoder
+is allowed its own constant delay (the one of -256..256 samples, 32 ms either way, with the best
+plain SNR; the speech measure uses the same delay).
 """
 import argparse
+import json
 import math
 import os
 import re
-import struct
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -29,9 +35,12 @@ import numpy as np
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TOOL = os.path.join(ROOT, "build", "aamsg")
 TRADEOFF = os.path.join(ROOT, "build-bench", "bench", "aamsg_best_tradeoff")
+XQ = os.path.join(ROOT, "build-quality", "adpcm-xq")
 SAMPLE = os.path.join(ROOT, "samples", "thank-you.wav")
 DOC = os.path.join(ROOT, "docs", "quality.md")
 IMAGES = os.path.join(ROOT, "docs", "images")
+CODEC2 = "/usr/share/codec2/raw"
+ALSA = "/usr/share/sounds/alsa"
 RATES = [8000, 11025, 16000, 22050, 44100, 48000]
 TONES = [300, 1000, 3000]
 TEXT = ("Thank you for calling. Please hold while we connect your call. Our office hours are "
@@ -45,14 +54,22 @@ TEXTS = {
     "pt": "Obrigado por ligar. Por favor aguarde enquanto transferimos a sua chamada.",
     "nl": "Bedankt voor uw oproep. Een ogenblik geduld, wij verbinden u door.",
 }
+REAL, SYNTHETIC = "real voice", "synthetic voice"
 
 
 def run(*args, **kw):
+    if args[0] == "sox":
+        args = ("sox", "-R") + args[1:]  # the same dither every run: the sources and sox's messages repeat
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
 
 
 def speak(voice, path, text=None):
     run("espeak-ng", "-v", voice, "-s", "150", "-w", path, text or TEXTS.get(voice.split("+")[0], TEXT))
+
+
+def raw8k(name):
+    """sox's input options for one of codec2-examples' headerless recordings."""
+    return ["-t", "raw", "-r", "8000", "-e", "signed", "-b", "16", "-c", "1", os.path.join(CODEC2, name + ".raw")]
 
 
 def write_wave(path, rate, channels, samples, width=2):
@@ -69,35 +86,68 @@ def read_wave16(path):
     return np.frombuffer(data, dtype="<i2").astype(np.float64)
 
 
-def read_float(path):
-    """A 32-bit float WAVE file as sox writes it (the reference)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    at = data.index(b"data") + 8
-    return np.frombuffer(data[at:at + (len(data) - at) // 4 * 4], dtype="<f4").astype(np.float64) * 32768.0
-
-
-def make_sources(work):
-    """At least ten sources, made by independent tools, as people's files come."""
-    s = {}
+def make_sources(work, quick=False):
+    """(name, description, path, kind of speech or None): real voices from codec2-examples and
+    alsa-utils, espeak-ng's voices in eight languages, music-like material and tones, in every
+    rate, sample format and container `q` reads, made by independent tools as people's files
+    come."""
+    s = []
 
     def path(name):
         return os.path.join(work, name)
 
+    def add(name, description, kind, file):
+        s.append((name, description, file, kind))
+
+    # Real voices. codec2-examples' recordings are 8 kHz (hts2 16 kHz) 16-bit mono.
+    run("sox", *raw8k("hts1a"), path("hts1a.wav"))
+    add("hts1a", "hts1a, man, 8 kHz 16-bit WAVE (sox)", REAL, path("hts1a.wav"))
+    run("sox", *raw8k("forig"), "-r", "11025", "-b", "8", "-e", "unsigned", path("forig.wav"))
+    add("forig", "forig, woman, 11.025 kHz 8-bit WAVE (sox)", REAL, path("forig.wav"))
+    run("sox", *raw8k("morig"), "-r", "22050", path("morig.aiff"))
+    add("morig", "morig, man, 22.05 kHz AIFF (sox)", REAL, path("morig.aiff"))
+    if not quick:
+        run("sox", *raw8k("kristoff"), "-r", "44100", path("kristoff44.wav"))
+        run("lame", "--quiet", "-b", "128", path("kristoff44.wav"), path("kristoff.mp3"))
+        add("kristoff", "kristoff, man, 44.1 kHz MP3 128 kbit/s (lame)", REAL, path("kristoff.mp3"))
+        run("sox", "-t", "raw", "-r", "16000", "-e", "signed", "-b", "16", "-c", "1", os.path.join(CODEC2, "hts2.raw"),
+            "-b", "24", path("hts2.flac"))
+        add("hts2", "hts2, woman, 16 kHz 24-bit FLAC (sox)", REAL, path("hts2.flac"))
+        run("sox", *raw8k("cq_ref"), path("cq_ref.wav"))
+        add("cq_ref", "cq_ref, man, 8 kHz 16-bit WAVE (sox)", REAL, path("cq_ref.wav"))
+        run("sox", *raw8k("f2400"), "-r", "16000", path("f2400.wav"))
+        add("f2400", "f2400, woman, 16 kHz WAVE (sox)", REAL, path("f2400.wav"))
+        run("sox", *raw8k("big_dog"), "-r", "48000", "-c", "2", "-e", "floating-point", "-b", "32", path("big_dog.wav"))
+        add("big_dog", "big_dog, man, 48 kHz 32-bit float stereo WAVE (sox)", REAL, path("big_dog.wav"))
+        run("ffmpeg", "-y", "-i", "/usr/share/codec2/raw/speech_orig_16k.wav", "-ar", "44100", "-ac", "2",
+            "-c:a", "libvorbis", "-q:a", "6", path("speech16k.ogg"))
+        add("speech_orig", "speech_orig_16k, man, 44.1 kHz stereo Ogg Vorbis (ffmpeg)", REAL, path("speech16k.ogg"))
+    shutil.copy(os.path.join(ALSA, "Front_Center.wav"), path("front_center.wav"))
+    add("front_center", "\"Front center\", woman, 48 kHz 16-bit WAVE (alsa-utils)", REAL, path("front_center.wav"))
+    if not quick:
+        run("ffmpeg", "-y", "-i", os.path.join(ALSA, "Front_Left.wav"), "-c:a", "libopus", "-b:a", "64k",
+            path("front_left.opus"))
+        add("front_left", "\"Front left\", woman, 48 kHz Opus 64 kbit/s (ffmpeg)", REAL, path("front_left.opus"))
+        run("sox", os.path.join(ALSA, "Rear_Right.wav"), "-c", "2", "-b", "24", path("rear_right.flac"))
+        add("rear_right", "\"Rear right\", woman, 48 kHz 24-bit stereo FLAC (sox)", REAL, path("rear_right.flac"))
+
+    # Synthetic voices.
     speak("en-us", path("en-us.wav"))
     run("sox", path("en-us.wav"), "-r", "8000", "-b", "16", path("speech-8k.wav"))
-    s["speech, en-us, 8 kHz 16-bit (sox)"] = path("speech-8k.wav")
+    add("espeak-en-us", "espeak-ng en-us, 8 kHz 16-bit (sox)", SYNTHETIC, path("speech-8k.wav"))
+    if quick:
+        return s
     speak("de", path("de.wav"))
     run("sox", path("de.wav"), "-r", "11025", "-b", "8", path("speech-11k-8bit.wav"))
-    s["speech, de, 11.025 kHz 8-bit (sox)"] = path("speech-11k-8bit.wav")
+    add("espeak-de", "espeak-ng de, 11.025 kHz 8-bit (sox)", SYNTHETIC, path("speech-11k-8bit.wav"))
     speak("fr+f2", path("fr.wav"))
     run("ffmpeg", "-y", "-i", path("fr.wav"), "-ar", "16000", path("speech-16k.wav"))
-    s["speech, fr female, 16 kHz (ffmpeg)"] = path("speech-16k.wav")
+    add("espeak-fr", "espeak-ng fr female, 16 kHz (ffmpeg)", SYNTHETIC, path("speech-16k.wav"))
     speak("es", path("speech-22k.wav"))
-    s["speech, es, 22.05 kHz (espeak-ng)"] = path("speech-22k.wav")
+    add("espeak-es", "espeak-ng es, 22.05 kHz (espeak-ng)", SYNTHETIC, path("speech-22k.wav"))
     speak("en-gb+m3", path("en-gb.wav"))
     run("sox", path("en-gb.wav"), "-r", "44100", path("speech-44k-mono.wav"))
-    s["speech, en-gb, 44.1 kHz mono (sox)"] = path("speech-44k-mono.wav")
+    add("espeak-en-gb", "espeak-ng en-gb, 44.1 kHz mono (sox)", SYNTHETIC, path("speech-44k-mono.wav"))
     # Stereo from Python: the voice in both channels, the right one a little later and softer.
     speak("it", path("it.wav"))
     run("sox", path("it.wav"), "-r", "44100", path("it44.wav"))
@@ -105,27 +155,29 @@ def make_sources(work):
     left = mono * 0.7
     right = np.concatenate([np.zeros(30), mono[:-30]]) * 0.5
     write_wave(path("speech-44k-stereo.wav"), 44100, 2, np.round(np.stack([left, right], 1).ravel()))
-    s["speech, it, 44.1 kHz stereo (Python)"] = path("speech-44k-stereo.wav")
+    add("espeak-it", "espeak-ng it, 44.1 kHz stereo (Python)", SYNTHETIC, path("speech-44k-stereo.wav"))
     speak("nl", path("nl.wav"))
     run("sox", path("nl.wav"), "-r", "44100", "-c", "2", path("speech-44k-hot.wav"), "gain", "-n", "-0.1")
-    s["speech, nl, 44.1 kHz stereo near full scale (sox)"] = path("speech-44k-hot.wav")
+    add("espeak-nl", "espeak-ng nl, 44.1 kHz stereo near full scale (sox)", SYNTHETIC, path("speech-44k-hot.wav"))
     speak("ru", path("ru.wav"))
     run("ffmpeg", "-y", "-i", path("ru.wav"), "-ar", "48000", "-ac", "2", "-c:a", "pcm_s24le",
         path("speech-48k-24bit.wav"))
-    s["speech, ru, 48 kHz 24-bit stereo (ffmpeg)"] = path("speech-48k-24bit.wav")
+    add("espeak-ru", "espeak-ng ru, 48 kHz 24-bit stereo (ffmpeg)", SYNTHETIC, path("speech-48k-24bit.wav"))
     speak("pt+f4", path("pt.wav"))
     run("sox", path("pt.wav"), "-r", "48000", "-e", "floating-point", "-b", "32", path("speech-48k-float.wav"))
-    s["speech, pt female, 48 kHz 32-bit float (sox)"] = path("speech-48k-float.wav")
+    add("espeak-pt", "espeak-ng pt female, 48 kHz 32-bit float (sox)", SYNTHETIC, path("speech-48k-float.wav"))
     run("sox", path("en-us.wav"), "-r", "44100", path("en44.wav"))
     run("sox", "-n", "-r", "44100", path("hiss.wav"), "synth", "12", "whitenoise", "highpass", "5000",
         "highpass", "5000", "vol", "0.05")
     run("sox", "-m", path("en44.wav"), path("hiss.wav"), path("speech-hiss.wav"), "trim", "0", "10")
-    s["speech with hiss above 5 kHz, 44.1 kHz (sox)"] = path("speech-hiss.wav")
+    add("espeak-hiss", "espeak-ng en-us with hiss above 5 kHz, 44.1 kHz (sox)", SYNTHETIC, path("speech-hiss.wav"))
+
+    # Music-like material and tones.
     run("sox", "-n", "-r", "44100", path("sweep.wav"), "synth", "10", "sine", "100-12000", "vol", "0.5")
-    s["sweep 100 Hz-12 kHz, 44.1 kHz (sox)"] = path("sweep.wav")
+    add("sweep", "sweep 100 Hz-12 kHz, 44.1 kHz (sox)", None, path("sweep.wav"))
     run("sox", "-n", "-r", "22050", path("chord.wav"), "synth", "6", "square", "261.63", "square", "329.63",
         "square", "392", "vol", "0.3")
-    s["square-wave chord, 22.05 kHz (sox)"] = path("chord.wav")
+    add("chord", "square-wave chord, 22.05 kHz (sox)", None, path("chord.wav"))
     # DTMF digits from Python: 80 ms tones, 80 ms gaps.
     keys = {"1": (697, 1209), "2": (697, 1336), "3": (697, 1477), "4": (770, 1209), "5": (770, 1336),
             "6": (770, 1477), "7": (852, 1209), "8": (852, 1336), "9": (852, 1477), "0": (941, 1336)}
@@ -135,10 +187,22 @@ def make_sources(work):
         t = np.arange(int(0.08 * rate)) / rate
         tone += list(8000 * (np.sin(2 * np.pi * low * t) + np.sin(2 * np.pi * high * t))) + [0] * int(0.08 * rate)
     write_wave(path("dtmf.wav"), rate, 1, np.round(tone))
-    s["DTMF digits, 16 kHz (Python)"] = path("dtmf.wav")
+    add("dtmf", "DTMF digits, 16 kHz (Python)", None, path("dtmf.wav"))
     run("sox", "-n", "-r", "32000", path("pink.wav"), "synth", "8", "pinknoise", "vol", "0.4")
-    s["pink noise, 32 kHz (sox)"] = path("pink.wav")
+    add("pink", "pink noise, 32 kHz (sox)", None, path("pink.wav"))
     return s
+
+
+def ideal(src, out):
+    """The ideal 8 kHz signal: sox's very-high-quality conversion of the channels' average,
+    rounded to 16 bits without dither. ffmpeg decodes Opus (which sox does not read) and MP3 (sox
+    keeps the encoder's leading delay and padding, which libsndfile, as `q` reads it, drops)."""
+    if src.endswith((".opus", ".mp3")):
+        decoded = out + ".decoded.wav"
+        run("ffmpeg", "-y", "-i", src, "-c:a", "pcm_f32le", decoded)
+        src = decoded
+    run("sox", "-D", src, "-r", "8000", "-c", "1", "-b", "16", "-e", "signed", out, "rate", "-v")
+    return read_wave16(out)
 
 
 def decode(message, work):
@@ -147,21 +211,111 @@ def decode(message, work):
     return read_wave16(out)
 
 
-def encode_q(src, msg, work):
+def snr_delay(ref, out, max_delay=256):
+    """The best plain SNR over constant delays of the output against the reference, and that
+    delay (positive: the output is late). The error energy at every delay comes from the two
+    signals' running energies and their cross-correlation (by FFT)."""
+    ref, out = np.asarray(ref, dtype=np.float64), np.asarray(out, dtype=np.float64)
+    size = 1 << (len(ref) + len(out)).bit_length()
+    cross = np.fft.irfft(np.fft.rfft(out, size) * np.conj(np.fft.rfft(ref, size)), size)
+    r2 = np.concatenate([[0.0], np.cumsum(ref ** 2)])
+    o2 = np.concatenate([[0.0], np.cumsum(out ** 2)])
+    best, best_d = -math.inf, 0
+    for d in range(-max_delay, max_delay + 1):
+        a, b = max(0, -d), max(0, d)
+        n = min(len(ref) - a, len(out) - b)
+        if n < 1000:
+            continue
+        signal = r2[a + n] - r2[a]
+        noise = signal + (o2[b + n] - o2[b]) - 2 * cross[d % size]
+        value = 10 * math.log10(signal / max(noise, 1e-9))
+        if value > best:
+            best, best_d = value, d
+    return best, best_d
+
+
+def aligned(ref, out, delay):
+    r = ref[max(0, -delay):]
+    o = out[max(0, delay):]
+    n = min(len(r), len(o))
+    return r[:n], o[:n]
+
+
+def critical_bands(rate, n_fft):
+    """Hu and Loizou's 25 Gaussian-shaped critical-band filters over the FFT's bins below the
+    Nyquist frequency: centres 50..3597.63 Hz, bandwidths 70..346.136 Hz, each scaled so that
+    wider bands are not favoured, cut where it falls below -30 dB."""
+    centre = [50.0, 120.0, 190.0, 260.0, 330.0, 400.0, 470.0, 540.0, 617.372, 703.378, 798.717, 904.128,
+              1020.38, 1148.30, 1288.72, 1442.54, 1610.70, 1794.16, 1993.93, 2211.08, 2446.71, 2701.97,
+              2978.04, 3276.17, 3597.63]
+    width = [70.0] * 7 + [77.3724, 86.0056, 95.3398, 105.411, 116.256, 127.914, 140.423, 153.823, 168.154,
+                          183.457, 199.776, 217.153, 235.631, 255.255, 276.072, 298.126, 321.465, 346.136]
+    half = n_fft // 2
+    bins = np.arange(half)
+    floor_level = math.exp(-30.0 / (2.0 * 2.303))
+    filters = np.zeros((len(centre), half))
+    for i, (f, w) in enumerate(zip(centre, width)):
+        f0 = math.floor(f / (rate / 2) * half)
+        bw = w / (rate / 2) * half
+        g = np.exp(-11.0 * ((bins - f0) / bw) ** 2 + math.log(width[0]) - math.log(w))
+        filters[i] = g * (g > floor_level)
+    return filters
+
+
+def fwsnrseg(ref, out, rate=8000):
+    """Frequency-weighted segmental SNR (Hu and Loizou 2008) of two aligned signals, as their
+    published MATLAB measure computes it: 30 ms Hann frames every 7.5 ms; each frame's magnitude
+    spectrum (FFT of twice the frame, rounded up to a power of two) scaled to unit area below the
+    Nyquist frequency; 25 critical-band sums; each band's SNR 10 log10(X^2 / (X - Y)^2) weighted
+    by X^0.2 (X the clean band, Y the coded one); the frame's weighted mean clamped to -10..35 dB;
+    the mean over frames."""
+    eps = np.finfo(np.float64).eps
+    x = np.asarray(ref, dtype=np.float64) / 32768.0 + eps
+    y = np.asarray(out, dtype=np.float64) / 32768.0 + eps
+    win = round(0.030 * rate)
+    hop = win // 4
+    n_fft = 1 << (2 * win - 1).bit_length()
+    count = len(x) // hop - win // hop
+    if count < 1:
+        return math.nan
+    window = 0.5 * (1 - np.cos(2 * np.pi * np.arange(1, win + 1) / (win + 1)))
+    starts = np.arange(count) * hop
+    idx = starts[:, None] + np.arange(win)[None, :]
+    half = n_fft // 2
+    cx = np.abs(np.fft.rfft(x[idx] * window, n_fft))[:, :half]
+    cy = np.abs(np.fft.rfft(y[idx] * window, n_fft))[:, :half]
+    cx /= cx.sum(axis=1, keepdims=True)
+    cy /= cy.sum(axis=1, keepdims=True)
+    filters = critical_bands(rate, n_fft)
+    ex, ey = cx @ filters.T, cy @ filters.T
+    err = np.maximum((ex - ey) ** 2, eps)
+    weight = ex ** 0.2
+    band_snr = 10 * np.log10(ex ** 2 / err)
+    frame = np.sum(weight * band_snr, axis=1) / np.sum(weight, axis=1)
+    return float(np.mean(np.clip(frame, -10, 35)))
+
+
+# The encoders: each makes a message from the source and the ideal 16-bit 8 kHz signal made from
+# it; a missing peer or an option aamsg does not have yet shows as n/a.
+def encode_q(src, ideal16, msg, work):
     run(TOOL, "q", src, msg)
 
 
-def encode_e_ideal(src, msg, work):
-    ideal = os.path.join(work, "ideal16.wav")
-    run("sox", src, "-r", "8000", "-c", "1", "-b", "16", ideal, "rate", "-v")
-    run(TOOL, "e", ideal, msg)
+def encode_q_flat(src, ideal16, msg, work):
+    run(TOOL, "q", "--flat", src, msg)
 
 
-def encode_sox(src, msg, work):
+def encode_e_ideal(src, ideal16, msg, work):
+    run(TOOL, "e", ideal16, msg)
+
+
+def encode_sox(src, ideal16, msg, work):
+    if src.endswith(".opus"):
+        raise FileNotFoundError("sox reads no Opus")
     run("sox", src, "-t", "ima", "-r", "8000", "-c", "1", msg)
 
 
-def encode_ffmpeg(src, msg, work):
+def encode_ffmpeg(src, ideal16, msg, work):
     mid = os.path.join(work, "ff8k.wav")
     kvag = os.path.join(work, "ff.kvag")
     run("ffmpeg", "-y", "-i", src, "-ar", "8000", "-ac", "1", mid)
@@ -170,65 +324,208 @@ def encode_ffmpeg(src, msg, work):
         g.write(f.read()[14:])  # the container's header; the codes are the message format's
 
 
-ENCODERS = [("aamsg q", encode_q), ("aamsg e on ideal 8 kHz", encode_e_ideal), ("sox", encode_sox),
-            ("ffmpeg", encode_ffmpeg)]
+def xq(*options):
+    def encode(src, ideal16, msg, work):
+        if not os.path.exists(XQ):
+            raise FileNotFoundError(XQ)
+        run(XQ, "-q", "-y", "-r", "-b0", "-i", *options, ideal16, msg)
+    return encode
 
 
-def reference(src, work):
-    ref = os.path.join(work, "ref.wav")
-    run("sox", src, "-r", "8000", "-c", "1", "-e", "floating-point", "-b", "32", ref, "rate", "-v")
-    return read_float(ref)
+ENCODERS = [("q", encode_q), ("q --flat", encode_q_flat), ("e on ideal", encode_e_ideal), ("sox", encode_sox),
+            ("ffmpeg", encode_ffmpeg), ("xq -2 -f", xq("-2", "-f")), ("xq -5 -f", xq("-5", "-f")),
+            ("xq -8 -f", xq("-8", "-f")), ("xq -5", xq("-5"))]
+LABELS = [label for label, _ in ENCODERS]
+XQ_COLUMN = LABELS.index("xq -8 -f")
+FLAT_COLUMN = LABELS.index("q --flat")
 
 
-def snr(ref, out, max_delay=32):
-    """The best SNR over constant delays of the output against the reference."""
-    best = -math.inf
-    for d in range(-max_delay, max_delay + 1):
-        r = ref[max(0, d):]
-        o = out[max(0, -d):]
-        n = min(len(r), len(o))
-        if n < 1000:
-            continue
-        r, o = r[:n], o[:n]
-        noise = np.sum((r - o) ** 2)
-        best = max(best, 10 * math.log10(np.sum(r ** 2) / max(noise, 1e-9)))
-    return best
-
-
-def measure_comparison(sources, work):
+def measure_comparison(sources, work, corpus=None):
+    """For each source and encoder: plain SNR, and fwSNRseg for speech (None where the encoder
+    failed or is missing)."""
     rows = []
-    for name, src in sources.items():
-        ref = reference(src, work)
-        row = []
+    for name, description, src, kind in sources:
+        ideal16 = os.path.join(work, "ideal16.wav")
+        ref = ideal(src, ideal16)
+        if corpus:
+            shutil.copy(ideal16, os.path.join(corpus, "ideal8k", name + ".wav"))
+        plain, weighted = [], []
         for label, encode in ENCODERS:
             msg = os.path.join(work, "out.msg")
             if os.path.exists(msg):
                 os.remove(msg)
             try:
-                encode(src, msg, work)
-                row.append(snr(ref, decode(msg, work)))
-            except subprocess.CalledProcessError:
-                row.append(None)  # the encoder refused or failed
-        rows.append((name, row))
-        print(name, ["-" if v is None else "%.2f" % v for v in row], file=sys.stderr)
+                encode(src, ideal16, msg, work)
+                out = decode(msg, work)
+            except (subprocess.CalledProcessError, FileNotFoundError):
+                plain.append(None)
+                weighted.append(None)
+                continue
+            value, delay = snr_delay(ref, out)
+            plain.append(value)
+            weighted.append(fwsnrseg(*aligned(ref, out, delay)) if kind else None)
+            if corpus and label.startswith("xq"):
+                shutil.copy(msg, os.path.join(corpus, "adpcm-xq", "%s.%s.msg" % (name, label[3:].replace(" ", ""))))
+        rows.append((name, description, kind, plain, weighted))
+        print(name, " ".join("%s=%s" % (l, "-" if v is None else "%.2f/%s" % (v, "-" if w is None else "%.2f" % w))
+                             for l, v, w in zip(LABELS, plain, weighted)), file=sys.stderr)
     return rows
 
 
-def comparison_table(rows):
-    head = "| source | " + " | ".join(label for label, _ in ENCODERS) + " | q over best peer |"
-    lines = [head, "|---|" + "---|" * (len(ENCODERS) + 1)]
-    gains, sums = [], [0.0] * len(ENCODERS)
-    for name, row in rows:
-        peers = [v for v in row[1:] if v is not None]
-        gain = row[0] - max(peers)
-        gains.append(gain)
-        cells = ["failed" if v is None else "%.1f dB" % v for v in row]
-        lines.append("| %s | %s | %+.1f dB |" % (name, " | ".join(cells), gain))
-        for i, v in enumerate(row):
-            sums[i] += v if v is not None else 0.0
-    means = ["%.1f dB" % (v / len(rows)) for v in sums]
-    lines.append("| **mean** | %s | **%+.2f dB** (lowest %+.2f) |" % (" | ".join(means), sum(gains) / len(gains), min(gains)))
+def cell(value):
+    return "n/a" if value is None else "%.1f" % value
+
+
+def score_table(rows, column, speech_only):
+    """One table: a row per source, a mean row, and q --flat over adpcm-xq -8 -f."""
+    lines = ["| source | " + " | ".join(LABELS) + " | q --flat over xq -8 -f |",
+             "|---|" + "---|" * (len(LABELS) + 1)]
+    picked = [(name, description, kind, values[column]) for name, description, kind, *values in rows
+              if not speech_only or kind]
+    for name, description, kind, values in picked:
+        flat, peer = values[FLAT_COLUMN], values[XQ_COLUMN]
+        gain = "n/a" if flat is None or peer is None else "%+.2f" % (flat - peer)
+        lines.append("| %s%s | %s | %s |" % (description, " *" if kind == REAL else "",
+                                             " | ".join(cell(v) for v in values), gain))
+    means = []
+    for i in range(len(LABELS)):
+        column_values = [values[i] for _, _, _, values in picked]
+        means.append(None if any(v is None for v in column_values) else sum(column_values) / len(column_values))
+    flat, peer = means[FLAT_COLUMN], means[XQ_COLUMN]
+    gain = "n/a" if flat is None or peer is None else "**%+.2f**" % (flat - peer)
+    lines.append("| **mean** (%d) | %s | %s |" % (len(picked), " | ".join(cell(v) for v in means), gain))
     return "\n".join(lines)
+
+
+def write_corpus(corpus, sources, rows):
+    with open(os.path.join(corpus, "scores.tsv"), "w") as f:
+        f.write("name\tencoder\tplain SNR dB\tfwSNRseg dB\n")
+        for name, _, _, plain, weighted in rows:
+            for label, p, w in zip(LABELS, plain, weighted):
+                f.write("%s\t%s\t%s\t%s\n" % (name, label, "n/a" if p is None else "%.3f" % p,
+                                             "n/a" if w is None else "%.3f" % w))
+    with open(os.path.join(corpus, "sources.tsv"), "w") as f:
+        f.write("name\tspeech\tsource as q reads it\n")
+        for name, description, _, kind in sources:
+            f.write("%s\t%s\t%s\n" % (name, kind or "no", description))
+
+
+def hyperfine(commands, work, runs):
+    """Median seconds of each command, run side by side by hyperfine."""
+    out = os.path.join(work, "hyperfine.json")
+    subprocess.run(["hyperfine", "-N", "--warmup", "1" if runs > 1 else "0", "--runs", str(runs),
+                    "--export-json", out] + commands, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(out) as f:
+        return [r["median"] for r in json.load(f)["results"]]
+
+
+def peak_kib(command):
+    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True)
+    if result.returncode != 0:
+        return None
+    return int(result.stderr.strip().split("\n")[-1])
+
+
+def sparse_wave(path, data_bytes):
+    """A 16-bit 44.1 kHz stereo WAVE file of silence without writing its samples."""
+    import struct
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
+                struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16))
+        f.write(b"data" + struct.pack("<I", data_bytes))
+        f.truncate(44 + data_bytes)
+
+
+def supports_flat(work):
+    probe = os.path.join(work, "probe.wav")
+    write_wave(probe, 8000, 1, np.zeros(800))
+    return subprocess.run([TOOL, "q", "--flat", probe, probe + ".msg"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def time_tables(work, long_input, runs=5):
+    """q and adpcm-xq on 75 s of real speech at 8 kHz; q and sox on 10 minutes of 44.1 kHz
+    stereo; q's peak memory."""
+    flat = supports_flat(work)
+    speech = os.path.join(work, "speech75.wav")
+    run("sox", *raw8k("ve9qrp"), speech, "trim", "0", "75")
+    out = os.path.join(work, "t.msg")
+    named = [("aamsg q", [TOOL, "q", speech, out])]
+    if flat:
+        named.append(("aamsg q --flat", [TOOL, "q", "--flat", speech, out]))
+    for options in (["-2", "-f"], ["-5"], ["-5", "-f"]):
+        named.append(("adpcm-xq " + " ".join(options), [XQ, "-q", "-y", "-r", "-b0", "-i"] + options + [speech, out]))
+    seconds = hyperfine([" ".join(c) for _, c in named], work, runs)
+    seconds += hyperfine([" ".join([XQ, "-q", "-y", "-r", "-b0", "-i", "-8", "-f", speech, out])], work, 1)
+    named.append(("adpcm-xq -8 -f (one run)", None))
+    if not flat:
+        named.insert(1, ("aamsg q --flat", None))
+        seconds.insert(1, None)
+    lines = ["| 75 s of speech, 8 kHz 16-bit mono WAVE | time | against q |", "|---|---|---|"]
+    for (label, _), t in zip(named, seconds):
+        lines.append("| %s | %s | %s |" % (label, "n/a" if t is None else "%.0f ms" % (t * 1000),
+                                           "n/a" if t is None else "%.2fx" % (t / seconds[0])))
+    named = [("aamsg q", [TOOL, "q", long_input, out])]
+    if flat:
+        named.append(("aamsg q --flat", [TOOL, "q", "--flat", long_input, out]))
+    named.append(("sox", ["sox", long_input, "-t", "ima", "-r", "8000", "-c", "1", out]))
+    seconds = hyperfine([" ".join(c) for _, c in named], work, runs)
+    lines += ["", "| 10 minutes of 44.1 kHz 16-bit stereo WAVE (106 MB) | time | against sox |", "|---|---|---|"]
+    for (label, _), t in zip(named, seconds):
+        lines.append("| %s | %.0f ms | %.2fx |" % (label, t * 1000, t / seconds[-1]))
+    lines += ["", "| peak resident memory of q | 1 MB | 100 MB | 1 GB |", "|---|---|---|---|"]
+    sizes = [1000000, 100000000, 1000000000]
+    for label, options in [("aamsg q", [])] + ([("aamsg q --flat", ["--flat"])] if flat else []):
+        cells = []
+        for size in sizes:
+            path = os.path.join(work, "big.wav")
+            sparse_wave(path, size)
+            kib = peak_kib([TOOL, "q"] + options + [path, out])
+            cells.append("failed" if kib is None else "%.1f MiB" % (kib / 1024))
+        lines.append("| %s | %s |" % (label, " | ".join(cells)))
+    return "\n".join(lines)
+
+
+def noise_spectra(sources, work):
+    """The spectrum of the error (decoded minus ideal) of q and q --flat, beside the signal's own,
+    over the loudest quarter second of a real voice (a vowel)."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from scipy.signal import welch
+    name, description, src, _ = next(s for s in sources if s[0] == "hts1a")
+    ideal16 = os.path.join(work, "ideal16.wav")
+    ref = ideal(src, ideal16)
+    span = 2000
+    energy = np.convolve(ref ** 2, np.ones(span), "valid")
+    start = int(np.argmax(energy))
+    curves = [("signal", ref)]
+    for label, encode in [("q", encode_q), ("q --flat", encode_q_flat), ("e (greedy)", encode_e_ideal),
+                          ("adpcm-xq -5 (shaped)", xq("-5"))]:
+        msg = os.path.join(work, "noise.msg")
+        try:
+            encode(src, ideal16, msg, work)
+        except (subprocess.CalledProcessError, FileNotFoundError):
+            continue
+        out = decode(msg, work)
+        _, delay = snr_delay(ref, out)
+        r, o = aligned(ref, out, delay)
+        error = np.zeros(len(ref))
+        error[max(0, -delay):max(0, -delay) + len(r)] = o - r
+        curves.append(("error of " + label, error))
+    plt.figure(figsize=(8, 4.5))
+    for label, signal in curves:
+        f, p = welch(signal[start:start + span], fs=8000, window="hann", nperseg=256)
+        plt.plot(f, 10 * np.log10(p + 1e-12), label=label, linewidth=2 if label == "signal" else 1.2)
+    plt.xlabel("frequency (Hz)")
+    plt.ylabel("power (dB)")
+    plt.title("%s: a vowel (%.2f-%.2f s) and what each encoder adds to it" % (name, start / 8000, (start + span) / 8000))
+    plt.grid(alpha=0.3)
+    plt.legend()
+    plt.tight_layout()
+    plt.savefig(os.path.join(IMAGES, "noise-spectrum.png"), dpi=80)
+    plt.close()
 
 
 def median_ms(command, runs=5):
@@ -242,32 +539,38 @@ def median_ms(command, runs=5):
 
 
 def tradeoff_table(sources, work, settings, long_input, peer_rows):
-    """Mean round trip over the sources and time on a long input, for each search setting."""
-    if not os.path.exists(TRADEOFF):
-        sys.exit("build the benchmarks first: make bench (or cmake with -DAAMSG_BENCH=ON)")
+    """Mean round trip over the sources and time on a long input, for each search setting; a
+    sentence instead where the benchmark program is not built or takes other arguments."""
     means = {k: [] for k in settings}
-    for name, src in sources.items():
-        ref = reference(src, work)
-        prefix = os.path.join(work, "setting")
-        subprocess.run([TRADEOFF, src, prefix] + settings, check=True, stdout=subprocess.DEVNULL)
-        for k in settings:
-            means[k].append(snr(ref, decode("%s-%s.msg" % (prefix, k), work)))
     times = {k: [] for k in settings}
-    for _ in range(5):
-        out = subprocess.run([TRADEOFF, long_input, os.path.join(work, "long")] + settings,
-                             check=True, capture_output=True, text=True).stdout.split("\n")
-        for line in out:
-            if line.strip():
-                times[line.split()[0]].append(float(line.split()[1]))
+    try:
+        for name, description, src, kind in sources:
+            ref = ideal(src, os.path.join(work, "ideal16.wav"))
+            prefix = os.path.join(work, "setting")
+            run(TRADEOFF, src, prefix, *settings)
+            for k in settings:
+                means[k].append(snr_delay(ref, decode("%s-%s.msg" % (prefix, k), work))[0])
+        for _ in range(5):
+            out = subprocess.run([TRADEOFF, long_input, os.path.join(work, "long")] + settings,
+                                 check=True, capture_output=True, text=True).stdout.split("\n")
+            for line in out:
+                if line.strip():
+                    times[line.split()[0]].append(float(line.split()[1]))
+    except (subprocess.CalledProcessError, FileNotFoundError, OSError, IndexError, ValueError, KeyError):
+        print("no search-width table: %s missing or failed (make bench)" % TRADEOFF, file=sys.stderr)
+        return "Not measured: the benchmark program `%s` is missing or takes other settings (`make bench`)." % \
+            os.path.relpath(TRADEOFF, ROOT)
     sox = median_ms(["sox", long_input, "-t", "ima", "-r", "8000", "-c", "1", os.path.join(work, "sox.msg")])
-    best_peer = sum(max(v for v in row[1:] if v is not None) for _, row in peer_rows) / len(peer_rows)
-    lines = ["| paths | look ahead | mean round trip | over the best peer | 10 minutes of 44.1 kHz stereo |",
+    peer = [row[3][XQ_COLUMN] for row in peer_rows]
+    peer = None if any(v is None for v in peer) else sum(peer) / len(peer)
+    lines = ["| paths | look ahead | mean plain SNR | against adpcm-xq -8 -f | 10 minutes of 44.1 kHz stereo |",
              "|---|---|---|---|---|"]
     for k in settings:
         paths, ahead = k.split(":")
         mean = sum(means[k]) / len(means[k])
         t = sorted(times[k])[len(times[k]) // 2]
-        lines.append("| %s | %s | %.2f dB | %+.2f dB | %.0f ms (%.2fx sox) |" % (paths, ahead, mean, mean - best_peer, t, t / sox))
+        lines.append("| %s | %s | %.2f dB | %s | %.0f ms (%.2fx sox) |" % (
+            paths, ahead, mean, "n/a" if peer is None else "%+.2f dB" % (mean - peer), t, t / sox))
     lines.append("| sox | | | | %.0f ms |" % sox)
     return "\n".join(lines)
 
@@ -292,8 +595,8 @@ def tone_tables(work):
             path = os.path.join(work, "tone.wav")
             write_wave(path, rate, 1, frames)
             decoded = round_trip(path, work)
-            ideal = 16000 * np.sin(2 * np.pi * freq * np.arange(len(decoded)) / 8000)
-            row.append("%.1f dB" % plain_snr(ideal[100:], decoded[100:]))
+            exact = 16000 * np.sin(2 * np.pi * freq * np.arange(len(decoded)) / 8000)
+            row.append("%.1f dB" % plain_snr(exact[100:], decoded[100:]))
         lines.append("| %d Hz | %s |" % (freq, " | ".join(row)))
     lines += ["", "| recording | " + " | ".join("%g kHz" % (r / 1000) for r in RATES) + " |",
               "|---|" + "---|" * len(RATES)]
@@ -316,11 +619,11 @@ def spectrograms(work):
     run(TOOL, "d", os.path.join(work, "s.msg"), decoded_e)
     run(TOOL, "q", SAMPLE, os.path.join(work, "q.msg"))
     run(TOOL, "d", os.path.join(work, "q.msg"), decoded_q)
-    ideal = os.path.join(work, "ideal.wav")
-    run("sox", SAMPLE, "-r", "8000", "-b", "16", ideal, "remix", "1v1,2v1")
+    ideal8k = os.path.join(work, "ideal.wav")
+    run("sox", SAMPLE, "-r", "8000", "-b", "16", ideal8k, "remix", "1v1,2v1")
     for name, source, title in [
         ("original", SAMPLE, "thank-you.wav, 44.1 kHz stereo, as recorded"),
-        ("ideal-8k", ideal, "converted to 8 kHz by sox (high quality)"),
+        ("ideal-8k", ideal8k, "converted to 8 kHz by sox (high quality)"),
         ("round-trip", decoded_e, "encoded with aamsg e, decoded with aamsg d"),
         ("round-trip-q", decoded_q, "encoded with aamsg q, decoded with aamsg d"),
     ]:
@@ -336,33 +639,57 @@ def replace_section(doc, name, body):
 
 
 def main():
+    global XQ
     parser = argparse.ArgumentParser()
     parser.add_argument("--settings", default="1:0,1:4,2:0,2:2,2:3,3:3,4:3,8:0,8:3",
                         help="search settings (paths:lookahead) for the trade-off table")
-    parser.add_argument("--only", default="", help="comparison or tradeoff: print just that table")
+    parser.add_argument("--only", default="", help="comparison, time or tradeoff: print just that")
+    parser.add_argument("--quick", action="store_true", help="a few sources; print the tables, write nothing")
+    parser.add_argument("--corpus", default="", help="leave the ideal signals, adpcm-xq's messages and the scores here")
+    parser.add_argument("--adpcm-xq", default="/work/shared/peers/adpcm-xq",
+                        help="the peer encoder's sources (with its build.sh)")
     args = parser.parse_args()
     if not os.path.exists(TOOL):
         sys.exit("build aamsg first: make build")
+    builder = os.path.join(args.adpcm_xq, "build.sh")
+    if os.path.exists(builder):
+        os.makedirs(os.path.dirname(XQ), exist_ok=True)
+        run("sh", builder, XQ)
+    else:
+        print("no adpcm-xq at %s: its columns show n/a" % args.adpcm_xq, file=sys.stderr)
     os.makedirs(IMAGES, exist_ok=True)
+    if args.corpus:
+        os.makedirs(os.path.join(args.corpus, "ideal8k"), exist_ok=True)
+        os.makedirs(os.path.join(args.corpus, "adpcm-xq"), exist_ok=True)
     with tempfile.TemporaryDirectory() as work:
-        sources = make_sources(work)
-        rows = measure_comparison(sources, work)
-        if args.only == "comparison":
-            print(comparison_table(rows))
-            return
         long_input = os.path.join(work, "10min.wav")
-        run("sox", "-n", "-r", "44100", "-c", "2", "-b", "16", long_input, "synth", "600", "sine", "200-3000",
-            "synth", "600", "whitenoise", "mix", "vol", "0.5")
+        if args.only in ("", "time", "tradeoff"):
+            run("sox", "-n", "-r", "44100", "-c", "2", "-b", "16", long_input, "synth", "600", "sine", "200-3000",
+                "synth", "600", "whitenoise", "mix", "vol", "0.5")
+        if args.only == "time":
+            print(time_tables(work, long_input))
+            return
+        sources = make_sources(work, args.quick)
+        rows = measure_comparison(sources, work, args.corpus)
+        if args.corpus:
+            write_corpus(args.corpus, sources, rows)
+        plain, weighted = score_table(rows, 0, False), score_table(rows, 1, True)
+        if args.only == "comparison" or args.quick:
+            print(plain + "\n\n" + weighted)
+            return
         settings = args.settings.split(",")
         if args.only == "tradeoff":
             print(tradeoff_table(sources, work, settings, long_input, rows))
             return
         with open(DOC) as f:
             doc = f.read()
-        doc = replace_section(doc, "comparison", comparison_table(rows))
+        doc = replace_section(doc, "comparison", plain)
+        doc = replace_section(doc, "speech", weighted)
+        doc = replace_section(doc, "time", time_tables(work, long_input))
         doc = replace_section(doc, "tradeoff", tradeoff_table(sources, work, settings, long_input, rows))
         doc = replace_section(doc, "tones", tone_tables(work))
         spectrograms(work)
+        noise_spectra(sources, work)
         with open(DOC, "w") as f:
             f.write(doc)
 

@@ -11,7 +11,7 @@
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
 #include "wave/wave.hpp"
-#include "run_conversion.hpp"
+#include "support.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
@@ -19,33 +19,18 @@ namespace {
 
 using test::Bytes;
 using test::convert;
-using test::Outcome;
-
-std::string progressLine(int lastPercent) {
-    std::string s = "\r\nProgress: 0%";
-    for (int p = 1; p <= lastPercent; ++p) s += "\rProgress: " + std::to_string(p) + "%";
-    return s;
-}
-
-std::string duration(int minutes, int seconds) {
-    return "\r\nTotal time: " + std::to_string(minutes) + "m " + std::to_string(seconds) + "s\r\n";
-}
+using test::duration;
+using test::progressLine;
+using test::Converted;
+using test::samplesOf;
 
 std::uint32_t u32At(const Bytes& b, std::size_t at) {
     return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
            std::uint32_t{b[at + 3]} << 24;
 }
 
-std::vector<std::int16_t> samplesOf(const Bytes& wave) {
-    std::vector<std::int16_t> s;
-    for (std::size_t i = 44; i + 1 < wave.size(); i += 2) {
-        s.push_back(static_cast<std::int16_t>(wave[i] | wave[i + 1] << 8));
-    }
-    return s;
-}
-
 TEST(Decode, EmptyInputGivesHeaderOnly) {
-    const Outcome run = convert(decodeToWave, {});
+    const Converted run = convert(Mode::Decode, {});
     ASSERT_EQ(run.result, kOk);
     const Bytes expected = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
                             16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0,
@@ -55,7 +40,7 @@ TEST(Decode, EmptyInputGivesHeaderOnly) {
 }
 
 TEST(Decode, OneByte) {
-    const Outcome run = convert(decodeToWave, {0x70});
+    const Converted run = convert(Mode::Decode, {0x70});
     ASSERT_EQ(run.result, kOk);
     ASSERT_EQ(run.output.size(), 48u);
     EXPECT_EQ(u32At(run.output, 4), 40u);
@@ -65,19 +50,19 @@ TEST(Decode, OneByte) {
 }
 
 TEST(Decode, SignOnlyAndMixedBytes) {
-    EXPECT_EQ(samplesOf(convert(decodeToWave, {0x88}).output), (std::vector<std::int16_t>{0, 0}));
-    EXPECT_EQ(samplesOf(convert(decodeToWave, {0x7F}).output), (std::vector<std::int16_t>{11, -19}));
+    EXPECT_EQ(samplesOf(convert(Mode::Decode, {0x88}).output), (std::vector<std::int16_t>{0, 0}));
+    EXPECT_EQ(samplesOf(convert(Mode::Decode, {0x7F}).output), (std::vector<std::int16_t>{11, -19}));
 }
 
 TEST(Decode, SizesDurationAndProgressForWholeSeconds) {
-    const Outcome second = convert(decodeToWave, Bytes(4000, 0x5A));
+    const Converted second = convert(Mode::Decode, Bytes(4000, 0x5A));
     ASSERT_EQ(second.result, kOk);
     EXPECT_EQ(u32At(second.output, 4), 16036u);
     EXPECT_EQ(u32At(second.output, 40), 16000u);
     EXPECT_EQ(second.output.size(), 16044u);
     EXPECT_EQ(second.console, progressLine(100) + duration(0, 1));
 
-    const Outcome minute = convert(decodeToWave, Bytes(240000, 0x31));
+    const Converted minute = convert(Mode::Decode, Bytes(240000, 0x31));
     EXPECT_EQ(minute.console, progressLine(100) + duration(1, 0));
 }
 
@@ -97,15 +82,15 @@ TEST(Streams, BlockSizeChangesNothing) {
                                    {"LIST", Bytes(31, 2)},
                                    {"data", test::pcm16(stereo)}});
     const Bytes message = noise(50001, 3);
-    const Outcome encodeRef = convert(encodeToMessage, wave);
-    const Outcome decodeRef = convert(decodeToWave, message);
+    const Converted encodeRef = convert(Mode::Encode, wave);
+    const Converted decodeRef = convert(Mode::Decode, message);
     ASSERT_EQ(encodeRef.result, kOk);
     ASSERT_EQ(decodeRef.result, kOk);
     for (std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{1} << 20}) {
-        const Outcome e = convert(encodeToMessage, wave, block);
+        const Converted e = convert(Mode::Encode, wave, {block});
         EXPECT_EQ(e.output, encodeRef.output) << block;
         EXPECT_EQ(e.console, encodeRef.console) << block;
-        const Outcome d = convert(decodeToWave, message, block);
+        const Converted d = convert(Mode::Decode, message, {block});
         EXPECT_EQ(d.output, decodeRef.output) << block;
         EXPECT_EQ(d.console, decodeRef.console) << block;
     }
@@ -113,33 +98,21 @@ TEST(Streams, BlockSizeChangesNothing) {
 
 TEST(Decode, ReadFailureStopsWithoutMadeUpSamples) {
     const Bytes message = noise(1000, 4);
-    const Outcome run = convert(decodeToWave, message, 64, UINT64_MAX, 300);
+    const Converted run = convert(Mode::Decode, message, {64, UINT64_MAX, 300});
     EXPECT_EQ(run.result, kCannotReadInput);
     EXPECT_EQ(run.output.size(), 44u + 300 * 4);
     EXPECT_EQ(run.console.find("Total time"), std::string::npos);
 }
 
 TEST(Streams, WriteFailureIsReported) {
-    EXPECT_EQ(convert(decodeToWave, noise(100000, 5), 4096, 10000).result, kCannotWriteOutput);
-    EXPECT_EQ(convert(decodeToWave, {}, 4096, 20).result, kCannotWriteOutput);
+    EXPECT_EQ(convert(Mode::Decode, noise(100000, 5), {4096, 10000}).result, kCannotWriteOutput);
+    EXPECT_EQ(convert(Mode::Decode, {}, {4096, 20}).result, kCannotWriteOutput);
     const Bytes wave = test::wave(1, 8000, 16, std::vector<int>(20000, 1234));
-    EXPECT_EQ(convert(encodeToMessage, wave, 512, 100).result, kCannotWriteOutput);
-}
-
-// Packs samples as the message format stores them: two codes a byte, high nibble first.
-Bytes messageOf(const std::vector<int>& samples) {
-    AdpcmState state;
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
-        const unsigned high = encodeSample(static_cast<std::int16_t>(samples[i]), state);
-        const unsigned low = encodeSample(static_cast<std::int16_t>(samples[i + 1]), state);
-        out.push_back(static_cast<std::uint8_t>(high << 4 | low));
-    }
-    return out;
+    EXPECT_EQ(convert(Mode::Encode, wave, {512, 100}).result, kCannotWriteOutput);
 }
 
 TEST(Encode, PassesThroughAt8000AndDropsLastFrame) {
-    const Outcome run = convert(encodeToMessage, test::wave(1, 8000, 16, {1000, 1000, 1000, 1000, -1000, -1000, 0}));
+    const Converted run = convert(Mode::Encode, test::wave(1, 8000, 16, {1000, 1000, 1000, 1000, -1000, -1000, 0}));
     ASSERT_EQ(run.result, kOk);
     EXPECT_EQ(run.output, (Bytes{0x77, 0x77, 0xFF}));
     EXPECT_EQ(run.console, progressLine(1) + duration(0, 0));
@@ -147,37 +120,37 @@ TEST(Encode, PassesThroughAt8000AndDropsLastFrame) {
 
 TEST(Encode, OddFinalCodeIsDropped) {
     for (int frames : {1, 2}) {
-        const Outcome run = convert(encodeToMessage, test::wave(1, 8000, 16, std::vector<int>(static_cast<std::size_t>(frames), 500)));
+        const Converted run = convert(Mode::Encode, test::wave(1, 8000, 16, std::vector<int>(static_cast<std::size_t>(frames), 500)));
         EXPECT_EQ(run.result, kOk);
         EXPECT_TRUE(run.output.empty()) << frames;
     }
-    const Outcome three = convert(encodeToMessage, test::wave(1, 8000, 16, {100, 200, 300}));
-    EXPECT_EQ(three.output, messageOf({100, 200}));
+    const Converted three = convert(Mode::Encode, test::wave(1, 8000, 16, {100, 200, 300}));
+    EXPECT_EQ(three.output, test::greedyMessage({100, 200}));
 }
 
 TEST(Encode, OutputLengthFollowsTheTimes) {
-    EXPECT_EQ(convert(encodeToMessage, test::wave(1, 4000, 16, std::vector<int>(400, 7))).output.size(), 399u);
-    EXPECT_EQ(convert(encodeToMessage, test::wave(1, 16000, 16, std::vector<int>(1600, 7))).output.size(), 400u);
+    EXPECT_EQ(convert(Mode::Encode, test::wave(1, 4000, 16, std::vector<int>(400, 7))).output.size(), 399u);
+    EXPECT_EQ(convert(Mode::Encode, test::wave(1, 16000, 16, std::vector<int>(1600, 7))).output.size(), 400u);
     // One frame at 4000 per second: the instants 0 and 1/8000 are emitted, a whole byte.
-    EXPECT_EQ(convert(encodeToMessage, test::wave(1, 4000, 16, {300})).output, messageOf({300, 300}));
+    EXPECT_EQ(convert(Mode::Encode, test::wave(1, 4000, 16, {300})).output, test::greedyMessage({300, 300}));
 }
 
 TEST(Encode, HalfwayValuesAreTruncatedTowardZero) {
     // At 4000 per second every second output lies halfway between two frames.
-    const Outcome run = convert(encodeToMessage, test::wave(1, 4000, 16, {0, -3, 0, 3, 0}));
-    EXPECT_EQ(run.output, messageOf({0, -1, -3, -1, 0, 1, 3, 1}));
+    const Converted run = convert(Mode::Encode, test::wave(1, 4000, 16, {0, -3, 0, 3, 0}));
+    EXPECT_EQ(run.output, test::greedyMessage({0, -1, -3, -1, 0, 1, 3, 1}));
 }
 
 TEST(Encode, StereoSumIsClippedNotWrapped) {
-    const Outcome loud = convert(encodeToMessage, test::wave(2, 8000, 16, {30000, 30000, 30000, 30000, -30000, -30000, 0, 0, 0, 0}));
-    EXPECT_EQ(loud.output, messageOf({32767, 32767, -32768, 0}));
+    const Converted loud = convert(Mode::Encode, test::wave(2, 8000, 16, {30000, 30000, 30000, 30000, -30000, -30000, 0, 0, 0, 0}));
+    EXPECT_EQ(loud.output, test::greedyMessage({32767, 32767, -32768, 0}));
 }
 
 TEST(Encode, EightBitLayouts) {
-    const Outcome mono = convert(encodeToMessage, test::wave(1, 8000, 8, {128, 255, 0, 129, 128}));
-    EXPECT_EQ(mono.output, messageOf({0, 32512, -32768, 256}));
-    const Outcome stereo = convert(encodeToMessage, test::wave(2, 8000, 8, {255, 255, 0, 0, 128, 129, 0, 0, 1, 1}));
-    EXPECT_EQ(stereo.output, messageOf({32767, -32768, 256, -32768}));
+    const Converted mono = convert(Mode::Encode, test::wave(1, 8000, 8, {128, 255, 0, 129, 128}));
+    EXPECT_EQ(mono.output, test::greedyMessage({0, 32512, -32768, 256}));
+    const Converted stereo = convert(Mode::Encode, test::wave(2, 8000, 8, {255, 255, 0, 0, 128, 129, 0, 0, 1, 1}));
+    EXPECT_EQ(stereo.output, test::greedyMessage({32767, -32768, 256, -32768}));
 }
 
 TEST(Encode, ThirtyTwoBitSamplesUseTheirHighBytes) {
@@ -189,8 +162,8 @@ TEST(Encode, ThirtyTwoBitSamplesUseTheirHighBytes) {
         test::appendU16(wide, static_cast<std::uint16_t>(samples[i]));
     }
     const Bytes wave32 = test::riff({{"fmt ", test::fmtBody(1, 1, 11025, 4, 32)}, {"data", wide}});
-    const Outcome narrow = convert(encodeToMessage, test::wave(1, 11025, 16, samples));
-    const Outcome wideRun = convert(encodeToMessage, wave32);
+    const Converted narrow = convert(Mode::Encode, test::wave(1, 11025, 16, samples));
+    const Converted wideRun = convert(Mode::Encode, wave32);
     ASSERT_EQ(narrow.result, kOk);
     EXPECT_EQ(wideRun.output, narrow.output);
 }
@@ -198,26 +171,26 @@ TEST(Encode, ThirtyTwoBitSamplesUseTheirHighBytes) {
 TEST(Encode, TruncatedDataKeepsPartialOutput) {
     Bytes file = test::wave(1, 8000, 16, std::vector<int>(2000, 4000));
     file.resize(file.size() - 1001);  // the data chunk still claims 2000 frames
-    const Outcome run = convert(encodeToMessage, file);
+    const Converted run = convert(Mode::Encode, file);
     EXPECT_EQ(run.result, kCorrupted);
     EXPECT_EQ(run.output.size(), 749u);  // frames 0..1498 arrive; 0..1497 are emitted
     EXPECT_EQ(run.console.find("Total time"), std::string::npos);
 }
 
 TEST(Encode, HeaderFailureWritesNothing) {
-    const Outcome run = convert(encodeToMessage, Bytes{'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e', '!', '!'});
+    const Converted run = convert(Mode::Encode, Bytes{'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e', '!', '!'});
     EXPECT_EQ(run.result, kNotRiffWave);
     EXPECT_TRUE(run.output.empty());
     EXPECT_TRUE(run.console.empty());
 }
 
 TEST(Encode, ProgressCountsUnreadFrames) {
-    const Outcome run = convert(encodeToMessage, test::wave(1, 8000, 16, std::vector<int>(10002, 0)));
+    const Converted run = convert(Mode::Encode, test::wave(1, 8000, 16, std::vector<int>(10002, 0)));
     EXPECT_EQ(run.console, progressLine(100) + duration(0, 1));
     // Downsampling passes over frames in runs; each mark must still be printed once, in order.
-    const Outcome fast = convert(encodeToMessage, test::wave(2, 44100, 16, std::vector<int>(2 * 100002, 5)));
+    const Converted fast = convert(Mode::Encode, test::wave(2, 44100, 16, std::vector<int>(2 * 100002, 5)));
     EXPECT_EQ(fast.console, progressLine(100) + duration(0, 2));
-    const Outcome few = convert(encodeToMessage, test::wave(1, 44100, 16, std::vector<int>(52, 5)));
+    const Converted few = convert(Mode::Encode, test::wave(1, 44100, 16, std::vector<int>(52, 5)));
     EXPECT_EQ(few.console, progressLine(1) + duration(0, 0));
 }
 
@@ -263,7 +236,7 @@ std::vector<int> referenceResample(const std::vector<double>& frames, std::uint3
 }
 
 Bytes referenceEncode(const std::vector<double>& frames, std::uint32_t rate) {
-    return messageOf(referenceResample(frames, rate));
+    return test::greedyMessage(referenceResample(frames, rate));
 }
 
 TEST(Encode, MatchesPlainReferenceAtManyRates) {
@@ -282,7 +255,7 @@ TEST(Encode, MatchesPlainReferenceAtManyRates) {
                 interleaved.push_back(r);
                 mixed.push_back(static_cast<double>(l + r));
             }
-            const Outcome run = convert(encodeToMessage, test::wave(2, rate, 16, interleaved));
+            const Converted run = convert(Mode::Encode, test::wave(2, rate, 16, interleaved));
             ASSERT_EQ(run.result, kOk) << rate << " " << frameCount;
             EXPECT_EQ(run.output, referenceEncode(mixed, rate)) << rate << " " << frameCount;
         }
@@ -306,26 +279,7 @@ TEST(Encode, EveryFrameLayoutMixesAsTheReaderDoes) {
                 std::vector<double> frames(frameCount);
                 for (double& f : frames) ASSERT_EQ(readFrame(in, format, f), kOk);
                 const std::string layout = std::to_string(channels) + "/" + std::to_string(blockAlign) + "/" + std::to_string(bits);
-                EXPECT_EQ(convert(encodeToMessage, file).output, referenceEncode(frames, 11025)) << layout;
-            }
-        }
-    }
-}
-
-TEST(Resampler, ComparisonShortcutAgreesWithQuotientSign) {
-    std::mt19937_64 random(5);
-    for (std::uint32_t rate : {1u, 7u, 7999u, 8001u, 44100u, 4294967295u}) {
-        const double inPeriod = 1.0 / rate;
-        double tIn = inPeriod;
-        double tOut = 0.0;
-        double value = 0;
-        for (int i = 0; i < 200000; ++i) {
-            const bool expectOutput = (tIn - tOut) / inPeriod >= 0.0;
-            const unsigned step = stepResampler(inPeriod, 0.000125, tIn, tOut, 1.0, 2.0, value);
-            ASSERT_EQ(step == kStepOutput, expectOutput);
-            if (step == kStepOutput) {
-                ASSERT_GE(value, 1.0);
-                ASSERT_LE(value, 2.0);
+                EXPECT_EQ(convert(Mode::Encode, file).output, referenceEncode(frames, 11025)) << layout;
             }
         }
     }
@@ -338,8 +292,8 @@ TEST(RoundTrip, SineKeepsSignalToNoiseRatio) {
     for (const auto& [frequency, bound] : minimumSnr) {
         std::vector<int> samples;
         for (int i = 0; i < 16001; ++i) samples.push_back(static_cast<int>(std::lround(16000 * std::sin(2 * std::numbers::pi * frequency * i / 8000))));
-        const Outcome encoded = convert(encodeToMessage, test::wave(1, 8000, 16, samples));
-        const Outcome decoded = convert(decodeToWave, encoded.output);
+        const Converted encoded = convert(Mode::Encode, test::wave(1, 8000, 16, samples));
+        const Converted decoded = convert(Mode::Decode, encoded.output);
         const std::vector<std::int16_t> back = samplesOf(decoded.output);
         ASSERT_EQ(back.size(), 16000u);
         double signal = 0;
@@ -353,24 +307,15 @@ TEST(RoundTrip, SineKeepsSignalToNoiseRatio) {
     }
 }
 
-Bytes readFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    Bytes bytes;
-    if (file == nullptr) return bytes;
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes.push_back(static_cast<std::uint8_t>(c));
-    std::fclose(file);
-    return bytes;
-}
-
 // The bundled recording (44.1 kHz stereo speech): its message is pinned byte for byte, so a
 // build whose arithmetic differs (optimisation level, target, compiler) fails here; and the
 // decoded message must stay close to the rate-converted input the codec was given.
 TEST(RoundTrip, BundledSample) {
-    const Bytes wave = readFile(AAMSG_SAMPLE_DIR "/thank-you.wav");
+    const Bytes wave = test::readFile(AAMSG_SAMPLE_DIR "/thank-you.wav");
     ASSERT_EQ(wave.size(), 792188u);
-    const Outcome encoded = convert(encodeToMessage, wave);
+    const Converted encoded = convert(Mode::Encode, wave);
     ASSERT_EQ(encoded.result, kOk);
-    EXPECT_EQ(encoded.output, readFile(AAMSG_TEST_DATA "/thank-you.msg"));
+    EXPECT_EQ(encoded.output, test::readFile(AAMSG_TEST_DATA "/thank-you.msg"));
 
     std::vector<double> mixed;
     for (std::size_t i = 44; i + 3 < wave.size(); i += 4) {
@@ -378,7 +323,7 @@ TEST(RoundTrip, BundledSample) {
                         static_cast<std::int16_t>(wave[i + 2] | wave[i + 3] << 8));
     }
     const std::vector<int> resampled = referenceResample(mixed, 44100);
-    const std::vector<std::int16_t> decoded = samplesOf(convert(decodeToWave, encoded.output).output);
+    const std::vector<std::int16_t> decoded = samplesOf(convert(Mode::Decode, encoded.output).output);
     ASSERT_EQ(decoded.size(), resampled.size() & ~std::size_t{1});
     double signal = 0;
     double error = 0;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "convert/convert.hpp"
-#include "run_conversion.hpp"
+#include "support.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
@@ -16,9 +16,9 @@ namespace {
 
 using test::Bytes;
 using test::convert;
-using test::Outcome;
+using test::Converted;
 
-Outcome encode(const Bytes& file) { return convert(encodeToMessage, file, 64); }
+Converted encode(const Bytes& file) { return convert(Mode::Encode, file, {64}); }
 
 const std::set<ExitCode> kEncodeResults = {kOk, kNotRiffWave, kNotPcm, kCorrupted};
 
@@ -56,11 +56,11 @@ std::vector<Layout> layouts() {
 
 TEST(Truncation, EveryPrefixEndsWithItsCode) {
     for (const Layout& layout : layouts()) {
-        const Outcome whole = encode(layout.file);
+        const Converted whole = encode(layout.file);
         ASSERT_EQ(whole.result, kOk) << layout.name;
         for (std::size_t length = 0; length < layout.file.size(); ++length) {
             const Bytes prefix(layout.file.begin(), layout.file.begin() + static_cast<std::ptrdiff_t>(length));
-            const Outcome cut = encode(prefix);
+            const Converted cut = encode(prefix);
             const std::string where = std::string(layout.name) + " cut at " + std::to_string(length);
             if (length < 12) {
                 EXPECT_EQ(cut.result, kNotRiffWave) << where;
@@ -85,7 +85,7 @@ TEST(Corruption, EveryHeaderByteEndsWithAListedCode) {
                                    static_cast<std::uint8_t>(original ^ 0x80), static_cast<std::uint8_t>(original + 1)}) {
             Bytes bad = file;
             bad[at] = value;
-            const Outcome outcome = encode(bad);
+            const Converted outcome = encode(bad);
             const std::string where = "byte " + std::to_string(at) + " = " + std::to_string(value);
             ASSERT_TRUE(kEncodeResults.count(outcome.result)) << where << ": " << outcome.result;
             if (outcome.result == kNotRiffWave || outcome.result == kNotPcm) {
@@ -112,12 +112,12 @@ TEST(Corruption, LyingChunkSizes) {
             {{"JUNK", Bytes(6, 'x'), size}, {"fmt ", fmt}, {"data", data}},
         };
         for (std::size_t i = 0; i < files.size(); ++i) {
-            const Outcome outcome = encode(test::riff(files[i]));
+            const Converted outcome = encode(test::riff(files[i]));
             EXPECT_TRUE(kEncodeResults.count(outcome.result)) << "size " << size << " in file " << i;
         }
     }
     // A data chunk claiming 4 GB: all present frames are encoded, then the cut is reported.
-    const Outcome longData = encode(test::riff({{"fmt ", fmt}, {"data", data, 0xFFFFFFFFu}}));
+    const Converted longData = encode(test::riff({{"fmt ", fmt}, {"data", data, 0xFFFFFFFFu}}));
     EXPECT_EQ(longData.result, kCorrupted);
     EXPECT_EQ(longData.output.size(), 25u);  // instants 0..49/8000 lie within the 100 frames at 16000
 }
@@ -125,7 +125,7 @@ TEST(Corruption, LyingChunkSizes) {
 TEST(Corruption, FmtChunkSizes) {
     const Bytes full = test::fmtBody(1, 1, 8000, 2, 16);
     const Bytes data = test::pcm16(wobble(50, 9000, 0));
-    const Outcome reference = encode(test::riff({{"fmt ", full}, {"data", data}}));
+    const Converted reference = encode(test::riff({{"fmt ", full}, {"data", data}}));
     ASSERT_EQ(reference.result, kOk);
     const auto withFmt = [&](std::size_t size, bool pad) {
         Bytes body = full;
@@ -135,7 +135,7 @@ TEST(Corruption, FmtChunkSizes) {
     // Longer chunks are passed over; shorter ones are read on into the next chunk header and the
     // reader moves back to it.
     for (std::size_t size : {16u, 18u, 40u, 14u}) {
-        const Outcome outcome = withFmt(size, true);
+        const Converted outcome = withFmt(size, true);
         EXPECT_EQ(outcome.result, kOk) << size;
         EXPECT_EQ(outcome.output, reference.output) << size;
     }
@@ -155,7 +155,7 @@ TEST(Corruption, FormatFieldsAtTheirLimits) {
     // Zero rates and impossible block aligns are in the reader's own table.
     const Case cases[] = {{1, 1, 2, kOk}, {1, 4294967295u, 2, kOk}, {0, 8000, 2, kOk}, {65535, 8000, 2, kOk}};
     for (const Case& c : cases) {
-        const Outcome outcome = encode(test::riff({{"fmt ", test::fmtBody(1, c.channels, c.rate, c.blockAlign, 16)}, {"data", data}}));
+        const Converted outcome = encode(test::riff({{"fmt ", test::fmtBody(1, c.channels, c.rate, c.blockAlign, 16)}, {"data", data}}));
         EXPECT_EQ(outcome.result, c.expected) << c.channels << " " << c.rate << " " << c.blockAlign;
     }
 }
@@ -173,12 +173,9 @@ TEST(Noise, RandomAndTextFilesInBothDirections) {
     }
     for (const Bytes& input : inputs) {
         EXPECT_TRUE(kEncodeResults.count(encode(input).result));
-        Bytes wave;
-        InStream in = memoryInput(input, 100);
-        OutStream out = memoryOutput(wave, 100);
-        EXPECT_EQ(decodeToWave(in, out, makeProgressReport(nullptr)), kOk);
-        flushOutput(out);
-        EXPECT_EQ(wave.size(), 44 + 4 * input.size());
+        const Converted decoded = convert(Mode::Decode, input, {100});
+        EXPECT_EQ(decoded.result, kOk);
+        EXPECT_EQ(decoded.output.size(), 44 + 4 * input.size());
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "wave/wave.hpp"
+#include "support.hpp"
 #include "wave_builder.hpp"
 
 namespace aamsg {
@@ -94,8 +95,8 @@ TEST(Reader, StopsAtFirstSampleByte) {
 TEST(Reader, ReadFailureIsNotTakenForEndOfFile) {
     const Bytes file = riff({{"fmt ", mono16Fmt()}, {"data", data16(100)}});
     for (std::uint64_t failAt : {std::uint64_t{5}, std::uint64_t{30}, std::uint64_t{60}}) {
-        InStream in = memoryInput(file, 4);
-        in.memoryFailAt = failAt;
+        const test::FaultyBytes faults{&file, failAt};
+        InStream in = test::faultyInput(faults, 4);
         WaveFormat format;
         std::uint32_t frames = 0;
         ExitCode rc = readWaveHeader(in, format, frames);
@@ -112,8 +113,8 @@ TEST(Reader, FailedSeekIsAReadFailure) {
     const Bytes decoy(inner.begin() + 12, inner.end());
     const Bytes afterFmt = riff({{"fmt ", fmtBody(1, 1, 8000, 2, 16, 2)}, {"JUNK", decoy}, {"data", data16(3)}});
     for (const Bytes& file : {riff({{"JUNK", decoy}, {"fmt ", mono16Fmt()}, {"data", data16(3)}}), afterFmt}) {
-        InStream in = memoryInput(file, 8);
-        in.memorySeekFails = true;
+        const test::FaultyBytes faults{&file, UINT64_MAX, true};
+        InStream in = test::faultyInput(faults, 8);
         WaveFormat format;
         std::uint32_t frames = 0;
         EXPECT_EQ(readWaveHeader(in, format, frames), kCannotReadInput);
@@ -128,7 +129,7 @@ struct FrameCase {
 };
 
 WaveFormat layout(std::uint16_t channels, std::uint16_t blockAlign, std::uint16_t bits) {
-    return WaveFormat{1, channels, 8000, 0, blockAlign, bits};
+    return WaveFormat{1, channels, 8000, blockAlign, bits};
 }
 
 TEST(Reader, MixesFramesToOneValue) {

@@ -20,7 +20,6 @@ using AudioFilePtr = std::unique_ptr<AudioFile, AudioFileCloser>;
 
 struct AudioFormat {
     std::uint32_t sampleRate = 0;
-    std::uint32_t channels = 0;
     std::uint64_t frames = 0;  // as the file declares it; kUnknownFrames when it does not
 };
 
@@ -30,7 +29,7 @@ inline constexpr std::uint64_t kUnknownFrames = UINT64_MAX;
 inline constexpr std::uint32_t kMinAudioRate = 100;
 inline constexpr std::uint32_t kMaxAudioRate = 1536000;
 
-// Opens an audio file on `input` (left open; it must outlive the file). kOk; kNotRiffWave (201)
+// Opens an audio file on `input` (left open; it must outlive the file). kOk; kNotAudioFile
 // when libsndfile reads no format in it; kCorrupted for an impossible rate or channel count;
 // kCannotReadInput when the input could not be read.
 ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format);
@@ -57,10 +56,10 @@ using ResamplerPtr = std::unique_ptr<Resampler, ResamplerCloser>;
 // libsoxr cannot make one.
 ExitCode makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler);
 
-// Converts up to `count` input samples, `used` says how many were taken, and writes at most
-// `room` output samples; returns how many. With `input` null it gives the samples still held
-// in the filter, and returns 0 once there are none.
-std::size_t resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
-                     std::size_t room);
+// Converts up to `count` input samples (`used` says how many were taken) into at most `room`
+// output samples (`made` says how many). With `input` null it gives the samples still held in
+// the filter, and `made` is 0 once there are none. kInternalError when libsoxr fails.
+ExitCode resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
+                  std::size_t room, std::size_t& made);
 
 }  // namespace aamsg

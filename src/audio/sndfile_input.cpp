@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/audio.hpp"
+#include "wave/wave.hpp"
 
 namespace aamsg {
 
@@ -14,6 +15,7 @@ struct AudioFile {
     SNDFILE* handle = nullptr;
     SF_INFO info{};
     std::uint64_t declaredFrames = kUnknownFrames;  // what the header promises, when it is exact
+    bool cutShort = false;  // the header promises more sample bytes than the file holds
     std::uint64_t delivered = 0;
     std::vector<float> interleaved;
 };
@@ -24,6 +26,9 @@ void AudioFileCloser::operator()(AudioFile* file) const {
 }
 
 namespace {
+
+// Interleaved samples fetched from libsndfile a call: a few hundred kB whatever the channels.
+constexpr std::size_t kSamplesPerRead = std::size_t{1} << 16;
 
 InStream& streamOf(void* user) { return *static_cast<AudioFile*>(user)->input; }
 
@@ -53,37 +58,25 @@ sf_count_t streamRead(void* ptr, sf_count_t count, void* user) {
 
 sf_count_t streamWrite(const void*, sf_count_t, void*) { return 0; }
 
-std::uint32_t u32le(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
-
-std::uint32_t u32be(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | std::uint32_t{p[3]};
-}
-
 // Whether a RIFF WAVE or AIFF file declares more sample bytes than it holds. libsndfile reads
 // such a file up to its end without a word, but a recording cut off in copying is corrupted,
-// as `e` reports it. Leaves the stream at its start.
-bool sampleDataCutShort(InStream& in) {
+// as `e` reports it. Leaves the stream at its start; kCannotReadInput if it cannot go back.
+ExitCode checkSampleData(InStream& in, bool& cut) {
+    cut = false;
     std::uint8_t header[12];
-    bool cut = false;
-    if (readBytes(in, header, 12) == 12) {
+    if (readBytes(in, header, sizeof header) == sizeof header) {
         const bool wave = std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "WAVE", 4) == 0;
         const bool aiff = std::memcmp(header, "FORM", 4) == 0 &&
                           (std::memcmp(header + 8, "AIFF", 4) == 0 || std::memcmp(header + 8, "AIFC", 4) == 0);
-        const char* dataId = wave ? "data" : "SSND";
         const std::optional<std::uint64_t> length = inputSize(in);
-        for (std::uint8_t chunk[8]; (wave || aiff) && length && readBytes(in, chunk, 8) == 8;) {
-            const std::uint64_t size = wave ? u32le(chunk + 4) : u32be(chunk + 4);
-            if (std::memcmp(chunk, dataId, 4) == 0) {
-                cut = tellInput(in) + size > *length;
-                break;
-            }
-            if (!seekRelative(in, static_cast<std::int64_t>(size + (size & 1)))) break;
+        ChunkHeader chunk{};
+        if ((wave || aiff) && length &&
+            findChunk(in, wave ? "data" : "SSND", wave ? ByteOrder::kLittle : ByteOrder::kBig, chunk) == kOk) {
+            cut = tellInput(in) + chunk.size > *length;
         }
     }
-    seekRelative(in, -static_cast<std::int64_t>(tellInput(in)));
-    return cut;
+    if (!seekRelative(in, -static_cast<std::int64_t>(tellInput(in))) || in.ioError) return kCannotReadInput;
+    return kOk;
 }
 
 // Formats whose header states the frame count exactly; for the others (MP3 without a frame
@@ -101,12 +94,11 @@ bool framesAreExact(int format) {
 ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
     auto opened = AudioFilePtr(new AudioFile);
     opened->input = &input;
-    const bool cut = sampleDataCutShort(input);
-    if (input.ioError) return kCannotReadInput;
+    if (const ExitCode rc = checkSampleData(input, opened->cutShort); rc != kOk) return rc;
     SF_VIRTUAL_IO io{streamLength, streamSeek, streamRead, streamWrite, streamTell};
     opened->handle = sf_open_virtual(&io, SFM_READ, &opened->info, opened.get());
     if (input.ioError) return kCannotReadInput;
-    if (opened->handle == nullptr) return kNotRiffWave;
+    if (opened->handle == nullptr) return kNotAudioFile;
     const SF_INFO& info = opened->info;
     if (info.samplerate < static_cast<int>(kMinAudioRate) || info.samplerate > static_cast<int>(kMaxAudioRate) ||
         info.channels < 1) {
@@ -115,17 +107,11 @@ ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
     // Integers reach us as fractions of full scale, floats as they are stored.
     sf_command(opened->handle, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     format.sampleRate = static_cast<std::uint32_t>(info.samplerate);
-    format.channels = static_cast<std::uint32_t>(info.channels);
     const bool known = info.frames >= 0 && info.frames < SF_COUNT_MAX;
     format.frames = known ? static_cast<std::uint64_t>(info.frames) : kUnknownFrames;
-    // A WAVE or AIFF file cut short reads as far as it goes and then counts as corrupted.
-    if (cut) {
-        opened->declaredFrames = kUnknownFrames - 1;
-    } else if (known && framesAreExact(info.format)) {
-        opened->declaredFrames = format.frames;
-    }
-    opened->interleaved.resize(static_cast<std::size_t>(std::max(1, 65536 / info.channels)) *
-                               static_cast<std::size_t>(info.channels));
+    if (known && framesAreExact(info.format)) opened->declaredFrames = format.frames;
+    const auto channels = static_cast<std::size_t>(info.channels);
+    opened->interleaved.resize(std::max<std::size_t>(1, kSamplesPerRead / channels) * channels);
     file = std::move(opened);
     return kOk;
 }
@@ -139,7 +125,8 @@ ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& 
         const sf_count_t frames = sf_readf_float(file.handle, file.interleaved.data(), static_cast<sf_count_t>(want));
         if (file.input->ioError) return kCannotReadInput;
         if (frames <= 0) {
-            const bool broken = sf_error(file.handle) != SF_ERR_NO_ERROR ||
+            // A WAVE or AIFF file cut short reads as far as it goes and then counts as corrupted.
+            const bool broken = sf_error(file.handle) != SF_ERR_NO_ERROR || file.cutShort ||
                                 (file.declaredFrames != kUnknownFrames && file.delivered < file.declaredFrames);
             return broken ? kCorrupted : kOk;
         }

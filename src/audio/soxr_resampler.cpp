@@ -36,14 +36,12 @@ ExitCode makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler) {
     return kOk;
 }
 
-std::size_t resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
-                     std::size_t room) {
-    std::size_t done = 0;
+ExitCode resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
+                  std::size_t room, std::size_t& made) {
     used = 0;
-    if (soxr_process(resampler.handle, input, input != nullptr ? count : 0, &used, output, room, &done) != nullptr) {
-        return 0;
-    }
-    return done;
+    made = 0;
+    const soxr_error_t error = soxr_process(resampler.handle, input, input != nullptr ? count : 0, &used, output, room, &made);
+    return error == nullptr ? kOk : kInternalError;
 }
 
 }  // namespace aamsg

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 namespace aamsg {
 
@@ -18,19 +17,11 @@ enum ExitCode : int {
     kCannotReadInput = 105,
     kInternalError = 106,  // out of memory, or a failure the program did not foresee
     kNotRiffWave = 201,
+    kNotAudioFile = 201,  // `q`: nothing libsndfile reads
     kNotPcm = 202,
     kCorrupted = 203,
     kMessageTooLong = 204,
 };
-
-// What to do: `e` and `d` are the format's exact conversions; `q` encodes any audio file as
-// well as the format allows.
-enum class Mode { Encode, Decode, Best };
-
-// The message a conversion's result gets, byte for byte as the command line prints it (empty
-// for results that print none); the web page shows the same. `readsMp3`: whether this build's
-// `q` reads MP3, which its refusal names.
-std::string resultMessage(Mode mode, ExitCode result, const char* inputName, const char* outputName, bool readsMp3);
 
 // Told of every percentage the report reaches (0 at the start, then 1..100), besides or
 // instead of the console; the web page drives its progress bar from it.
@@ -46,7 +37,9 @@ struct ProgressReport {
     void* listenerContext = nullptr;
     std::uint32_t total = 0;
     std::int32_t countdown = 99;
-    std::int64_t nextMark = 0;  // total / 100 * countdown, kept for the per-unit test
+    // The units still to come at which the next line prints, total / 100 * countdown: kept so
+    // that step, called once per unit, is one comparison.
+    std::int64_t nextMark = 0;
 
     void start(std::uint32_t units);
     // Called once per unit consumed, with the units still to come.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace aamsg {
@@ -17,7 +18,11 @@ struct AdpcmState {
     std::int32_t stepIndex = 0;  // always within 0..88
 };
 
-inline constexpr std::array<std::int32_t, 89> kStepSizes = {
+// The quantiser's step sizes, one per step index, and the number of codes.
+inline constexpr std::size_t kStepCount = 89;
+inline constexpr std::size_t kCodeCount = 16;
+
+inline constexpr std::array<std::int32_t, kStepCount> kStepSizes = {
     7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
     25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
     88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
@@ -27,10 +32,10 @@ inline constexpr std::array<std::int32_t, 89> kStepSizes = {
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 // Indexed by the whole code, sign bit included.
-inline constexpr std::array<std::int8_t, 16> kIndexAdjust = {-1, -1, -1, -1, 2, 4, 6, 8,
+inline constexpr std::array<std::int8_t, kCodeCount> kIndexAdjust = {-1, -1, -1, -1, 2, 4, 6, 8,
                                                              -1, -1, -1, -1, 2, 4, 6, 8};
 
-static_assert(kStepSizes.size() == 89 && kStepSizes.front() == 7 && kStepSizes.back() == 32767);
+static_assert(kStepSizes.front() == 7 && kStepSizes.back() == 32767);
 static_assert(kIndexAdjust[7] == 8 && kIndexAdjust[15] == 8 && kIndexAdjust[8] == -1);
 
 inline constexpr std::int32_t kMaxStepIndex = static_cast<std::int32_t>(kStepSizes.size()) - 1;
@@ -75,16 +80,16 @@ struct DecodeStep {
 
 namespace detail {
 
-constexpr std::array<DecodeStep, 89 * 16> makeDecodeSteps() {
-    std::array<DecodeStep, 89 * 16> table{};
+constexpr std::array<DecodeStep, kStepCount * kCodeCount> makeDecodeSteps() {
+    std::array<DecodeStep, kStepCount * kCodeCount> table{};
     for (std::size_t index = 0; index < kStepSizes.size(); ++index) {
-        for (unsigned code = 0; code < 16; ++code) {
+        for (unsigned code = 0; code < kCodeCount; ++code) {
             const std::int32_t step = kStepSizes[index];
             std::int32_t delta = step >> 3;
             if (code & 4) delta += step;
             if (code & 2) delta += step >> 1;
             if (code & 1) delta += step >> 2;
-            table[index * 16 + code] = {(code & 8) ? -delta : delta, adjustIndex(static_cast<std::int32_t>(index), code)};
+            table[index * kCodeCount + code] = {(code & 8) ? -delta : delta, adjustIndex(static_cast<std::int32_t>(index), code)};
         }
     }
     return table;
@@ -92,14 +97,15 @@ constexpr std::array<DecodeStep, 89 * 16> makeDecodeSteps() {
 
 }  // namespace detail
 
-inline constexpr std::array<DecodeStep, 89 * 16> kDecodeSteps = detail::makeDecodeSteps();
+inline constexpr std::array<DecodeStep, kStepCount * kCodeCount> kDecodeSteps = detail::makeDecodeSteps();
 static_assert(kDecodeSteps[7].delta == 11 && kDecodeSteps[7].nextIndex == 8);
-static_assert(kDecodeSteps[88 * 16 + 15].delta == -(4095 + 32767 + 16383 + 8191) && kDecodeSteps[88 * 16 + 15].nextIndex == 88);
+static_assert(kDecodeSteps[kDecodeSteps.size() - 1].delta == -(4095 + 32767 + 16383 + 8191) &&
+              kDecodeSteps[kDecodeSteps.size() - 1].nextIndex == kMaxStepIndex);
 
 // Reconstructs one sample from a code (0..15); returns the new predictor, which the format holds
 // to -32767..32767 (it never produces -32768).
 inline std::int16_t decodeNibble(unsigned code, AdpcmState& state) {
-    const DecodeStep& step = kDecodeSteps[static_cast<std::size_t>(state.stepIndex) * 16 + code];
+    const DecodeStep& step = kDecodeSteps[static_cast<std::size_t>(state.stepIndex) * kCodeCount + code];
     std::int32_t value = state.predictor + step.delta;
     if (value > 32767) value = 32767;
     if (value < -32767) value = -32767;

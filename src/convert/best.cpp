@@ -1,35 +1,44 @@
 // `q`: any audio file to a message file, through libsndfile, libsoxr and the code search.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "audio/audio.hpp"
-#include "codec/adpcm.hpp"
-#include "convert/convert.hpp"
+#include "codec/message_writer.hpp"
+#include "convert/conversions.hpp"
 #include "search/search.hpp"
 
 namespace aamsg {
 
 namespace {
 
-// Input frames read a block; large blocks keep the hand-over between the two threads rare
-// (at 4096 frames it cost a tenth of the run).
+// Input frames read a block. Each block crosses from the input thread to the search under a
+// lock, so blocks are large enough that the hand-over costs nothing next to the work on them.
 constexpr std::size_t kFramesPerRead = 32768;
+
+// Room in the converted block beyond one read's worth of output, for the filter's delayed
+// samples, which all come out with the last read.
+constexpr std::size_t kFilterTailRoom = 4096;
 
 // A run of the input at the message rate, with where the input stood after it.
 struct SignalBlock {
     std::vector<std::int16_t> samples;
     std::uint64_t unitsLeft = 0;  // input units (frames, or bytes) not yet read
     std::uint64_t clipped = 0;
-    ExitCode status = kOk;  // not kOk: the input failed after these samples
+    std::uint64_t greedyError = 0;  // the greedy encoder's error (the search's measure) so far
+    std::uint64_t greedyLast = 0;   // of it, the last sample's
+    ExitCode status = kOk;          // not kOk: the input failed after these samples
+    std::exception_ptr failure;     // thrown while the block was made, on the input's thread
     bool last = false;
 };
 
-// The input side: reads, averages, converts the rate, clips and rounds, a block at a time.
+// The input side: reads, averages, converts the rate, brings the prompt to its level and
+// length, clips and rounds, a block at a time.
 struct SignalSource {
     AudioFilePtr file;
     ResamplerPtr resampler;  // none at 8000 per second
@@ -39,6 +48,11 @@ struct SignalSource {
     std::uint64_t framesRead = 0;
     std::vector<float> mono = std::vector<float>(kFramesPerRead);
     std::vector<float> converted;
+    std::vector<float> values;  // the block at the message rate, before rounding
+    bool shaped = false;        // the prompt processor runs, and the meter measures its output
+    PromptProcessor prompt;
+    std::vector<float> processed;
+    SpeechMeter output = makeSpeechMeter();
 };
 
 std::uint64_t unitsLeft(const SignalSource& source) {
@@ -48,7 +62,7 @@ std::uint64_t unitsLeft(const SignalSource& source) {
 
 // Rounds to the nearest integer and holds the result to the format's range; the format never
 // reconstructs -32768, so neither is it asked to.
-void appendSamples(const float* values, std::size_t count, SignalBlock& block) {
+void roundSamples(const float* values, std::size_t count, SignalBlock& block) {
     for (std::size_t i = 0; i < count; ++i) {
         float v = values[i];
         if (!(v <= 32767.0f && v >= -32767.0f)) {
@@ -59,96 +73,143 @@ void appendSamples(const float* values, std::size_t count, SignalBlock& block) {
     }
 }
 
-// Converts `count` mono samples (none: the filter's tail) into the block.
-void convertRate(SignalSource& source, const float* mono, std::size_t count, SignalBlock& block) {
+// Converts `count` mono samples (`mono` null: the filter's tail) into `source.values`.
+ExitCode convertRate(SignalSource& source, const float* mono, std::size_t count) {
     if (!source.resampler) {
-        appendSamples(mono, count, block);
-        return;
+        source.values.insert(source.values.end(), mono, mono + count);
+        return kOk;
     }
+    const std::size_t room = source.converted.size();
     for (;;) {
         std::size_t used = 0;
-        const std::size_t made = resample(*source.resampler, mono, count, used, source.converted.data(), source.converted.size());
-        appendSamples(source.converted.data(), made, block);
-        if (made == 0 && used == 0 && count > 0) return;  // the library refuses: never spin
-        if (mono != nullptr) {
-            mono += used;
-            count -= used;
-            if (count == 0 && made < source.converted.size()) return;
-        } else if (made == 0) {
-            return;
+        std::size_t made = 0;
+        if (const ExitCode rc = resample(*source.resampler, mono, count, used, source.converted.data(), room, made); rc != kOk) {
+            return rc;
         }
+        source.values.insert(source.values.end(), source.converted.data(), source.converted.data() + made);
+        if (mono == nullptr) {
+            if (made == 0) return kOk;
+            continue;
+        }
+        // A library that takes nothing and gives nothing would keep this loop going for ever.
+        if (made == 0 && used == 0 && count > 0) return kInternalError;
+        mono += used;
+        count -= used;
+        if (count == 0 && made < room) return kOk;
     }
 }
 
+// The next run of the signal at the message rate into `source.values`; `last` at the end of the
+// input or at a failure, which the result tells.
+ExitCode readValues(SignalSource& source, bool& last) {
+    source.values.clear();
+    std::size_t got = 0;
+    ExitCode rc = readMono(*source.file, source.mono.data(), source.mono.size(), got);
+    source.framesRead += got;
+    const ExitCode converted = convertRate(source, source.mono.data(), got);
+    if (converted != kOk) {
+        rc = converted;
+    } else if (got == 0 || rc != kOk) {
+        // The end, or a failure of the input: what arrived before it is still encoded.
+        if (const ExitCode tail = convertRate(source, nullptr, 0); tail != kOk) rc = tail;
+    }
+    last = got == 0 || rc != kOk;
+    return rc;
+}
+
+// The prompt's level and length applied to the values, which the meter then measures.
+std::span<const float> shapeValues(SignalSource& source, bool last) {
+    source.processed.resize(source.values.size() + kPromptDelay);
+    std::size_t n = processPrompt(source.prompt, source.values, source.processed.data());
+    if (last) n += finishPrompt(source.prompt, source.processed.data() + n);
+    const std::span<const float> shaped(source.processed.data(), n);
+    meterSamples(source.output, shaped);
+    return shaped;
+}
+
+// The next block of the signal; at the end of the input, or at a failure, the last.
 void nextBlock(SignalSource& source, SignalBlock& block) {
     block.samples.clear();
     block.clipped = 0;
-    block.status = kOk;
-    std::size_t got = 0;
-    const ExitCode rc = readMono(*source.file, source.mono.data(), source.mono.size(), got);
-    source.framesRead += got;
-    convertRate(source, source.mono.data(), got, block);
-    if (got == 0 || rc != kOk) {
-        // The end, or a failure: what arrived before it is still encoded.
-        convertRate(source, nullptr, 0, block);
-        block.status = rc;
-        block.last = true;
-    }
+    block.status = readValues(source, block.last);
+    const std::span<const float> values = source.shaped ? shapeValues(source, block.last) : std::span<const float>(source.values);
+    roundSamples(values.data(), values.size(), block);
     block.unitsLeft = block.last ? 0 : unitsLeft(source);
 }
 
-ExitCode openSignal(InStream& input, SignalSource& source) {
+// Opens the signal from the start of the input, shaped by `plan` when one is given.
+ExitCode openSignal(InStream& input, SignalSource& source, const PromptPlan* plan = nullptr) {
+    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
     if (const ExitCode rc = openAudio(input, source.file, source.format); rc != kOk) return rc;
+    source.shaped = plan != nullptr;
+    if (source.shaped) source.prompt = makePromptProcessor(*plan);
     if (source.format.sampleRate != kMessageRate) {
         if (const ExitCode rc = makeResampler(source.format.sampleRate, source.resampler); rc != kOk) return rc;
-        // Room for one read's worth of output and the filter's tail at once.
-        source.converted.resize(kFramesPerRead * kMessageRate / source.format.sampleRate + 4096);
+        source.converted.resize(kFramesPerRead * kMessageRate / source.format.sampleRate + kFilterTailRoom);
     }
     source.byBytes = source.format.frames == kUnknownFrames;
-    if (source.byBytes) {
-        source.totalUnits = inputSize(input).value_or(0);
-    } else {
-        source.totalUnits = source.format.frames;
-    }
+    source.totalUnits = source.byBytes ? inputSize(input).value_or(0) : source.format.frames;
     return kOk;
 }
 
-// Blocks handed from the input thread to the search, at most a few ahead.
+// The greedy encoder over the whole signal, for the comparison with the search; it runs with
+// the input, on the input's thread, beside the search on the other.
+struct GreedyTally {
+    AdpcmState state;
+    ErrorMeter meter;  // measures as the search does: weighted when it shapes the noise
+    std::vector<std::uint8_t> codes;
+};
+
+void measureGreedy(GreedyTally& greedy, SignalBlock& block) {
+    greedy.codes.clear();
+    for (const std::int16_t s : block.samples) greedy.codes.push_back(static_cast<std::uint8_t>(encodeSample(s, greedy.state)));
+    meterCodes(greedy.meter, block.samples, greedy.codes.data());
+    if (block.last) finishErrorMeter(greedy.meter);
+    block.greedyError = greedy.meter.total;
+    block.greedyLast = greedy.meter.last;
+}
+
+// The next block with the greedy encoder's error on it. An exception may not leave a thread
+// (that ends the process): it travels with the block, to be thrown again where it is taken.
+void makeBlock(SignalSource& source, GreedyTally& greedy, SignalBlock& block) {
+    try {
+        nextBlock(source, block);
+        measureGreedy(greedy, block);
+    } catch (...) {
+        block.failure = std::current_exception();
+        block.last = true;
+    }
+}
+
+// Blocks made ahead by the input thread: a ring of slots, so that handing one over allocates
+// nothing. Slots [head, head + filled) belong to the consumer, the rest to the producer.
+constexpr std::size_t kBlocksAhead = 4;
+
 struct BlockQueue {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<SignalBlock> ready;
-    std::vector<SignalBlock> spare;
+    std::array<SignalBlock, kBlocksAhead> slots;
+    std::size_t head = 0;
+    std::size_t filled = 0;
     bool stop = false;  // the consumer has given up
 };
 
-constexpr std::size_t kBlocksAhead = 4;
-
-void produce(SignalSource& source, BlockQueue& queue) {
-    for (bool last = false; !last;) {
-        SignalBlock block;
+void produce(SignalSource& source, GreedyTally& greedy, BlockQueue& queue) {
+    for (std::size_t at = 0;; at = (at + 1) % kBlocksAhead) {
         {
             std::unique_lock lock(queue.mutex);
-            queue.changed.wait(lock, [&] { return queue.stop || queue.ready.size() < kBlocksAhead; });
+            queue.changed.wait(lock, [&] { return queue.stop || queue.filled < kBlocksAhead; });
             if (queue.stop) return;
-            if (!queue.spare.empty()) {
-                block = std::move(queue.spare.back());
-                queue.spare.pop_back();
-            }
         }
-        // An exception may not leave a thread (that ends the process): it ends the input
-        // instead, as a failure the consumer reports.
-        try {
-            nextBlock(source, block);
-        } catch (...) {
-            block.samples.clear();
-            block.status = kInternalError;
-            block.last = true;
+        SignalBlock& block = queue.slots[at];
+        makeBlock(source, greedy, block);
+        const bool last = block.last;
+        {
+            std::lock_guard lock(queue.mutex);
+            ++queue.filled;
         }
-        last = block.last;
-        std::lock_guard lock(queue.mutex);
-        queue.ready.push_back(std::move(block));
         queue.changed.notify_all();
+        if (last) return;
     }
 }
 
@@ -157,95 +218,52 @@ struct InputThread {
     BlockQueue& queue;
     std::thread thread;
 
-    InputThread(SignalSource& source, BlockQueue& blocks) : queue(blocks), thread(produce, std::ref(source), std::ref(blocks)) {}
+    InputThread(SignalSource& source, GreedyTally& greedy, BlockQueue& blocks)
+        : queue(blocks), thread(produce, std::ref(source), std::ref(greedy), std::ref(blocks)) {}
     InputThread(const InputThread&) = delete;
     InputThread& operator=(const InputThread&) = delete;
     ~InputThread() {
         {
             std::lock_guard lock(queue.mutex);
             queue.stop = true;
-            queue.changed.notify_all();
         }
+        queue.changed.notify_all();
         thread.join();
     }
 };
 
-// Codes two to a byte, high nibble first; an odd final code is dropped, as `e` does.
-struct CodeWriter {
-    OutStream& output;
-    std::uint64_t count = 0;
-    std::uint8_t pending = 0;
-
-    bool write(const std::uint8_t* codes, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            if ((count++ & 1) == 0) {
-                pending = static_cast<std::uint8_t>(codes[i] << kHighNibbleShift);
-            } else if (!writeByte(output, static_cast<std::uint8_t>(pending | codes[i]))) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
-
-// The error the search minimises (weighted, when shaped) of the written codes, and of the
-// greedy encoder's codes on the same signal, over the samples whose codes reach the file. The
-// search comes out ahead on every signal we measured, but it gives no guarantee; this does: if
-// greedy coding would have been better, the message is made again that way.
+// The error the search minimises (weighted, when it shapes the noise) of the written codes, and
+// the greedy encoder's on the same signal, over the samples whose codes reach the file. The search comes out ahead
+// on every signal we measured, but it gives no guarantee; this does: if greedy coding would
+// have been better, the message is made again that way.
 struct ErrorTally {
     std::vector<std::int16_t> waiting;  // samples searched whose codes are not yet decided
     std::size_t next = 0;                // the oldest of them
-    std::vector<std::uint8_t> greedyCodes;
-    AdpcmState greedy;
     ErrorMeter search;
-    ErrorMeter greedyMeter;
+    std::uint64_t greedyError = 0;
+    std::uint64_t lastGreedy = 0;  // the last sample's share, taken back if its code is dropped
     std::uint64_t count = 0;
-
-    explicit ErrorTally(const SearchSettings& settings) : search(makeErrorMeter(settings)), greedyMeter(makeErrorMeter(settings)) {}
-
-    void take(const SignalBlock& block) {
-        // Keep only what is still waiting, then add the new samples behind it.
-        waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(next));
-        next = 0;
-        waiting.insert(waiting.end(), block.samples.begin(), block.samples.end());
-    }
-
-    void decided(const std::uint8_t* codes, std::size_t n) {
-        const std::span<const std::int16_t> samples(waiting.data() + next, n);
-        greedyCodes.clear();
-        for (const std::int16_t s : samples) greedyCodes.push_back(static_cast<std::uint8_t>(encodeSample(s, greedy)));
-        meterCodes(search, samples, codes);
-        meterCodes(greedyMeter, samples, greedyCodes.data());
-        next += n;
-        count += n;
-    }
-
-    bool greedyWins() {
-        finishMeter(search);
-        finishMeter(greedyMeter);
-        const bool dropLast = (count & 1) != 0;
-        return greedyMeter.total - (dropLast ? greedyMeter.last : 0) < search.total - (dropLast ? search.last : 0);
-    }
 };
 
-// The message again, coded by the greedy encoder, over the one already written.
-ExitCode recodeGreedily(InStream& input, OutStream& output) {
-    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
-    if (!rewindOutput(output)) return kOk;  // not a file that can be written again: keep the search's
-    SignalSource source;
-    if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
-    CodeWriter writer{output};
-    AdpcmState state;
-    std::vector<std::uint8_t> codes;
-    SignalBlock block;
-    while (!block.last) {
-        nextBlock(source, block);
-        if (block.status != kOk) return block.status;
-        codes.clear();
-        for (const std::int16_t s : block.samples) codes.push_back(static_cast<std::uint8_t>(encodeSample(s, state)));
-        if (!writer.write(codes.data(), codes.size())) return kCannotWriteOutput;
-    }
-    return kOk;
+void tallySamples(ErrorTally& tally, const SignalBlock& block) {
+    // Keep only what is still waiting, then add the new samples behind it.
+    tally.waiting.erase(tally.waiting.begin(), tally.waiting.begin() + static_cast<std::ptrdiff_t>(tally.next));
+    tally.next = 0;
+    tally.waiting.insert(tally.waiting.end(), block.samples.begin(), block.samples.end());
+    tally.greedyError = block.greedyError;
+    tally.lastGreedy = block.greedyLast;
+}
+
+void tallyCodes(ErrorTally& tally, const std::uint8_t* codes, std::size_t count, bool last) {
+    meterCodes(tally.search, std::span<const std::int16_t>(tally.waiting.data() + tally.next, count), codes);
+    if (last) finishErrorMeter(tally.search);
+    tally.next += count;
+    tally.count += count;
+}
+
+bool greedyWins(const ErrorTally& tally) {
+    const bool dropLast = (tally.count & 1) != 0;
+    return tally.greedyError - (dropLast ? tally.lastGreedy : 0) < tally.search.total - (dropLast ? tally.search.last : 0);
 }
 
 // Progress counts in units that fit 32 bits.
@@ -255,71 +273,149 @@ unsigned progressShift(std::uint64_t total) {
     return shift;
 }
 
-}  // namespace
+// The search's side of one run: it takes the blocks in order, writes the decided codes, and
+// keeps the tally.
+struct SearchRun {
+    CodeSearch search;
+    MessageWriter writer;
+    ErrorTally tally;
+    std::vector<std::uint8_t> codes;
+    ProgressReport& progress;
+    unsigned shift = 0;
+    BestStats& stats;
+};
 
-ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestEncodeOptions& options,
-                           BestEncodeStats& stats) {
-    stats = {};
+ExitCode consume(SearchRun& run, const SignalBlock& block) {
+    if (block.failure) std::rethrow_exception(block.failure);
+    run.codes.resize(block.samples.size() + kMaxUndecided);
+    std::size_t n = searchSamples(run.search, block.samples, run.codes.data());
+    tallySamples(run.tally, block);
+    if (block.last) n += finishSearch(run.search, run.codes.data() + n);
+    tallyCodes(run.tally, run.codes.data(), n, block.last);
+    run.stats.samples += block.samples.size();
+    run.stats.clipped += block.clipped;
+    if (!writeCodes(run.writer, run.codes.data(), n)) return kCannotWriteOutput;
+    // After a failure the line stays where it was, as with `e`.
+    if (block.status == kOk) run.progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> run.shift));
+    return block.status;
+}
+
+// Input and search on this one thread, one block after the other.
+ExitCode searchInline(SearchRun& run, SignalSource& source, GreedyTally& greedy) {
+    SignalBlock block;
+    ExitCode result = kOk;
+    while (result == kOk && !block.last) {
+        makeBlock(source, greedy, block);
+        result = consume(run, block);
+    }
+    return result;
+}
+
+// The input on a second thread, a few blocks ahead of the search on this one.
+ExitCode searchBeside(SearchRun& run, SignalSource& source, GreedyTally& greedy) {
+    BlockQueue queue;
+    InputThread reader(source, greedy, queue);
+    ExitCode result = kOk;
+    for (bool last = false; !last && result == kOk;) {
+        {
+            std::unique_lock lock(queue.mutex);
+            queue.changed.wait(lock, [&] { return queue.filled > 0; });
+        }
+        const SignalBlock& block = queue.slots[queue.head];
+        last = block.last;
+        result = consume(run, block);
+        {
+            std::lock_guard lock(queue.mutex);
+            queue.head = (queue.head + 1) % kBlocksAhead;
+            --queue.filled;
+        }
+        queue.changed.notify_all();
+    }
+    return result;
+}
+
+// The message again, coded by the greedy encoder, over the one already written, and cut to
+// its length. An output that cannot be rewound (a pipe) keeps the search's codes.
+ExitCode recodeGreedily(InStream& input, OutStream& output, const PromptPlan* plan, BestStats& stats) {
+    if (!rewindOutput(output)) return output.failed ? kCannotWriteOutput : kOk;
+    SignalSource source;
+    if (const ExitCode rc = openSignal(input, source, plan); rc != kOk) return rc;
+    MessageWriter writer{output};
+    AdpcmState state;
+    SignalBlock block;
+    while (!block.last) {
+        nextBlock(source, block);
+        if (block.status != kOk) return block.status;
+        for (const std::int16_t s : block.samples) {
+            if (!writeCode(writer, encodeSample(s, state))) return kCannotWriteOutput;
+        }
+    }
+    if (!truncateOutput(output)) return kCannotWriteOutput;
+    stats.codes = WrittenCodes::kGreedy;
+    return kOk;
+}
+
+// The first pass, when the prompt's level or length is to change: its active speech level and
+// where the speech starts and ends. A file cut short is measured as far as it goes, as the
+// second pass will encode it.
+ExitCode measurePrompt(InStream& input, SpeechLevel& level) {
     SignalSource source;
     if (const ExitCode rc = openSignal(input, source); rc != kOk) return rc;
+    SpeechMeter meter = makeSpeechMeter();
+    for (bool last = false; !last;) {
+        const ExitCode rc = readValues(source, last);
+        if (rc != kOk && rc != kCorrupted) return rc;
+        meterSamples(meter, source.values);
+    }
+    level = finishMeter(meter);
+    return kOk;
+}
+
+// The plan for the prompt, or none when nothing is to change.
+ExitCode planShaping(InStream& input, const PromptOptions& options, PromptPlan& plan, PromptReport& report) {
+    SpeechLevel level;
+    if (const ExitCode rc = measurePrompt(input, level); rc != kOk) return rc;
+    plan = planPrompt(level, options);
+    report.measured = true;
+    report.active = plan.active;
+    report.levelBeforeDb = plan.levelBeforeDb;
+    report.gainDb = plan.gainDb;
+    report.levelAfterDb = plan.levelBeforeDb;
+    report.trimmedStartSeconds = plan.trimmedStartSeconds;
+    report.trimmedEndSeconds = plan.trimmedEndSeconds;
+    return kOk;
+}
+
+}  // namespace
+
+ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestOptions& options,
+                           BestStats& stats) {
+    stats = {};
+    PromptPlan plan;
+    if (options.prompt.level || options.prompt.trim) {
+        if (const ExitCode rc = planShaping(input, options.prompt, plan, stats.prompt); rc != kOk) return rc;
+    }
+    const PromptPlan* shaping = stats.prompt.measured && !planChangesNothing(plan) ? &plan : nullptr;
+    SignalSource source;
+    if (const ExitCode rc = openSignal(input, source, shaping); rc != kOk) return rc;
     const unsigned shift = progressShift(source.totalUnits);
     progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
 
-    CodeSearch search = makeCodeSearch(options.search);
-    CodeWriter writer{output};
-    ErrorTally tally(options.search);
-    std::vector<std::uint8_t> codes;
-    ExitCode result = kOk;
-    const auto consume = [&](const SignalBlock& block) {
-        codes.resize(block.samples.size() + kMaxUndecided);
-        std::size_t n = searchSamples(search, block.samples, codes.data());
-        tally.take(block);
-        if (block.last) n += finishSearch(search, codes.data() + n);
-        tally.decided(codes.data(), n);
-        stats.samples += block.samples.size();
-        stats.clipped += block.clipped;
-        if (!writer.write(codes.data(), n)) return kCannotWriteOutput;
-        // After a failure the line stays where it was, as with `e`.
-        if (block.status == kOk) progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> shift));
-        return block.status;
-    };
-
+    SearchRun run{makeCodeSearch(options.search), MessageWriter{output}, {}, {}, progress, shift, stats};
+    run.tally.search = makeErrorMeter(options.search);
+    GreedyTally greedy{{}, makeErrorMeter(options.search), {}};
 #ifdef __EMSCRIPTEN__
     const bool background = false;  // built without threads
 #else
     const bool background = options.background;
 #endif
-    if (!background) {
-        SignalBlock block;
-        while (result == kOk && !block.last) {
-            nextBlock(source, block);
-            result = consume(block);
-        }
-    } else {
-        BlockQueue queue;
-        InputThread reader(source, queue);
-        for (bool last = false; !last && result == kOk;) {
-            SignalBlock block;
-            {
-                std::unique_lock lock(queue.mutex);
-                queue.changed.wait(lock, [&] { return !queue.ready.empty(); });
-                block = std::move(queue.ready.front());
-                queue.ready.pop_front();
-                queue.changed.notify_all();
-            }
-            last = block.last;
-            result = consume(block);
-            std::lock_guard lock(queue.mutex);
-            queue.spare.push_back(std::move(block));
-        }
-    }
+    const ExitCode result = background ? searchBeside(run, source, greedy) : searchInline(run, source, greedy);
     if (result != kOk) return result;
-    if (tally.greedyWins()) {
-        stats.recoded = true;
-        if (const ExitCode rc = recodeGreedily(input, output); rc != kOk) return rc;
+    if (shaping != nullptr) stats.prompt.levelAfterDb = finishMeter(source.output).activeDb;
+    if (greedyWins(run.tally)) {
+        if (const ExitCode rc = recodeGreedily(input, output, shaping, stats); rc != kOk) return rc;
     }
-    const std::uint64_t seconds = stats.samples / kMessageRate;
-    progress.finish(static_cast<std::uint32_t>(std::min<std::uint64_t>(seconds, UINT32_MAX)));
+    progress.finish(static_cast<std::uint32_t>(std::min<std::uint64_t>(stats.samples / kMessageRate, UINT32_MAX)));
     return kOk;
 }
 

@@ -1,38 +1,30 @@
 // Message file to 16-bit mono 8000 Hz WAVE file.
 #include <array>
+#include <cstring>
 
 #include "codec/adpcm.hpp"
-#include "convert/convert.hpp"
+#include "convert/conversions.hpp"
+#include "io/bytes.hpp"
 
 namespace aamsg {
 
 namespace {
 
-void putU16(std::uint8_t* p, std::uint32_t value) {
-    p[0] = static_cast<std::uint8_t>(value);
-    p[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void putU32(std::uint8_t* p, std::uint32_t value) {
-    putU16(p, value);
-    putU16(p + 2, value >> 16);
-}
-
 // The fixed 44-byte header: "RIFF" form "WAVE", a 16-byte PCM "fmt " chunk, the "data" header.
 std::array<std::uint8_t, 44> waveHeader(std::uint32_t dataSize) {
     std::array<std::uint8_t, 44> h{};
     std::memcpy(h.data(), "RIFF", 4);
-    putU32(h.data() + 4, dataSize + 36);
+    storeU32le(h.data() + 4, dataSize + 36);
     std::memcpy(h.data() + 8, "WAVEfmt ", 8);
-    putU32(h.data() + 16, 16);
-    putU16(h.data() + 20, 1);
-    putU16(h.data() + 22, 1);
-    putU32(h.data() + 24, kMessageRate);
-    putU32(h.data() + 28, kMessageRate * 2);
-    putU16(h.data() + 32, 2);
-    putU16(h.data() + 34, 16);
+    storeU32le(h.data() + 16, 16);
+    storeU16le(h.data() + 20, 1);
+    storeU16le(h.data() + 22, 1);
+    storeU32le(h.data() + 24, kMessageRate);
+    storeU32le(h.data() + 28, kMessageRate * 2);
+    storeU16le(h.data() + 32, 2);
+    storeU16le(h.data() + 34, 16);
     std::memcpy(h.data() + 36, "data", 4);
-    putU32(h.data() + 40, dataSize);
+    storeU32le(h.data() + 40, dataSize);
     return h;
 }
 
@@ -67,10 +59,8 @@ ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progres
             const unsigned byte = codes[i];
             const auto high = static_cast<std::uint16_t>(decodeNibble(byte >> kHighNibbleShift, state));
             const auto low = static_cast<std::uint16_t>(decodeNibble(byte & 0x0F, state));
-            out[0] = static_cast<std::uint8_t>(high);
-            out[1] = static_cast<std::uint8_t>(high >> 8);
-            out[2] = static_cast<std::uint8_t>(low);
-            out[3] = static_cast<std::uint8_t>(low >> 8);
+            storeU16le(out, high);
+            storeU16le(out + 2, low);
             out += 4;
             --remaining;
             progress.step(remaining);

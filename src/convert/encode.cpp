@@ -1,13 +1,17 @@
 // PCM WAVE file to message file: mixdown, rate conversion to 8000 per second, ADPCM.
 #include <array>
 
-#include "codec/adpcm.hpp"
-#include "convert/convert.hpp"
+#include "codec/message_writer.hpp"
+#include "convert/conversions.hpp"
 #include "wave/wave.hpp"
 
 namespace aamsg {
 
 namespace {
+
+// The time between output samples.
+constexpr double kOutputPeriod = 1.0 / kMessageRate;
+static_assert(kOutputPeriod == 0.000125);
 
 // Clipped, then truncated toward zero (not rounded).
 std::int16_t toSample(double value) {
@@ -55,23 +59,74 @@ struct FrameSource {
     }
 };
 
-// Packs codes two to a byte, high nibble first; an odd final code is never written.
-struct CodePacker {
-    OutStream& output;
-    AdpcmState state{};
-    std::uint32_t outCount = 0;
-    std::uint8_t pending = 0;
-
-    bool put(double value) {
-        const unsigned code = encodeSample(toSample(value), state);
-        ++outCount;
-        if (outCount & 1) {
-            pending = static_cast<std::uint8_t>(code << kHighNibbleShift);
-            return true;
-        }
-        return writeByte(output, static_cast<std::uint8_t>(pending | code));
-    }
+// The linear-interpolation rate converter between the two frames around the next output
+// instant. `tIn` is the time of `next`, `tOut` that of the next output sample; both only ever
+// grow by repeated addition of their period, which fixes the exact rounding of every instant.
+// The arithmetic is IEEE double in exactly this order: the output bytes depend on every rounding.
+struct Interpolation {
+    double inPeriod = 0.0;
+    double current = 0.0;
+    double next = 0.0;
+    double tIn = 0.0;
+    double tOut = 0.0;
+    std::uint32_t remaining = 0;  // frames after `next`
 };
+
+// Reads the first two frames (one frame serves as both).
+ExitCode prime(FrameSource& frames, std::uint32_t frameCount, Interpolation& at) {
+    if (const ExitCode rc = frames.fetch(at.current); rc != kOk) return rc;
+    at.remaining = frameCount - 1;
+    if (at.remaining == 0) {
+        at.next = at.current;
+    } else {
+        if (const ExitCode rc = frames.fetch(at.next); rc != kOk) return rc;
+        --at.remaining;
+    }
+    at.tIn = at.inPeriod;
+    return kOk;
+}
+
+bool put(MessageWriter& writer, AdpcmState& state, double value) {
+    return writeCode(writer, encodeSample(toSample(value), state));
+}
+
+// Every output due before the next frame is needed.
+bool emitDue(Interpolation& at, bool passThrough, MessageWriter& writer, AdpcmState& state) {
+    if (passThrough) {
+        // Every frame is an output instant; the times still advance as in the general case.
+        at.tIn += at.inPeriod;
+        at.tOut += kOutputPeriod;
+        return put(writer, state, at.current);
+    }
+    // The quotient's sign is that of tIn - tOut (inPeriod > 0, and the times are never small
+    // enough for it to underflow), so the division is only needed when an output is made.
+    while (at.tIn >= at.tOut) {
+        const double e = (at.tIn - at.tOut) / at.inPeriod;
+        at.tOut += kOutputPeriod;
+        if (!put(writer, state, (1.0 - e) * at.next + e * at.current)) return false;
+    }
+    at.tIn += at.inPeriod;
+    return true;
+}
+
+// Downsampling passes over several frames per output. While no output is due, each pass of the
+// main loop only adds inPeriod to tIn and moves one frame on; these passes run here in a tight
+// loop over frames already mixed, stopping short of the end and of the next progress mark so
+// that every observable step stays where it was.
+void skipToNextOutput(Interpolation& at, FrameSource& frames, ProgressReport& progress) {
+    const std::size_t limit = std::min<std::size_t>(frames.count - frames.at, progress.unitsToNextMark(at.remaining));
+    std::size_t skipped = 0;
+    while (skipped < limit && at.tIn < at.tOut) {
+        at.tIn += at.inPeriod;
+        ++skipped;
+    }
+    if (skipped == 0) return;
+    at.current = skipped >= 2 ? frames.mixed[frames.at + skipped - 2] : at.next;
+    at.next = frames.mixed[frames.at + skipped - 1];
+    frames.at += skipped;
+    at.remaining -= static_cast<std::uint32_t>(skipped);
+    progress.step(at.remaining);
+}
 
 }  // namespace
 
@@ -80,69 +135,25 @@ ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport prog
     std::uint32_t frameCount = 0;
     if (const ExitCode rc = readWaveHeader(input, format, frameCount); rc != kOk) return rc;
 
-    const std::uint32_t seconds = frameCount / format.sampleRate;
-    const double inPeriod = 1.0 / static_cast<double>(format.sampleRate);
-    const double outPeriod = 0.000125;
-
     FrameSource frames{input, format};
-    // Two frames primed: `current` and the later `next`.
-    double current = 0.0;
-    double next = 0.0;
-    if (const ExitCode rc = frames.fetch(current); rc != kOk) return rc;
-    std::uint32_t remaining = frameCount - 1;
-    if (remaining == 0) {
-        next = current;
-    } else {
-        if (const ExitCode rc = frames.fetch(next); rc != kOk) return rc;
-        --remaining;
-    }
-    double tIn = inPeriod;
-    double tOut = 0.0;
+    Interpolation at;
+    at.inPeriod = 1.0 / static_cast<double>(format.sampleRate);
+    if (const ExitCode rc = prime(frames, frameCount, at); rc != kOk) return rc;
+    progress.start(at.remaining);
 
-    progress.start(remaining);
-
-    CodePacker packer{output};
+    MessageWriter writer{output};
+    AdpcmState state;
     const bool passThrough = format.sampleRate == kMessageRate;
     for (;;) {
-        if (passThrough) {
-            // Every frame is an output instant; the times still advance as in the general case.
-            tIn += inPeriod;
-            tOut += outPeriod;
-            if (!packer.put(current)) return kCannotWriteOutput;
-        } else {
-            // stepResampler until it asks for the next frame: outputs while the output instant
-            // is not later than `next`, then one advance.
-            double outValue = 0.0;
-            while (stepResampler(inPeriod, outPeriod, tIn, tOut, next, current, outValue) == kStepOutput) {
-                if (!packer.put(outValue)) return kCannotWriteOutput;
-            }
-        }
-        if (remaining == 0) break;
-        --remaining;
-        current = next;
-        if (const ExitCode rc = frames.fetch(next); rc != kOk) return rc;
-        progress.step(remaining);
-        if (passThrough) continue;
-
-        // Downsampling passes over several frames per output. While no output is due, each
-        // pass of the loop above only adds inPeriod to tIn and moves one frame on; do those
-        // passes here in a tight loop, over frames already mixed, stopping short of the end
-        // and of the next progress mark so that every observable step stays where it was.
-        const std::size_t limit = std::min<std::size_t>(frames.count - frames.at, progress.unitsToNextMark(remaining));
-        std::size_t skipped = 0;
-        while (skipped < limit && tIn < tOut) {
-            tIn += inPeriod;
-            ++skipped;
-        }
-        if (skipped > 0) {
-            current = skipped >= 2 ? frames.mixed[frames.at + skipped - 2] : next;
-            next = frames.mixed[frames.at + skipped - 1];
-            frames.at += skipped;
-            remaining -= static_cast<std::uint32_t>(skipped);
-            progress.step(remaining);
-        }
+        if (!emitDue(at, passThrough, writer, state)) return kCannotWriteOutput;
+        if (at.remaining == 0) break;
+        --at.remaining;
+        at.current = at.next;
+        if (const ExitCode rc = frames.fetch(at.next); rc != kOk) return rc;
+        progress.step(at.remaining);
+        if (!passThrough) skipToNextOutput(at, frames, progress);
     }
-    progress.finish(seconds);
+    progress.finish(frameCount / format.sampleRate);
     return kOk;
 }
 

@@ -39,35 +39,50 @@ bool seekFileTo(std::FILE* file, std::uint64_t offset) {
 
 }  // namespace
 
-InStream fileInput(std::FILE* file, std::size_t blockSize) {
-    InStream in;
-    in.file = file;
-    in.buffer.resize(std::max<std::size_t>(blockSize, 1));
-    // Our own blocks replace the library's buffer; a second copy would only cost time.
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    return in;
+namespace {
+
+std::size_t readMemory(const ByteSource& self, std::uint64_t offset, std::uint8_t* dst, std::size_t count, bool&) {
+    if (offset >= self.size) return 0;
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(count, self.size - offset));
+    std::memcpy(dst, static_cast<const std::uint8_t*>(self.context) + offset, take);
+    return take;
 }
+
+bool appendToMemory(const ByteSink& self, const std::uint8_t* src, std::size_t count) {
+    auto& bytes = *static_cast<std::vector<std::uint8_t>*>(self.context);
+    bytes.insert(bytes.end(), src, src + count);
+    return true;
+}
+
+bool clearMemory(const ByteSink& self) {
+    static_cast<std::vector<std::uint8_t>*>(self.context)->clear();
+    return true;
+}
+
+std::vector<std::uint8_t> block(std::size_t blockSize) { return std::vector<std::uint8_t>(std::max<std::size_t>(blockSize, 1)); }
+
+// Our own blocks replace the C library's buffer; a second copy would only cost time.
+std::FILE* unbuffered(std::FILE* file) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
+}  // namespace
+
+InStream fileInput(std::FILE* file, std::size_t blockSize) { return {unbuffered(file), {}, block(blockSize)}; }
+
+InStream sourceInput(const ByteSource& source, std::size_t blockSize) { return {nullptr, source, block(blockSize)}; }
 
 InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize) {
-    InStream in;
-    in.memory = bytes;
-    in.buffer.resize(std::max<std::size_t>(blockSize, 1));
-    return in;
+    return sourceInput({bytes.data(), bytes.size(), readMemory, nullptr}, blockSize);
 }
 
-OutStream fileOutput(std::FILE* file, std::size_t blockSize) {
-    OutStream out;
-    out.file = file;
-    out.buffer.resize(std::max<std::size_t>(blockSize, 1));
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    return out;
-}
+OutStream fileOutput(std::FILE* file, std::size_t blockSize) { return {unbuffered(file), {}, block(blockSize)}; }
+
+OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize) { return {nullptr, sink, block(blockSize)}; }
 
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize) {
-    OutStream out;
-    out.memory = &sink;
-    out.buffer.resize(std::max<std::size_t>(blockSize, 1));
-    return out;
+    return sinkOutput({&sink, appendToMemory, clearMemory}, blockSize);
 }
 
 bool refillInput(InStream& in) {
@@ -75,27 +90,15 @@ bool refillInput(InStream& in) {
     in.bufferStart += in.end;
     in.pos = 0;
     in.end = 0;
+    bool failed = false;
     if (in.file != nullptr) {
-        const std::size_t got = std::fread(in.buffer.data(), 1, in.buffer.size(), in.file);
-        if (got == 0) {
-            in.ioError = std::ferror(in.file) != 0;
-            return false;
-        }
-        in.end = got;
-        return true;
+        in.end = std::fread(in.buffer.data(), 1, in.buffer.size(), in.file);
+        failed = in.end == 0 && std::ferror(in.file) != 0;
+    } else {
+        in.end = in.source.read(in.source, in.bufferStart, in.buffer.data(), in.buffer.size(), failed);
     }
-    if (in.bufferStart >= in.memory.size()) return false;
-    std::uint64_t take = std::min<std::uint64_t>(in.buffer.size(), in.memory.size() - in.bufferStart);
-    if (in.memoryFailAt >= in.bufferStart && in.memoryFailAt - in.bufferStart < take) {
-        take = in.memoryFailAt - in.bufferStart;
-        if (take == 0) {
-            in.ioError = true;
-            return false;
-        }
-    }
-    std::memcpy(in.buffer.data(), in.memory.data() + in.bufferStart, static_cast<std::size_t>(take));
-    in.end = static_cast<std::size_t>(take);
-    return true;
+    in.ioError = failed;
+    return in.end > 0;
 }
 
 bool seekRelative(InStream& in, std::int64_t delta) {
@@ -112,7 +115,9 @@ bool seekRelative(InStream& in, std::int64_t delta) {
         in.pos = static_cast<std::size_t>(target - in.bufferStart);
         return true;
     }
-    if (in.file != nullptr ? !seekFileTo(in.file, target) : in.memorySeekFails) return false;
+    const bool moved = in.file != nullptr ? seekFileTo(in.file, target)
+                                          : in.source.seek == nullptr || in.source.seek(in.source, target);
+    if (!moved) return false;
     in.bufferStart = target;
     in.pos = 0;
     in.end = 0;
@@ -120,7 +125,7 @@ bool seekRelative(InStream& in, std::int64_t delta) {
 }
 
 std::optional<std::uint64_t> inputSize(const InStream& in) {
-    if (in.file == nullptr) return in.memory.size();
+    if (in.file == nullptr) return in.source.size;
 #ifdef _WIN32
     struct _stat64 info {};
     if (_fstat64(_fileno(in.file), &info) != 0 || info.st_size < 0) return std::nullopt;
@@ -135,12 +140,9 @@ bool drainOutput(OutStream& out) {
     if (out.failed) return false;
     if (out.used == 0) return true;
     if (out.file != nullptr) {
-        if (std::fwrite(out.buffer.data(), 1, out.used, out.file) != out.used) out.failed = true;
+        out.failed = std::fwrite(out.buffer.data(), 1, out.used, out.file) != out.used;
     } else {
-        const std::uint64_t room = out.memoryCapacity - std::min<std::uint64_t>(out.memoryCapacity, out.memory->size());
-        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(room, out.used));
-        out.memory->insert(out.memory->end(), out.buffer.begin(), out.buffer.begin() + static_cast<std::ptrdiff_t>(take));
-        if (take < out.used) out.failed = true;
+        out.failed = out.sink.write == nullptr || !out.sink.write(out.sink, out.buffer.data(), out.used);
     }
     out.used = 0;
     return !out.failed;
@@ -154,11 +156,33 @@ bool flushOutput(OutStream& out) {
 
 bool rewindOutput(OutStream& out) {
     if (!flushOutput(out)) return false;
-    if (out.file == nullptr) {
-        out.memory->clear();
-        return true;
-    }
+    if (out.file == nullptr) return out.sink.rewind != nullptr && out.sink.rewind(out.sink);
     return seekFileTo(out.file, 0);
+}
+
+bool truncateOutput(OutStream& out) {
+    if (!flushOutput(out)) return false;
+    if (out.file == nullptr) return true;  // a sink that was rewound holds only what came after
+#ifdef _WIN32
+    const __int64 at = _ftelli64(out.file);
+    if (at < 0 || _chsize_s(_fileno(out.file), at) != 0) out.failed = true;
+#else
+    const off_t at = ftello(out.file);
+    if (at < 0 || ftruncate(fileno(out.file), at) != 0) out.failed = true;
+#endif
+    return !out.failed;
+}
+
+bool closeOutput(OutStream& out) {
+    const bool flushed = flushOutput(out);
+    if (out.file != nullptr) {
+        const bool closed = std::fclose(out.file) == 0;
+        out.file = nullptr;
+        out.failed = out.failed || !closed;
+    }
+    out.sink = {};
+    out.failed = out.failed || !flushed;
+    return !out.failed;
 }
 
 #ifdef _WIN32
@@ -250,6 +274,23 @@ OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& fi
     return adopt(handle, _O_WRONLY, "wb", file);
 }
 
+bool namesFile(const PathChar* path, std::FILE* input) {
+    BY_HANDLE_FILE_INFORMATION inputInfo{};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const auto inputHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input)));
+    if (inputHandle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(inputHandle, &inputInfo) == 0) return false;
+    const HANDLE handle = CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return known && info.dwVolumeSerialNumber == inputInfo.dwVolumeSerialNumber &&
+           info.nFileIndexHigh == inputInfo.nFileIndexHigh && info.nFileIndexLow == inputInfo.nFileIndexLow;
+}
+
+bool replaceFile(const PathChar* from, const PathChar* to) { return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
+
+bool removeFile(const PathChar* path) { return DeleteFileW(path) != 0; }
+
 void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
 
 #else
@@ -302,6 +343,17 @@ OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& fi
     if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) return closeWith(fd, OpenResult::kFailed);
     return adopt(fd, "wb", file);
 }
+
+bool namesFile(const PathChar* path, std::FILE* input) {
+    struct stat inputInfo {};
+    struct stat info {};
+    return fstat(fileno(input), &inputInfo) == 0 && stat(path, &info) == 0 && info.st_dev == inputInfo.st_dev &&
+           info.st_ino == inputInfo.st_ino;
+}
+
+bool replaceFile(const PathChar* from, const PathChar* to) { return std::rename(from, to) == 0; }
+
+bool removeFile(const PathChar* path) { return unlink(path) == 0; }
 
 void setBinaryStdout() {}
 

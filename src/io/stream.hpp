@@ -15,14 +15,33 @@ namespace aamsg {
 
 inline constexpr std::size_t kDefaultBlockSize = std::size_t{1} << 16;
 
+// Where a stream's bytes come from when they are not a file: memory, or a reader of the
+// caller's (tests make failing streams this way). Every function is given the source itself.
+struct ByteSource {
+    const void* context = nullptr;
+    std::uint64_t size = 0;
+    // Up to `count` bytes from `offset`; fewer at the end of the data; `failed` on an I/O error.
+    std::size_t (*read)(const ByteSource& self, std::uint64_t offset, std::uint8_t* dst, std::size_t count,
+                        bool& failed) = nullptr;
+    // Whether the read position may move to `offset` (null: it always may).
+    bool (*seek)(const ByteSource& self, std::uint64_t offset) = nullptr;
+};
+
+// Where a stream's bytes go when they are not a file: memory, or a writer of the caller's.
+struct ByteSink {
+    void* context = nullptr;
+    // Takes the bytes; false if not all of them could be kept.
+    bool (*write)(const ByteSink& self, const std::uint8_t* src, std::size_t count) = nullptr;
+    // Drops everything written, to write it again; false if that cannot be done.
+    bool (*rewind)(const ByteSink& self) = nullptr;
+};
+
 // A reader that fetches its bytes a block at a time, so that the many small reads of the
 // conversions cost a copy, not a library call. Either `file` is set, or the bytes come from
-// `memory` (tests and fuzzing), which can be made to fail at a given offset.
+// `source`.
 struct InStream {
     std::FILE* file = nullptr;
-    std::span<const std::uint8_t> memory;
-    std::uint64_t memoryFailAt = UINT64_MAX;  // reading the byte at this offset is an I/O error
-    bool memorySeekFails = false;             // every seek outside the buffer fails
+    ByteSource source;
     std::vector<std::uint8_t> buffer;  // one block
     std::uint64_t bufferStart = 0;  // stream offset of buffer[0]
     std::size_t pos = 0;            // next byte to hand out
@@ -30,12 +49,10 @@ struct InStream {
     bool ioError = false;           // a read failed for a reason other than the end of the data
 };
 
-// A writer that collects bytes into blocks. Either `file` is set, or blocks are appended to
-// `*memory`; `memoryCapacity` lets tests stand in for a full disk.
+// A writer that collects bytes into blocks, for `file` or else for `sink`.
 struct OutStream {
     std::FILE* file = nullptr;
-    std::vector<std::uint8_t>* memory = nullptr;
-    std::uint64_t memoryCapacity = UINT64_MAX;
+    ByteSink sink;
     std::vector<std::uint8_t> buffer;
     std::size_t used = 0;
     bool failed = false;  // once set, stays set: the stream takes no more bytes
@@ -43,8 +60,10 @@ struct OutStream {
 
 InStream fileInput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
 InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize = kDefaultBlockSize);
+InStream sourceInput(const ByteSource& source, std::size_t blockSize = kDefaultBlockSize);
 OutStream fileOutput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize = kDefaultBlockSize);
+OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize = kDefaultBlockSize);
 
 // Slow path of readBytes: refills the buffer; false at the end of the data or on an error.
 bool refillInput(InStream& in);
@@ -113,6 +132,14 @@ bool flushOutput(OutStream& out);
 // if a write failed or the output cannot be rewound (a pipe, a device).
 bool rewindOutput(OutStream& out);
 
+// Flushes, then cuts the output off where the writing stands (after a rewrite that came out
+// shorter); false if that fails.
+bool truncateOutput(OutStream& out);
+
+// Hands every byte on and closes a file (the stream takes no more bytes); false if any write,
+// the flush or the close failed. Success may be claimed only after this.
+bool closeOutput(OutStream& out);
+
 enum class OpenResult { kOpened, kFailed, kNotRegular, kSameFile };
 
 // A file name as the platform's file API takes it: UTF-16 on Windows, where the narrow
@@ -135,6 +162,14 @@ OpenResult openInputFile(const PathChar* path, std::FILE*& file);
 // open on: then nothing is truncated and kSameFile comes back. The check is made on the open
 // file, not on names, so no second name, link or rename can slip past it.
 OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& file);
+
+// Whether `path` names the file `input` is open on (another name or a link included).
+bool namesFile(const PathChar* path, std::FILE* input);
+
+// Moves a finished file over `to` in one step, so that `to` is never seen half written.
+bool replaceFile(const PathChar* from, const PathChar* to);
+
+bool removeFile(const PathChar* path);
 
 // Puts standard output in binary mode where the C runtime would rewrite line ends.
 void setBinaryStdout();

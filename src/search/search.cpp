@@ -421,7 +421,7 @@ void meterCodes(ErrorMeter& meter, std::span<const std::int16_t> samples, const 
     }
 }
 
-void finishMeter(ErrorMeter& meter) {
+void finishErrorMeter(ErrorMeter& meter) {
     if (meter.frame.filled > 0) meterFrame(meter);
 }
 

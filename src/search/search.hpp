@@ -81,6 +81,6 @@ struct ErrorMeter {
 ErrorMeter makeErrorMeter(const SearchSettings& settings = {});
 void meterCodes(ErrorMeter& meter, std::span<const std::int16_t> samples, const std::uint8_t* codes);
 // Measures the samples still waiting for the end of their frame; `total` is then complete.
-void finishMeter(ErrorMeter& meter);
+void finishErrorMeter(ErrorMeter& meter);
 
 }  // namespace aamsg

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/base.hpp"
+#include "io/bytes.hpp"
 #include "io/stream.hpp"
 
 namespace aamsg {
@@ -14,10 +15,24 @@ struct WaveFormat {
     std::uint16_t formatTag = 0;
     std::uint16_t channels = 0;
     std::uint32_t sampleRate = 0;
-    std::uint32_t byteRate = 0;
     std::uint16_t blockAlign = 0;
     std::uint16_t bitsPerSample = 0;
 };
+
+// A chunk's id and the size of its body.
+struct ChunkHeader {
+    char id[4];
+    std::uint32_t size;
+};
+
+// RIFF files store sizes little-endian, AIFF (an IFF form) big-endian.
+enum class ByteOrder { kLittle, kBig };
+
+// The one chunk walk: from where the stream stands, reads chunk headers and passes over their
+// bodies (and the pad byte after an odd-sized one) until the chunk `id`, whose body the stream
+// then stands at. Sizes are unsigned, so the walk only moves forward and always ends. kCorrupted
+// when the data end first, kCannotReadInput when a read or a seek fails.
+ExitCode findChunk(InStream& input, const char* id, ByteOrder order, ChunkHeader& chunk);
 
 // Walks the chunks up to the sample data. On kOk `format` and `frameCount` are filled and the
 // stream stands at the first byte of the "data" body; otherwise kNotRiffWave, kNotPcm,
@@ -28,7 +43,7 @@ ExitCode readWaveHeader(InStream& input, WaveFormat& format, std::uint32_t& fram
 // unsigned and centred on 128, wider ones are little-endian signed 16-bit.
 inline std::int32_t widenSample(const std::uint8_t* bytes, std::uint16_t bitsPerSample) {
     if (bitsPerSample <= 8) return (std::int32_t{bytes[0]} - 128) * 256;
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
+    return static_cast<std::int16_t>(loadU16le(bytes));
 }
 
 // Whether the frame is one 32-bit (or 24-in-32) sample, read from its top two bytes; the Part

@@ -3,48 +3,37 @@
 // give, that a refused file writes nothing, and that the input thread changes nothing.
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
-#include "convert/convert.hpp"
+#include "../support.hpp"
 
 namespace {
-
-struct Outcome {
-    aamsg::ExitCode result;
-    std::vector<std::uint8_t> output;
-};
 
 // A cap on the output stands in for a full disk and keeps long files from slowing the run.
 constexpr std::uint64_t kOutputCap = 1 << 14;
 
-Outcome encode(const std::uint8_t* data, std::size_t size, bool background) {
-    Outcome outcome{};
-    aamsg::InStream in = aamsg::memoryInput({data, size}, 4096);
-    aamsg::OutStream out = aamsg::memoryOutput(outcome.output, 4096);
-    out.memoryCapacity = kOutputCap;
-    aamsg::BestEncodeStats stats;
-    aamsg::BestEncodeOptions options;
-    options.background = background;
-    outcome.result = aamsg::encodeBestMessage(in, out, aamsg::makeProgressReport(nullptr), options, stats);
-    if (!aamsg::flushOutput(out) && outcome.result == aamsg::kOk) outcome.result = aamsg::kCannotWriteOutput;
-    return outcome;
+aamsg::test::Converted encode(const aamsg::test::Bytes& file, bool background) {
+    aamsg::Request request;
+    request.mode = aamsg::Mode::Best;
+    request.best.background = background;
+    return aamsg::test::convert(request, file, {4096, kOutputCap});
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const Outcome first = encode(data, size, false);
+    const aamsg::test::Bytes file(data, data + size);
+    const aamsg::test::Converted first = encode(file, false);
     switch (first.result) {
         case aamsg::kOk:
         case aamsg::kCorrupted:
         case aamsg::kCannotWriteOutput: break;
-        case aamsg::kNotRiffWave:
+        case aamsg::kNotAudioFile:
             if (!first.output.empty()) std::abort();
             break;
         default: std::abort();
     }
     if (first.output.size() > kOutputCap) std::abort();
-    const Outcome second = encode(data, size, true);
+    const aamsg::test::Converted second = encode(file, true);
     if (second.result != first.result || second.output != first.output) std::abort();
     return 0;
 }

@@ -3,37 +3,24 @@
 // and that the stream block size changes nothing.
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
-#include "convert/convert.hpp"
+#include "../support.hpp"
 
 namespace {
-
-struct Outcome {
-    aamsg::ExitCode result;
-    std::vector<std::uint8_t> output;
-    bool writeFailed;
-};
 
 // An output cap stands in for a full disk, and keeps slow rates (one frame a second makes 8000
 // samples a frame) from turning one input into megabytes.
 constexpr std::uint64_t kOutputCap = 1 << 12;
 
-Outcome encode(const std::uint8_t* data, std::size_t size, std::size_t block) {
-    Outcome outcome{};
-    aamsg::InStream in = aamsg::memoryInput({data, size}, block);
-    aamsg::OutStream out = aamsg::memoryOutput(outcome.output, block);
-    out.memoryCapacity = kOutputCap;
-    outcome.result = aamsg::encodeToMessage(in, out, aamsg::makeProgressReport(nullptr));
-    outcome.writeFailed = !aamsg::flushOutput(out);
-    if (outcome.writeFailed && outcome.result == aamsg::kOk) outcome.result = aamsg::kCannotWriteOutput;
-    return outcome;
+aamsg::test::Converted encode(const aamsg::test::Bytes& file, std::size_t block) {
+    return aamsg::test::convert(aamsg::Mode::Encode, file, {block, kOutputCap});
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const Outcome large = encode(data, size, 4096);
+    const aamsg::test::Bytes file(data, data + size);
+    const aamsg::test::Converted large = encode(file, 4096);
     switch (large.result) {
         case aamsg::kOk:
         case aamsg::kCorrupted:
@@ -46,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (large.output.size() > kOutputCap) std::abort();
     // Where a failed write is noticed depends on the buffer, so compare only runs that wrote all.
-    const Outcome small = encode(data, size, 1 + size % 13);
-    if (small.writeFailed || large.writeFailed) return 0;
+    const aamsg::test::Converted small = encode(file, 1 + size % 13);
+    if (small.result == aamsg::kCannotWriteOutput || large.result == aamsg::kCannotWriteOutput) return 0;
     if (small.result != large.result || small.output != large.output) std::abort();
     return 0;
 }

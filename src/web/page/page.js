@@ -1,51 +1,83 @@
-// The page: picks the input, hands it to the worker, shows progress, the outcome, the player and
-// the download. It converts nothing itself: the worker runs aamsg's own code.
+// The page: takes the chosen files (or a recording), hands them to the worker one at a time,
+// shows progress, the outcome, the player and the download (one file, or a batch as one .zip).
+// It converts nothing itself: the worker runs aamsg's own code.
 "use strict";
 
 const $ = (id) => document.getElementById(id);
 const fileInput = $("file");
 const modeSelect = $("mode");
+const optionsBox = $("options");
+const levelBox = $("opt-level");
+const trimBox = $("opt-trim");
 const convertButton = $("convert");
 const recordButton = $("record");
 const progressBar = $("progress");
 const statusLine = $("status");
 const note = $("note");
 const preview = $("preview");
+const resultList = $("results");
 const download = $("download");
+const downloadAll = $("download-all");
 
+// Above these a file is refused before it is read: a message of 16 MiB decodes to 128 MiB of
+// WAVE, and an audio file is held whole, with what the browser decodes it to, in this tab.
+const MAX_MESSAGE_BYTES = 16 * 1024 * 1024;
+const MAX_AUDIO_BYTES = 100 * 1024 * 1024;
+const MAX_DECODED_SECONDS = 30 * 60;
+const FORMATS = "WAVE, AIFF, CAF, FLAC, Ogg Vorbis, Opus, MP3 or AAC (M4A)";
+const OPTION_LEVEL = 2;
+const OPTION_TRIM = 4;
+const LEVEL_DB = -22;
+const MODE_NAMES = { q: "“best sound (q)”", e: "“exactly as the format's own encoder (e)”", d: "“WAVE file from a message file (d)”" };
+
+// First, so that the module loads while the page's other script (fflate, for the .zip) does.
 const worker = new Worker("worker.js");
-let pending = null;  // the running conversion's resolve
-let recorded = null;  // { name, bytes } of the last recording
+let waiting = null;  // { id, resolve } of the job the worker is running
+let nextJob = 1;
+let sources = [];  // { name, file, kind } of each chosen file, or of the recording
+let choice = 0;  // counts choices: a warning acknowledged and a result shown belong to one
+let choosing = Promise.resolve();
+let modeChanges = 0;
+let acknowledged = -1;  // the choice whose warning "this is not a message file" was passed
+let busy = false;
+let batchProgress = { done: 0, count: 1 };
 const urls = {};
 
 if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
 
 worker.onerror = (event) => {
-  if (!pending) return;
-  const resolve = pending;
-  pending = null;
-  resolve({ code: 106, message: "Internal error: " + (event.message || "the converter stopped") });
+  event.preventDefault();
+  if (!waiting) return;
+  const { resolve } = waiting;
+  waiting = null;
+  resolve({ code: 106, failed: event.message || "the converter stopped" });
 };
 
+// The body's data-* attributes (ready, jobs, choice, jobMemory, workerMemory) are figures for
+// the tests and the timing script to read; nothing on the page depends on them.
 worker.onmessage = (event) => {
   const data = event.data;
   if (data.type === "ready") {
-    // For measuring the time to first use: the module is compiled and waiting.
+    // The time to first use: the module is compiled and waiting.
     document.body.dataset.ready = String(Math.round(performance.now()));
-  } else if (data.type === "progress") {
-    progressBar.value = data.percent;
-  } else if (data.type === "done" && pending) {
-    const resolve = pending;
-    pending = null;
+  } else if (data.type === "idle") {
+    document.body.dataset.workerMemory = String(data.memory);
+  } else if (data.type === "progress" && waiting) {
+    progressBar.value = Math.round((100 * (batchProgress.done + data.percent / 100)) / batchProgress.count);
+  } else if (data.type === "done" && waiting && data.id === waiting.id) {
+    const { resolve } = waiting;
+    waiting = null;
+    if (data.memory) document.body.dataset.jobMemory = String(data.memory);
     resolve(data);
   }
 };
 
-function run(mode, bytes, inputName, outputName) {
+function run(mode, bytes, inputName, outputName, options) {
   return new Promise((resolve) => {
-    pending = resolve;
-    progressBar.value = 0;
-    worker.postMessage({ mode, bytes, inputName, outputName }, [bytes]);
+    const id = nextJob++;
+    waiting = { id, resolve };
+    document.body.dataset.jobs = String(id);
+    worker.postMessage({ id, mode, bytes, inputName, outputName, options, levelDb: LEVEL_DB }, [bytes]);
   });
 }
 
@@ -56,12 +88,81 @@ function blobUrl(key, bytes, type) {
 }
 
 function outputNameFor(name, mode) {
-  const base = name.replace(/\.[^./\\]*$/, "");
-  return base + (mode === "d" ? ".wav" : ".msg");
+  return name.replace(/\.[^./\\]*$/, "") + (mode === "d" ? ".wav" : ".msg");
 }
 
-// A 32-bit float WAVE file of interleaved samples: what q reads from the browser's decoder and
-// from the microphone. 16 bits for a recording to play back.
+// Where each audio format the page takes shows itself in a file's first 12 bytes.
+const SIGNATURES = [[0, "RIFF", "WAVE"], [0, "RF64", "WAVE"], [8, "AIFF", "AIFF"], [8, "AIFC", "AIFF"],
+  [0, "OggS", "Ogg"], [0, "fLaC", "FLAC"], [0, "ID3", "MP3"], [4, "ftyp", "AAC (M4A)"], [0, "caff", "CAF"],
+  [0, ".snd", "AU"]];
+
+// What a file is, from its first bytes (and its name for formats without a signature): audio
+// goes to e or q, anything else is taken for a message, which has no header.
+function kindOf(head, name) {
+  const text = (at, n) => String.fromCharCode(...head.subarray(at, at + n));
+  const signature = SIGNATURES.find(([at, bytes]) => text(at, bytes.length) === bytes);
+  if (signature) return { audio: true, label: signature[2], signed: true };
+  // A bare MPEG frame starts with 11 set bits, which a message can start with too.
+  if (/\.msg$/i.test(name)) return { audio: false };
+  if (head.length > 1 && head[0] === 0xff && (head[1] & 0xe0) === 0xe0) return { audio: true, label: "MP3", signed: true };
+  return { audio: /\.(wav|wave|aif|aiff|aifc|caf|flac|ogg|oga|opus|mp3|m4a|mp4|aac|webm|au|snd)$/i.test(name) };
+}
+
+function say(text, failed = false) {
+  statusLine.textContent = text;
+  statusLine.classList.toggle("failed", failed);
+}
+
+// Results belong to the input, mode and options that made them: any change drops them.
+function clearResult() {
+  for (const key of ["download", "download-all", "preview"]) {
+    if (urls[key]) URL.revokeObjectURL(urls[key]);
+    delete urls[key];
+  }
+  download.hidden = true;
+  download.removeAttribute("href");
+  downloadAll.hidden = true;
+  downloadAll.removeAttribute("href");
+  preview.removeAttribute("src");
+  preview.load();
+  resultList.replaceChildren();
+  resultList.hidden = true;
+  progressBar.value = 0;
+  note.textContent = "";
+  convertButton.textContent = "Convert";
+}
+
+function showOptions() {
+  optionsBox.disabled = busy || modeSelect.value !== "q";
+}
+
+async function choose(files) {
+  const modeChangesBefore = modeChanges;
+  const chosen = [];
+  for (const file of files) {
+    const head = new Uint8Array(await file.slice(0, 12).arrayBuffer());
+    chosen.push({ name: file.name, file, kind: kindOf(head, file.name) });
+  }
+  sources = chosen;
+  choice++;
+  clearResult();
+  say("");
+  // The mode follows the files unless the user picked one meanwhile: messages are decoded;
+  // recordings are encoded with e or q, as the user chose.
+  if (chosen.length > 0 && modeChanges === modeChangesBefore) {
+    if (chosen.every((s) => !s.kind.audio)) modeSelect.value = "d";
+    else if (modeSelect.value === "d") modeSelect.value = "q";
+  }
+  showOptions();
+  document.body.dataset.choice = String(choice);
+}
+
+function chooseFiles(files) {
+  choosing = choose(files).catch((error) => say("The file cannot be read: " + error.message, true));
+}
+
+// A WAVE file of interleaved samples (floats from -1 to 1): 32-bit float for what the browser
+// decodes, 16-bit PCM for a recording.
 function waveFile(channels, rate, samples, float) {
   const bytesPer = float ? 4 : 2;
   const data = samples.length * bytesPer;
@@ -81,10 +182,11 @@ function waveFile(channels, rate, samples, float) {
 }
 
 // Formats the module does not read (MP3, AAC, Ogg, Opus, FLAC): the browser decodes them, at
-// 48000 per second, and q takes it from there.
+// 48000 per second, to a 32-bit float WAVE file that q takes from there.
 async function decodeInBrowser(bytes) {
   const context = new OfflineAudioContext(1, 1, 48000);
   const audio = await context.decodeAudioData(bytes);
+  if (audio.duration > MAX_DECODED_SECONDS) return null;
   const interleaved = new Float32Array(audio.length * audio.numberOfChannels);
   for (let c = 0; c < audio.numberOfChannels; c++) {
     const channel = audio.getChannelData(c);
@@ -93,76 +195,232 @@ async function decodeInBrowser(bytes) {
   return waveFile(audio.numberOfChannels, audio.sampleRate, interleaved, true);
 }
 
-function show(result, mode, outputName, startedAt) {
-  const ok = result.code === 0;
-  statusLine.textContent = ok ? "OK" : result.message.trim();
-  statusLine.classList.toggle("failed", !ok);
-  const notes = [];
-  if (!ok && mode === "e" && (result.code === 201 || result.code === 202)) {
-    notes.push("Choose “best sound (q)”: it reads this file.");
+// q on a file: the module's own readers first, then the browser's decoder.
+async function best(source, bytes, outputName, options) {
+  const result = await run("q", bytes.slice(0), source.name, outputName, options);
+  if (result.code !== 201) return result;
+  let decoded;
+  try {
+    decoded = await decodeInBrowser(bytes.slice(0));
+  } catch (error) {
+    return { ...result, message: `${source.name} should be an audio file: ${FORMATS}` };
   }
-  if (ok && result.clipped > 0) notes.push(`${result.clipped} of ${result.samples} samples were louder than the format holds and were clipped.`);
-  note.textContent = notes.join(" ");
-  if (!ok) return;
-  progressBar.value = 100;
-  download.href = blobUrl("download", result.output, mode === "d" ? "audio/wav" : "application/octet-stream");
-  download.download = outputName;
-  download.textContent = `Download ${outputName}`;
-  download.hidden = false;
-  download.dataset.milliseconds = String(Math.round(performance.now() - startedAt));
-  preview.src = blobUrl("preview", mode === "d" ? result.output : result.preview, "audio/wav");
+  if (!decoded) {
+    return { code: -1, message: `${source.name} is longer than ${MAX_DECODED_SECONDS / 60} minutes, the most this page converts from this format.` };
+  }
+  return run("q", decoded, source.name, outputName, options);
 }
 
-async function convert(source, startedAt = performance.now()) {
+function megabytes(size) {
+  return (size / 1e6).toFixed(1) + " MB";
+}
+
+async function convertOne(source, mode, options) {
+  const outputName = outputNameFor(source.name, mode);
+  const named = { name: source.name, outputName, inputSize: source.file.size, hint: "" };
+  const limit = mode === "d" ? MAX_MESSAGE_BYTES : MAX_AUDIO_BYTES;
+  if (source.file.size === 0) {
+    return { ...named, code: -1, message: `${source.name} is empty: there is nothing to ${mode === "d" ? "decode" : "encode"}.` };
+  }
+  if (source.file.size > limit) {
+    const what = mode === "d" ? "message files up to 16 MB (about 70 minutes)" : "audio files up to 100 MB";
+    return { ...named, code: -1, message: `${source.name} is too large (${megabytes(source.file.size)}): this page takes ${what}. The aamsg command converts files of any size.` };
+  }
+  const bytes = await source.file.arrayBuffer();
+  const result = mode === "q" ? await best(source, bytes, outputName, options)
+    : await run(mode, bytes.slice(0), source.name, outputName, options);
+  if (result.code === 106) {
+    result.message = `The converter stopped on ${source.name} (${megabytes(source.file.size)}): this browser may not have the memory for it. The aamsg command converts it.`;
+  }
+  if (result.code !== 0) result.hint = await hintFor(source, mode, result, bytes, outputName);
+  return { ...named, ...result };
+}
+
+// Advice on a failure, only where it holds: q is suggested after e only if q reads the file.
+async function hintFor(source, mode, result, bytes, outputName) {
+  if (mode !== "d" && !source.kind.audio) {
+    return `${source.name} looks like a message file: choose ${MODE_NAMES.d} to hear it.`;
+  }
+  if (mode === "e" && (result.code === 201 || result.code === 202)) {
+    const probe = await best(source, bytes, outputName, 0);
+    if (probe.code === 0) return `Choose ${MODE_NAMES.q}: it reads this file.`;
+  }
+  return "";
+}
+
+function seconds(value) {
+  return value.toFixed(1) + " seconds";
+}
+
+function kilobytes(size) {
+  return size >= 1e6 ? megabytes(size) : (size / 1e3).toFixed(1) + " kB";
+}
+
+// What a success made: the sound's length and the file's size.
+function summary(result, mode) {
+  const length = mode === "d" ? (result.inputSize * 2) / 8000 : (result.output.byteLength * 2) / 8000;
+  return `${result.outputName}, ${seconds(length)}, ${kilobytes(result.output.byteLength)}`;
+}
+
+function measurements(result) {
+  const lines = [];
+  const db = (value) => (value > 0 ? "+" : "") + value.toFixed(1) + " dB";
+  if (Number.isFinite(result.levelBefore) && Number.isFinite(result.levelAfter)) {
+    lines.push(`Level: ${db(result.levelBefore)} before, ${db(result.levelAfter)} after (gain ${db(result.gain)}).`);
+  }
+  if (result.trimmedStart > 0 || result.trimmedEnd > 0) {
+    lines.push(`Trimmed ${result.trimmedStart.toFixed(2)} s at the start and ${result.trimmedEnd.toFixed(2)} s at the end.`);
+  }
+  if (result.clipped > 0) {
+    lines.push(`${result.clipped} of ${result.samples} samples were louder than the format holds and were clipped.`);
+  }
+  return lines.join(" ");
+}
+
+function uniqueNames(results) {
+  const files = {};
+  for (const result of results) {
+    let name = result.outputName;
+    for (let k = 2; name in files; k++) name = result.outputName.replace(/(\.[^.]*)$/, ` (${k})$1`);
+    files[name] = new Uint8Array(result.output);
+  }
+  return files;
+}
+
+function show(results, mode, startedAt) {
+  const done = results.filter((r) => r.code === 0);
+  const type = mode === "d" ? "audio/wav" : "application/octet-stream";
+  if (done.length > 0) preview.src = blobUrl("preview", mode === "d" ? done[0].output : done[0].preview, "audio/wav");
+  let focus = statusLine;
+  if (results.length === 1) {
+    const result = results[0];
+    if (result.code === 0) {
+      say("OK: " + summary(result, mode));
+      note.textContent = measurements(result);
+      download.href = blobUrl("download", result.output, type);
+      download.download = result.outputName;
+      download.textContent = `Download ${result.outputName}`;
+      download.hidden = false;
+      focus = download;
+    } else {
+      say(result.message.trim(), true);
+      note.textContent = result.hint;
+    }
+  } else {
+    for (const result of results) {
+      const item = document.createElement("li");
+      item.textContent = result.code === 0 ? `${result.name}: OK, ${summary(result, mode)}. ${measurements(result)}`
+        : `${result.name}: ${result.message.trim()} ${result.hint}`;
+      item.classList.toggle("failed", result.code !== 0);
+      resultList.append(item);
+    }
+    resultList.hidden = false;
+    const failed = results.length - done.length;
+    say(failed === 0 ? `OK: ${results.length} files converted` : `${done.length} of ${results.length} files converted; ${failed} failed (see the list below)`,
+      failed > 0);
+    if (done.length > 0) {
+      const name = mode === "d" ? "decoded.zip" : "messages.zip";
+      downloadAll.href = blobUrl("download-all", fflate.zipSync(uniqueNames(done)), "application/zip");
+      downloadAll.download = name;
+      downloadAll.textContent = `Download all ${done.length} as ${name}`;
+      downloadAll.hidden = false;
+      focus = downloadAll;
+    }
+  }
+  progressBar.value = done.length === results.length ? 100 : 0;
+  // For measuring: from the click on Convert to the result.
+  focus.dataset.milliseconds = String(Math.round(performance.now() - startedAt));
+  focus.focus();
+}
+
+function setBusy(on) {
+  busy = on;
+  for (const control of [convertButton, fileInput, modeSelect]) control.disabled = on;
+  if (!capture) recordButton.disabled = on;
+  showOptions();
+}
+
+async function convertAll(startedAt) {
+  await choosing;
   const mode = modeSelect.value;
-  if (!source) {
-    statusLine.textContent = "Choose a file, or record one, first.";
+  const options = mode === "q" ? (levelBox.checked ? OPTION_LEVEL : 0) | (trimBox.checked ? OPTION_TRIM : 0) : 0;
+  if (sources.length === 0) {
+    say("Choose a file, or record one, first.", true);
+    statusLine.focus();
     return;
   }
-  convertButton.disabled = true;
-  download.hidden = true;
-  statusLine.textContent = "Converting…";
-  statusLine.classList.remove("failed");
-  note.textContent = "";
-  const outputName = outputNameFor(source.name, mode);
-  try {
-    let result = await run(mode, source.bytes.slice(0), source.name, outputName);
-    if (mode === "q" && result.code === 201) {
-      try {
-        result = await run(mode, await decodeInBrowser(source.bytes.slice(0)), source.name, outputName);
-      } catch (error) {
-        // Neither the module nor the browser reads it: the module's message stands.
-      }
-    }
-    show(result, mode, outputName, startedAt);
-  } catch (error) {
-    statusLine.textContent = "Internal error: " + error;
-    statusLine.classList.add("failed");
-  } finally {
-    convertButton.disabled = false;
+  const audio = sources.filter((s) => s.kind.audio);
+  if (mode === "d" && audio.length > 0 && acknowledged !== choice) {
+    acknowledged = choice;
+    const [first] = audio;
+    const article = /^([AEIOU]|MP3)/.test(first.kind.label) ? "an" : "a";
+    const which = audio.length > 1 ? `${audio.length} of the files look like audio files, not message files`
+      : `${first.name} ${first.kind.signed ? `starts like ${article} ${first.kind.label} file` : "is named like an audio file"}, not a message file`;
+    say(`${which}: decoding gives noise. Choose ${MODE_NAMES.q}, or press “Decode anyway”.`, true);
+    convertButton.textContent = "Decode anyway";
+    statusLine.focus();
+    return;
   }
+  const startedFor = choice;
+  clearResult();
+  say(sources.length === 1 ? "Converting…" : `Converting ${sources.length} files…`);
+  const results = [];
+  batchProgress = { done: 0, count: sources.length };
+  for (const source of sources) {
+    results.push(await convertOne(source, mode, options));
+    batchProgress.done++;
+  }
+  if (startedFor === choice && mode === modeSelect.value) show(results, mode, startedAt);
 }
 
-async function chosenSource() {
-  const file = fileInput.files[0];
-  if (file) return { name: file.name, bytes: await file.arrayBuffer() };
-  return recorded;
+function convert() {
+  if (busy) return;
+  const clickedAt = performance.now();  // the result's data-milliseconds counts from here
+  setBusy(true);
+  convertAll(clickedAt).catch((error) => {
+    say("The page failed: " + error.message, true);
+    progressBar.value = 0;
+  }).finally(() => {
+    setBusy(false);
+    if (document.activeElement === document.body) statusLine.focus();
+  });
 }
 
-convertButton.addEventListener("click", async () => {
-  const clickedAt = performance.now();  // the download link's data-milliseconds counts from here
-  await convert(await chosenSource(), clickedAt);
+convertButton.addEventListener("click", convert);
+fileInput.addEventListener("change", () => chooseFiles([...fileInput.files]));
+modeSelect.addEventListener("change", () => {
+  modeChanges++;
+  clearResult();
+  say("");
+  showOptions();
 });
-fileInput.addEventListener("change", () => {
-  recorded = null;
-  download.hidden = true;
-  statusLine.textContent = "";
-  note.textContent = "";
-  if (fileInput.files[0] && /\.msg$/i.test(fileInput.files[0].name)) modeSelect.value = "d";
+for (const box of [levelBox, trimBox]) box.addEventListener("change", () => { clearResult(); say(""); });
+
+// Files dropped anywhere on the page are chosen as if picked in the file input.
+document.addEventListener("dragover", (event) => {
+  if (!event.dataTransfer || !event.dataTransfer.types.includes("Files")) return;
+  event.preventDefault();
+  event.dataTransfer.dropEffect = busy ? "none" : "copy";
+  document.body.classList.add("dragging");
+});
+document.addEventListener("dragleave", (event) => {
+  if (!event.relatedTarget) document.body.classList.remove("dragging");
+});
+document.addEventListener("drop", (event) => {
+  event.preventDefault();
+  document.body.classList.remove("dragging");
+  const files = event.dataTransfer ? event.dataTransfer.files : [];
+  if (files.length === 0) return;
+  if (busy) {
+    say("Wait for this conversion to end, then drop the files again.");
+    return;
+  }
+  fileInput.files = files;
+  chooseFiles([...files]);
 });
 
 // Recording: the microphone through an AudioWorklet, float samples at the device's rate, a level
-// meter and the time; stopping converts the recording with q.
+// meter and the time; stopping makes the recording the input and converts it with the chosen mode.
 let capture = null;
 
 async function startRecording() {
@@ -179,15 +437,15 @@ async function startRecording() {
     count += chunk.length;
     let peak = 0;
     for (const s of chunk) peak = Math.max(peak, Math.abs(s));
-    $("level").value = peak;
-    const seconds = Math.floor(count / context.sampleRate);
-    $("elapsed").textContent = `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, "0")}`;
+    $("mic-level").value = peak;
+    const elapsed = Math.floor(count / context.sampleRate);
+    $("elapsed").textContent = `${Math.floor(elapsed / 60)}:${String(elapsed % 60).padStart(2, "0")}`;
   };
   context.createMediaStreamSource(stream).connect(node);
   capture = { stream, context, node, chunks, count: () => count };
   recordButton.textContent = "Stop";
   recordButton.setAttribute("aria-pressed", "true");
-  statusLine.textContent = "Recording…";
+  say("Recording…");
 }
 
 async function stopRecording() {
@@ -199,23 +457,23 @@ async function stopRecording() {
   await context.close();
   recordButton.textContent = "Record";
   recordButton.setAttribute("aria-pressed", "false");
-  $("level").value = 0;
+  $("mic-level").value = 0;
   const samples = new Float32Array(count());
   let at = 0;
   for (const chunk of chunks) { samples.set(chunk, at); at += chunk.length; }
-  recorded = { name: "recording.wav", bytes: waveFile(1, context.sampleRate, samples, true) };
-  $("recording").src = blobUrl("recording", waveFile(1, context.sampleRate, samples, false), "audio/wav");
+  // 16-bit PCM, which e reads too; q loses nothing audible to it.
+  const wave = waveFile(1, context.sampleRate, samples, false);
+  $("recording").src = blobUrl("recording", wave, "audio/wav");
   $("recording-box").hidden = false;
   fileInput.value = "";
-  modeSelect.value = "q";
-  await convert(recorded);
+  chooseFiles([new File([wave], "recording.wav", { type: "audio/wav" })]);
+  convert();
 }
 
 recordButton.addEventListener("click", async () => {
   try {
     if (capture) await stopRecording(); else await startRecording();
   } catch (error) {
-    statusLine.textContent = "The microphone cannot be used: " + error.message;
-    statusLine.classList.add("failed");
+    say("The microphone cannot be used: " + error.message, true);
   }
 });

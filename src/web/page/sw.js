@@ -1,8 +1,8 @@
 // Keeps the page's files, so that it works offline after the first visit: answers from the
 // cache, and refreshes the cache from the page's own server when it can.
 "use strict";
-const CACHE = "aamsg-web-1";
-const FILES = ["./", "index.html", "style.css", "page.js", "worker.js", "recorder.js", "aamsg.js", "aamsg.wasm"];
+const CACHE = "aamsg-web-2";
+const FILES = ["./", "index.html", "style.css", "page.js", "worker.js", "recorder.js", "fflate.js", "aamsg.js", "aamsg.wasm"];
 
 self.addEventListener("install", (event) => {
   event.waitUntil(caches.open(CACHE).then((cache) => cache.addAll(FILES)).then(() => self.skipWaiting()));

@@ -1,8 +1,11 @@
-// Runs the conversions in the WebAssembly module, off the page's thread.
+// Runs the conversions in the WebAssembly module, off the page's thread, one job at a time.
 "use strict";
 importScripts("aamsg.js");
-const ready = createAamsg();
-ready.then(() => self.postMessage({ type: "ready" }));
+
+// WebAssembly memory never shrinks: each job gets a fresh instance, and the one that ran it
+// (grown to the job's size) is dropped, so the worker holds only the initial memory between jobs.
+let spare = createAamsg();
+spare.then(() => self.postMessage({ type: "ready" }), () => {});
 
 function writeString(m, text) {
   const size = m.lengthBytesUTF8(text) + 1;
@@ -12,31 +15,37 @@ function writeString(m, text) {
 }
 
 self.onmessage = async (event) => {
+  const job = event.data;
+  const instance = spare;
+  let reply;
   try {
-    await convert(event.data);
+    reply = convert(await instance, job);
   } catch (error) {
-    // Never silent: the page shows what went wrong.
-    self.postMessage({ type: "done", code: 106, message: "Internal error: " + error, output: null, preview: null });
+    // An abort (out of memory, most likely) or a module that did not load: the page words it.
+    reply = { code: 106, failed: String(error), transfer: [] };
   }
+  spare = createAamsg();
+  const { transfer, ...data } = reply;
+  self.postMessage({ type: "done", id: job.id, ...data }, transfer);
+  spare.then((m) => self.postMessage({ type: "idle", memory: m.HEAPU8.length }), () => {});
 };
 
-async function convert({ mode, bytes, inputName, outputName }) {
-  const m = await ready;
+function convert(m, { mode, bytes, inputName, outputName, options, levelDb }) {
   const input = new Uint8Array(bytes);
   const at = m._malloc(Math.max(input.length, 1));
   m.HEAPU8.set(input, at);
   const inName = writeString(m, inputName);
   const outName = writeString(m, outputName);
-  const code = m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName);
+  const code = m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options, levelDb);
   // The heap may have grown during the call: read it afresh.
   const copy = (pointer, size) => m.HEAPU8.slice(pointer, pointer + size).buffer;
   const output = copy(m._aamsg_output(), m._aamsg_output_size());
   const preview = copy(m._aamsg_preview(), m._aamsg_preview_size());
-  const message = m.UTF8ToString(m._aamsg_message());
-  const clipped = m._aamsg_clipped();
-  const samples = m._aamsg_samples();
-  m._free(at);
-  m._free(inName);
-  m._free(outName);
-  self.postMessage({ type: "done", code, message, output, preview, clipped, samples }, [output, preview]);
+  return {
+    code, output, preview, transfer: [output, preview],
+    message: m.UTF8ToString(m._aamsg_message()),
+    clipped: m._aamsg_clipped(), samples: m._aamsg_samples(),
+    levelBefore: m._aamsg_level_before(), levelAfter: m._aamsg_level_after(), gain: m._aamsg_gain(),
+    trimmedStart: m._aamsg_trimmed_start(), trimmedEnd: m._aamsg_trimmed_end(), memory: m.HEAPU8.length,
+  };
 }
