@@ -383,7 +383,7 @@ std::size_t finishSearch(CodeSearch& search, std::uint8_t* codes) {
     const Beam& beam = s.beams[s.current];
     const std::size_t best = bestPath(beam);
     const Codes pending = s.shadow.cost < beam.cost[best] ? s.shadow.pending : beam.pending[best];
-    for (std::size_t i = std::min<std::uint64_t>(s.searched, kSearchDelay); i-- > 0;) {
+    for (std::size_t i = s.searched < kSearchDelay ? static_cast<std::size_t>(s.searched) : kSearchDelay; i-- > 0;) {
         codes[written++] = static_cast<std::uint8_t>(codeAt(pending, i));
     }
     restart(s);
