@@ -331,8 +331,8 @@ std::size_t searchFrame(SearchState& s, std::uint8_t* codes) {
     return written;
 }
 
+// The decoder's start state, and nothing searched: the settings and the merge table stay.
 void restart(SearchState& s) {
-    const SearchSettings settings = s.settings;
     s.searched = 0;
     s.frame = {};
     s.filter = {};
@@ -344,7 +344,6 @@ void restart(SearchState& s) {
     s.beams[0].history[0] = {};
     s.current = 0;
     s.shadow = {};
-    s.settings = settings;
 }
 
 }  // namespace
