@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <limits>
 #include <numbers>
@@ -232,29 +233,63 @@ std::vector<std::int16_t> decodeCodes(const std::vector<std::uint8_t>& codes) {
     return out;
 }
 
-// A vowel with formants at 500 and 2500 Hz: shaped, the noise in the valley between them lies
-// lower than flat, and (the price) higher under the second formant.
-TEST(Search, ShapedNoiseLeavesTheValley) {
-    Signal vowel(8000);
+// A vowel with formants at 500 and 2500 Hz, a 100 Hz voice.
+Signal vowel(std::size_t length) {
+    Signal out(length);
     double y1[2] = {0, 0};
     double y2[2] = {0, 0};
     const auto resonator = [](double frequency) { return 2 * 0.97 * std::cos(2 * std::numbers::pi * frequency / 8000); };
     const double c1 = resonator(500);
     const double c2 = resonator(2500);
-    for (std::size_t i = 0; i < vowel.size(); ++i) {
-        const double pulse = i % 80 == 0 ? 3000.0 : 0.0;  // 100 Hz voice
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const double pulse = i % 80 == 0 ? 3000.0 : 0.0;
         const double a = pulse + c1 * y1[0] - 0.9409 * y1[1];
         const double b = pulse + c2 * y2[0] - 0.9409 * y2[1];
         y1[1] = y1[0];
         y1[0] = a;
         y2[1] = y2[0];
         y2[0] = b;
-        vowel[i] = static_cast<std::int16_t>(std::lround(a + 0.5 * b));
+        out[i] = static_cast<std::int16_t>(std::lround(a + 0.5 * b));
     }
-    const std::vector<std::int16_t> shaped = decodeCodes(searchAll(vowel, kShaped));
-    const std::vector<std::int16_t> flat = decodeCodes(searchAll(vowel, kFlat));
-    EXPECT_LT(bandNoise(vowel, shaped, 1200, 1800), bandNoise(vowel, flat, 1200, 1800));
-    EXPECT_GT(bandNoise(vowel, shaped, 2400, 2600), bandNoise(vowel, flat, 2400, 2600));
+    return out;
+}
+
+// Shaped, the noise in the vowel's valley between the formants lies lower than flat, and (the
+// price) higher under the second formant.
+TEST(Search, ShapedNoiseLeavesTheValley) {
+    const Signal voice = vowel(8000);
+    const std::vector<std::int16_t> shaped = decodeCodes(searchAll(voice, kShaped));
+    const std::vector<std::int16_t> flat = decodeCodes(searchAll(voice, kFlat));
+    EXPECT_LT(bandNoise(voice, shaped, 1200, 1800), bandNoise(voice, flat, 1200, 1800));
+    EXPECT_GT(bandNoise(voice, shaped, 2400, 2600), bandNoise(voice, flat, 2400, 2600));
+}
+
+// The weighting alone: without the tilt it dips at the formants, where noise is let in; silence
+// gets the tilt alone.
+TEST(Weighting, DipsAtTheFormants) {
+    const Signal voice = vowel(kAnalysisLength + 400);
+    AnalysisWindow window;
+    std::copy(voice.end() - kAnalysisLength, voice.end(), window.begin());
+    WeightShape shape;
+    shape.tilt = 0;
+    const WeightingFilter filter = analyseFrame(window, shape);
+    const auto gain = [&](double frequency) {
+        std::complex<double> zeros = 1.0;
+        std::complex<double> poles = 1.0;
+        for (std::size_t k = 0; k < kWeightOrder; ++k) {
+            const std::complex<double> delay = std::polar(1.0, -2 * std::numbers::pi * frequency * static_cast<double>(k + 1) / 8000);
+            zeros += filter.zeros[k] / 4096.0 * delay;
+            poles += filter.poles[k] / 4096.0 * delay;
+        }
+        return std::abs(zeros / poles);
+    };
+    EXPECT_LT(gain(500), gain(1500));
+    EXPECT_LT(gain(2500), gain(1500));
+    WeightingFilter tiltAlone;
+    tiltAlone.poles[0] = -WeightShape{}.tilt * 4096 / 1000;
+    const WeightingFilter silent = analyseFrame(AnalysisWindow{}, WeightShape{});
+    EXPECT_EQ(silent.zeros, tiltAlone.zeros);
+    EXPECT_EQ(silent.poles, tiltAlone.poles);
 }
 
 TEST(Search, BlocksAndShortSignalsChangeNothing) {

@@ -41,7 +41,7 @@ struct WeightShape {
     // A fixed tilt, the poles times 1 - tilt z^-1: it weighs the low band's error more and so
     // moves noise out of it, where the voice's loudest formants are, into the high band.
     int tilt = 500;
-    // Frames quieter than this RMS are not weighted: there is no speech to hide noise under.
+    // Frames quieter than this RMS get the tilt alone: there are no formants to hide noise under.
     int quietRms = 100;
 };
 
@@ -49,8 +49,8 @@ struct WeightShape {
 using AnalysisWindow = std::array<std::int16_t, kAnalysisLength>;
 
 // The weighting for one frame: a lag-windowed autocorrelation of the Hann-windowed samples,
-// Levinson-Durbin to order kWeightOrder, the coefficients scaled by g^k. Silence gives no
-// weighting.
+// Levinson-Durbin to order kPredictionOrder, the coefficients scaled by g^k, the poles times the
+// tilt. Silence gives the tilt alone.
 WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& shape);
 
 // The part of the next weighted error that the memory decides; the error itself is added to it.
