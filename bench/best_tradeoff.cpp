@@ -26,7 +26,9 @@ int main(int argc, char** argv) {
         aamsg::OutStream output = aamsg::fileOutput(out);
         aamsg::Request request;
         request.mode = aamsg::Mode::Best;
-        request.best = aamsg::BestOptions{paths, lookahead, std::getenv("AAMSG_BENCH_INLINE") == nullptr};
+        request.best.search.paths = paths;
+        request.best.search.lookahead = lookahead;
+        request.best.background = std::getenv("AAMSG_BENCH_INLINE") == nullptr;
         const auto start = std::chrono::steady_clock::now();
         const aamsg::Outcome outcome = aamsg::runConversion(request, input, output, aamsg::makeProgressReport(nullptr));
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

@@ -25,7 +25,8 @@ void printUsage(const char* program) {
     std::printf(" best:   %s q [options] infile outfile\n         %s q [options] --out-dir=DIR infile...\n", program, program);
     std::fputs(" options of q:\n"
                "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
-               "  --trim        remove silence before and after the speech\n",
+               "  --trim        remove silence before and after the speech\n"
+               "  --flat        no noise shaping: the least plain error\n",
                stdout);
 }
 
@@ -52,6 +53,10 @@ bool parseBestOption(char** argv, int at, Command& command) {
     const char* option = argv[at];
     PromptOptions& prompt = command.request.best.prompt;
     if (std::strcmp(option, "--trim") == 0) return prompt.trim = true;
+    if (std::strcmp(option, "--flat") == 0) {
+        command.request.best.search.shaped = false;
+        return true;
+    }
     if (std::strcmp(option, "--level") == 0) return prompt.level = true;
     if (std::strncmp(option, "--level=", 8) == 0) return prompt.level = parseLevel(option + 8, prompt.targetDb);
     if (std::strncmp(option, "--out-dir=", 10) == 0 && option[10] != '\0') {

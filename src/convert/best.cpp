@@ -30,7 +30,7 @@ struct SignalBlock {
     std::vector<std::int16_t> samples;
     std::uint64_t unitsLeft = 0;  // input units (frames, or bytes) not yet read
     std::uint64_t clipped = 0;
-    std::uint64_t greedyError = 0;  // the greedy encoder's squared error on these samples
+    std::uint64_t greedyError = 0;  // the greedy encoder's error (the search's measure) so far
     std::uint64_t greedyLast = 0;   // of it, the last sample's
     ExitCode status = kOk;          // not kOk: the input failed after these samples
     std::exception_ptr failure;     // thrown while the block was made, on the input's thread
@@ -154,19 +154,24 @@ ExitCode openSignal(InStream& input, SignalSource& source, const PromptPlan* pla
 
 // The greedy encoder over the whole signal, for the comparison with the search; it runs with
 // the input, on the input's thread, beside the search on the other.
-void measureGreedy(AdpcmState& greedy, SignalBlock& block) {
-    block.greedyError = 0;
-    for (const std::int16_t s : block.samples) {
-        encodeSample(s, greedy);
-        const auto e = static_cast<std::int64_t>(s - greedy.predictor);
-        block.greedyLast = static_cast<std::uint64_t>(e * e);
-        block.greedyError += block.greedyLast;
-    }
+struct GreedyTally {
+    AdpcmState state;
+    ErrorMeter meter;  // measures as the search does: weighted when it shapes the noise
+    std::vector<std::uint8_t> codes;
+};
+
+void measureGreedy(GreedyTally& greedy, SignalBlock& block) {
+    greedy.codes.clear();
+    for (const std::int16_t s : block.samples) greedy.codes.push_back(static_cast<std::uint8_t>(encodeSample(s, greedy.state)));
+    meterCodes(greedy.meter, block.samples, greedy.codes.data());
+    if (block.last) finishErrorMeter(greedy.meter);
+    block.greedyError = greedy.meter.total;
+    block.greedyLast = greedy.meter.last;
 }
 
 // The next block with the greedy encoder's error on it. An exception may not leave a thread
 // (that ends the process): it travels with the block, to be thrown again where it is taken.
-void makeBlock(SignalSource& source, AdpcmState& greedy, SignalBlock& block) {
+void makeBlock(SignalSource& source, GreedyTally& greedy, SignalBlock& block) {
     try {
         nextBlock(source, block);
         measureGreedy(greedy, block);
@@ -189,7 +194,7 @@ struct BlockQueue {
     bool stop = false;  // the consumer has given up
 };
 
-void produce(SignalSource& source, AdpcmState& greedy, BlockQueue& queue) {
+void produce(SignalSource& source, GreedyTally& greedy, BlockQueue& queue) {
     for (std::size_t at = 0;; at = (at + 1) % kBlocksAhead) {
         {
             std::unique_lock lock(queue.mutex);
@@ -213,7 +218,7 @@ struct InputThread {
     BlockQueue& queue;
     std::thread thread;
 
-    InputThread(SignalSource& source, AdpcmState& greedy, BlockQueue& blocks)
+    InputThread(SignalSource& source, GreedyTally& greedy, BlockQueue& blocks)
         : queue(blocks), thread(produce, std::ref(source), std::ref(greedy), std::ref(blocks)) {}
     InputThread(const InputThread&) = delete;
     InputThread& operator=(const InputThread&) = delete;
@@ -227,18 +232,16 @@ struct InputThread {
     }
 };
 
-// The squared error the format's decoder makes of the written codes, and the greedy encoder's
-// on the same signal, over the samples whose codes reach the file. The search comes out ahead
+// The error the search minimises (weighted, when it shapes the noise) of the written codes, and
+// the greedy encoder's on the same signal, over the samples whose codes reach the file. The search comes out ahead
 // on every signal we measured, but it gives no guarantee; this does: if greedy coding would
 // have been better, the message is made again that way.
 struct ErrorTally {
     std::vector<std::int16_t> waiting;  // samples searched whose codes are not yet decided
     std::size_t next = 0;                // the oldest of them
-    AdpcmState decoder;
-    std::uint64_t searchError = 0;
+    ErrorMeter search;
     std::uint64_t greedyError = 0;
-    std::uint64_t lastSearch = 0;  // the last sample's share, taken back if its code is dropped
-    std::uint64_t lastGreedy = 0;
+    std::uint64_t lastGreedy = 0;  // the last sample's share, taken back if its code is dropped
     std::uint64_t count = 0;
 };
 
@@ -247,22 +250,20 @@ void tallySamples(ErrorTally& tally, const SignalBlock& block) {
     tally.waiting.erase(tally.waiting.begin(), tally.waiting.begin() + static_cast<std::ptrdiff_t>(tally.next));
     tally.next = 0;
     tally.waiting.insert(tally.waiting.end(), block.samples.begin(), block.samples.end());
-    tally.greedyError += block.greedyError;
-    if (!block.samples.empty()) tally.lastGreedy = block.greedyLast;
+    tally.greedyError = block.greedyError;
+    tally.lastGreedy = block.greedyLast;
 }
 
-void tallyCodes(ErrorTally& tally, const std::uint8_t* codes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto e = static_cast<std::int64_t>(tally.waiting[tally.next++] - decodeNibble(codes[i], tally.decoder));
-        tally.lastSearch = static_cast<std::uint64_t>(e * e);
-        tally.searchError += tally.lastSearch;
-    }
+void tallyCodes(ErrorTally& tally, const std::uint8_t* codes, std::size_t count, bool last) {
+    meterCodes(tally.search, std::span<const std::int16_t>(tally.waiting.data() + tally.next, count), codes);
+    if (last) finishErrorMeter(tally.search);
+    tally.next += count;
     tally.count += count;
 }
 
 bool greedyWins(const ErrorTally& tally) {
     const bool dropLast = (tally.count & 1) != 0;
-    return tally.greedyError - (dropLast ? tally.lastGreedy : 0) < tally.searchError - (dropLast ? tally.lastSearch : 0);
+    return tally.greedyError - (dropLast ? tally.lastGreedy : 0) < tally.search.total - (dropLast ? tally.search.last : 0);
 }
 
 // Progress counts in units that fit 32 bits.
@@ -286,11 +287,11 @@ struct SearchRun {
 
 ExitCode consume(SearchRun& run, const SignalBlock& block) {
     if (block.failure) std::rethrow_exception(block.failure);
-    run.codes.resize(block.samples.size() + kSearchDelay + kMaxSearchLookahead + 1);
+    run.codes.resize(block.samples.size() + kMaxUndecided);
     std::size_t n = searchSamples(run.search, block.samples, run.codes.data());
     tallySamples(run.tally, block);
     if (block.last) n += finishSearch(run.search, run.codes.data() + n);
-    tallyCodes(run.tally, run.codes.data(), n);
+    tallyCodes(run.tally, run.codes.data(), n, block.last);
     run.stats.samples += block.samples.size();
     run.stats.clipped += block.clipped;
     if (!writeCodes(run.writer, run.codes.data(), n)) return kCannotWriteOutput;
@@ -300,8 +301,7 @@ ExitCode consume(SearchRun& run, const SignalBlock& block) {
 }
 
 // Input and search on this one thread, one block after the other.
-ExitCode searchInline(SearchRun& run, SignalSource& source) {
-    AdpcmState greedy;
+ExitCode searchInline(SearchRun& run, SignalSource& source, GreedyTally& greedy) {
     SignalBlock block;
     ExitCode result = kOk;
     while (result == kOk && !block.last) {
@@ -312,8 +312,7 @@ ExitCode searchInline(SearchRun& run, SignalSource& source) {
 }
 
 // The input on a second thread, a few blocks ahead of the search on this one.
-ExitCode searchBeside(SearchRun& run, SignalSource& source) {
-    AdpcmState greedy;
+ExitCode searchBeside(SearchRun& run, SignalSource& source, GreedyTally& greedy) {
     BlockQueue queue;
     InputThread reader(source, greedy, queue);
     ExitCode result = kOk;
@@ -402,13 +401,15 @@ ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport pr
     const unsigned shift = progressShift(source.totalUnits);
     progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
 
-    SearchRun run{makeCodeSearch(options.paths, options.lookahead), MessageWriter{output}, {}, {}, progress, shift, stats};
+    SearchRun run{makeCodeSearch(options.search), MessageWriter{output}, {}, {}, progress, shift, stats};
+    run.tally.search = makeErrorMeter(options.search);
+    GreedyTally greedy{{}, makeErrorMeter(options.search), {}};
 #ifdef __EMSCRIPTEN__
     const bool background = false;  // built without threads
 #else
     const bool background = options.background;
 #endif
-    const ExitCode result = background ? searchBeside(run, source) : searchInline(run, source);
+    const ExitCode result = background ? searchBeside(run, source, greedy) : searchInline(run, source, greedy);
     if (result != kOk) return result;
     if (shaping != nullptr) stats.prompt.levelAfterDb = finishMeter(source.output).activeDb;
     if (greedyWins(run.tally)) {

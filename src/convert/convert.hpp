@@ -23,8 +23,7 @@ inline constexpr std::uint64_t kMaxMessageBytes = ((std::uint64_t{1} << 32) - 37
 
 // The options of `q`; `e` and `d` have none.
 struct BestOptions {
-    int paths = kDefaultSearchPaths;          // paths the code search keeps
-    int lookahead = kDefaultSearchLookahead;  // samples it looks ahead
+    SearchSettings search;   // the code search's; search.shaped: the noise under the formants
     bool background = true;  // read and convert the input on a second thread
     PromptOptions prompt;    // the level to bring the speech to, and whether to trim silence
 };

@@ -1,283 +1,427 @@
-// The beam search over the decoder's state, with a greedy look ahead.
+// The beam search over the decoder's state and the weighting's memory, and the error meter.
 #include "search/search.hpp"
 
 #include <algorithm>
-
-#include "codec/adpcm.hpp"
+#include <array>
+#include <compare>
+#include <vector>
 
 namespace aamsg {
 
 namespace {
 
-// Extensions with the same step index whose predictors lie within a fraction of a step of each
-// other lead to nearly the same futures; keeping only the better one leaves room in the beam
-// for paths that really differ. The fraction is 2^-kMergeFraction of the step.
-constexpr int kMergeFraction = 2;
+constexpr std::size_t kMaxPaths = kMaxSearchPaths;
+constexpr std::size_t kMaxCandidates = kMaxPaths * kMaxSearchTries;
 
-constexpr std::array<std::uint8_t, 89> makeMergeShifts() {
-    std::array<std::uint8_t, 89> shifts{};
-    for (std::size_t i = 0; i < kStepSizes.size(); ++i) {
-        int log2 = 0;
-        while ((kStepSizes[i] >> (log2 + 1)) != 0) ++log2;
-        shifts[i] = static_cast<std::uint8_t>(std::max(0, log2 - kMergeFraction));
-    }
-    return shifts;
+// A path's undecided codes, the newest lowest: two words of 16.
+struct Codes {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    auto operator<=>(const Codes&) const = default;
+};
+static_assert(kSearchDelay == 32);
+
+Codes push(const Codes& codes, unsigned code) { return {codes.high << 4 | codes.low >> 60, codes.low << 4 | code}; }
+unsigned codeAt(const Codes& codes, std::size_t age) {
+    return static_cast<unsigned>((age < 16 ? codes.low >> (4 * age) : codes.high >> (4 * (age - 16))) & 15u);
+}
+unsigned oldest(const Codes& codes) { return static_cast<unsigned>(codes.high >> 60); }
+
+// The kept paths.
+struct Beam {
+    std::size_t count = 0;
+    std::array<std::int32_t, kMaxPaths> predictor{};
+    std::array<std::int32_t, kMaxPaths> stepIndex{};
+    std::array<std::uint64_t, kMaxPaths> cost{};  // error since the last decision, less the least
+    std::array<std::uint64_t, kMaxPaths> rank{};
+    std::array<Codes, kMaxPaths> pending{};
+    std::array<WeightHistory, kMaxPaths> history{};
+};
+
+// One sample's extensions of every path.
+struct Candidates {
+    std::array<std::int32_t, kMaxCandidates> predictor{};
+    std::array<std::int32_t, kMaxCandidates> stepIndex{};
+    std::array<std::int32_t, kMaxCandidates> error{};
+    std::array<std::int32_t, kMaxCandidates> weighted{};
+    std::array<std::uint64_t, kMaxCandidates> cost{};
+    std::array<std::uint64_t, kMaxCandidates> rank{};  // cost and the greedy encoder's error ahead
+    std::array<Codes, kMaxCandidates> pending{};
+    std::array<std::size_t, kMaxCandidates> parent{};
+};
+
+// A path that takes the greedy encoder's code at every sample, beside the beam whatever its
+// cost: the search can always fall back to it. When a decision goes against it, it restarts
+// from the best path.
+struct Shadow {
+    AdpcmState state;
+    std::uint64_t cost = 0;
+    std::uint64_t rank = 0;
+    Codes pending;
+    WeightHistory history;
+};
+
+struct MergeSlot {
+    std::uint32_t stamp = 0;  // the sample it was filled at; older means empty
+    std::uint32_t key = 0;
+    std::uint32_t survivor = 0;
+};
+
+}  // namespace
+
+struct SearchState {
+    SearchSettings settings;
+    std::uint64_t searched = 0;
+    FrameWindow frame;
+    WeightingFilter filter;
+    std::array<Beam, 2> beams;  // the paths now, and the next sample's being made
+    std::size_t current = 0;
+    Shadow shadow;
+    Candidates candidates;
+    std::array<std::size_t, kMaxCandidates> survivors{};
+    // Open addressing for the merge, at most an eighth full; sized for the settings.
+    std::vector<MergeSlot> table;
+    int tableShift = 0;  // 32 less the table's bits
+    std::uint32_t stamp = 0;
+};
+
+namespace {
+
+// Codes in the order of the values they reconstruct: -8..-1 are the negative codes, magnitude
+// 7 down to 0, and 0..7 the positive ones.
+int levelOf(unsigned code) { return (code & 8u) != 0 ? -1 - static_cast<int>(code & 7u) : static_cast<int>(code); }
+unsigned codeOf(int level) { return level >= 0 ? static_cast<unsigned>(level) : 8u | static_cast<unsigned>(-1 - level); }
+
+// The codes tried, as levels from the greedy one, larger magnitudes (faster-growing steps) before
+// smaller: a step that grows ahead of an onset is what the greedy encoder misses most.
+constexpr std::array<int, kMaxSearchTries> kTryOffsets = {0, 1, 2, -1, 3, 4, -2, 5};
+
+// Candidates merge when they have one step index and their predictors one bucket.
+std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex, int bucketShift) {
+    return static_cast<std::uint32_t>(stepIndex) << 16 | static_cast<std::uint32_t>(predictor + 32768) >> bucketShift;
 }
 
-constexpr std::array<std::uint8_t, 89> kMergeShifts = makeMergeShifts();
-
-std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex) {
-    return static_cast<std::uint32_t>(stepIndex) << 16 |
-           static_cast<std::uint32_t>(predictor + 32768) >> kMergeShifts[static_cast<std::size_t>(stepIndex)];
+// The strict order of paths: less error first, then the codes themselves, which differ
+// between any two paths.
+bool before(std::uint64_t cost, const Codes& pending, std::uint64_t otherCost, const Codes& otherPending) {
+    return cost < otherCost || (cost == otherCost && pending < otherPending);
 }
 
-// One greedy code from (predictor, stepIndex) towards `sample`, by the codec itself: the state
-// moves, the squared error is added to `error`, and the code comes back.
-[[gnu::always_inline]] inline unsigned greedyStep(std::int32_t& predictor, std::int32_t& stepIndex, std::int32_t sample,
-                                                 std::uint64_t& error) {
-    AdpcmState state{static_cast<std::int16_t>(predictor), stepIndex};
-    const unsigned code = encodeSample(static_cast<std::int16_t>(sample), state);
-    predictor = state.predictor;
-    stepIndex = state.stepIndex;
-    const auto e = static_cast<std::int64_t>(sample - predictor);
-    error += static_cast<std::uint64_t>(e * e);
-    return code;
+std::uint64_t square(std::int32_t value) {
+    const std::int64_t v = value;
+    return static_cast<std::uint64_t>(v * v);
 }
 
-// The shadow's next sample: the first state of its look ahead, and the look ahead moved on by
-// one sample.
-void extendShadow(GreedyShadow& shadow, std::int32_t sample, const std::int16_t* ahead, int aheadCount) {
-    constexpr std::size_t kMask = GreedyShadow::kRing - 1;
-    std::uint64_t error = 0;
-    unsigned code = 0;
-    if (shadow.known > 0) {
-        shadow.predictor = shadow.aheadPredictor[shadow.first];
-        shadow.stepIndex = shadow.aheadStepIndex[shadow.first];
-        error = shadow.aheadError[shadow.first];
-        code = shadow.aheadCode[shadow.first];
-        shadow.aheadSum -= error;
-        shadow.first = (shadow.first + 1) & kMask;
-        --shadow.known;
-    } else {
-        code = greedyStep(shadow.predictor, shadow.stepIndex, sample, error);
-    }
-    shadow.cost += error;
-    shadow.pending = shadow.pending << 4 | code;
-    // At the end the look ahead shrinks: what lies beyond it is forgotten.
-    while (shadow.known > aheadCount) {
-        --shadow.known;
-        shadow.aheadSum -= shadow.aheadError[(shadow.first + static_cast<std::size_t>(shadow.known)) & kMask];
-    }
-    for (int j = shadow.known; j < aheadCount; ++j) {
-        const std::size_t at = (shadow.first + static_cast<std::size_t>(j)) & kMask;
-        const std::size_t before = (at - 1) & kMask;
-        std::int32_t predictor = j == 0 ? shadow.predictor : shadow.aheadPredictor[before];
-        std::int32_t stepIndex = j == 0 ? shadow.stepIndex : shadow.aheadStepIndex[before];
-        std::uint64_t stepError = 0;
-        shadow.aheadCode[at] = static_cast<std::uint8_t>(greedyStep(predictor, stepIndex, ahead[j], stepError));
-        shadow.aheadPredictor[at] = predictor;
-        shadow.aheadStepIndex[at] = stepIndex;
-        shadow.aheadError[at] = stepError;
-        shadow.aheadSum += stepError;
-    }
-    shadow.known = aheadCount;
-    shadow.rank = shadow.cost + shadow.aheadSum;
-}
-
-// The shadow restarts from a kept path, and works out its look ahead anew.
-void restartShadow(GreedyShadow& shadow, const SearchPaths& paths, std::size_t p) {
-    shadow.predictor = paths.predictor[p];
-    shadow.stepIndex = paths.stepIndex[p];
-    shadow.cost = paths.cost[p];
-    shadow.pending = paths.pending[p];
-    shadow.known = 0;
-    shadow.aheadSum = 0;
-}
-
-// Extends every path by three codes, ranks the extensions, and keeps the `paths` best of them,
-// one for each merge key.
-void extend(CodeSearch& search, std::int32_t sample, const std::int16_t* ahead, int aheadCount) {
-    const SearchPaths& from = search.sides[static_cast<std::size_t>(search.current)];
-    SearchPaths& to = search.sides[static_cast<std::size_t>(1 - search.current)];
-    SearchExtensions& x = search.extensions;
-    const int count = from.count * kExtensions;
-    for (int i = 0; i < from.count; ++i) {
-        const auto p = static_cast<std::size_t>(i);
+// Every path's extensions by the codes tried; returns how many.
+template <bool kShaped>
+std::size_t extendPaths(SearchState& s, std::int32_t sample) {
+    const Beam& from = s.beams[s.current];
+    Candidates& c = s.candidates;
+    const auto tries = static_cast<std::size_t>(s.settings.tries);
+    std::size_t n = 0;
+    for (std::size_t p = 0; p < from.count; ++p) {
+        const std::int32_t feedback = kShaped ? weightFeedback(s.filter, from.history[p]) : 0;
         const AdpcmState parent{static_cast<std::int16_t>(from.predictor[p]), from.stepIndex[p]};
-        const unsigned code = greedyCode(sample, parent);
-        const unsigned sign = code & 8u;
-        const unsigned greedy = code & 7u;
-        // The greedy code, the next larger magnitude (a faster-growing step) and the next smaller
-        // one, or at zero the smallest step the other way. Codes further off never paid for their
-        // place in measurements. At magnitude 7 the second is the first again; it merges with it.
-        const unsigned codes[kExtensions] = {sign | greedy, sign | std::min(greedy + 1, 7u),
-                                             greedy > 0 ? sign | (greedy - 1) : sign ^ 8u};
-        for (int k = 0; k < kExtensions; ++k) {
-            const auto e = p * kExtensions + static_cast<std::size_t>(k);
+        const unsigned greedy = greedyCode(sample, parent);
+        const int level = levelOf(greedy);
+        const int toward = (greedy & 8u) != 0 ? -1 : 1;  // larger magnitudes first
+        for (std::size_t t = 0; t < tries; ++t) {
+            const unsigned code = codeOf(std::clamp(level + toward * kTryOffsets[t], -8, 7));
             AdpcmState next = parent;
-            const std::int32_t value = decodeNibble(codes[k], next);
-            const auto error = static_cast<std::int64_t>(sample - value);
-            x.predictor[e] = value;
-            x.stepIndex[e] = next.stepIndex;
-            x.cost[e] = from.cost[p] + static_cast<std::uint64_t>(error * error);
-            x.code[e] = static_cast<std::uint8_t>(codes[k]);
+            const std::int32_t value = decodeNibble(code, next);
+            const std::int32_t error = sample - value;
+            c.predictor[n] = value;
+            c.stepIndex[n] = next.stepIndex;
+            c.error[n] = error;
+            c.weighted[n] = error + feedback;
+            c.cost[n] = from.cost[p] + square(error + feedback);
+            c.pending[n] = push(from.pending[p], code);
+            c.parent[n] = p;
+            ++n;
         }
     }
-    // Each extension's future: the greedy encoder's error over the samples ahead, one sample at a
-    // time across all extensions, whose chains are independent and so run side by side.
-    std::array<std::int32_t, kMaxExtensions> predictor;
-    std::array<std::int32_t, kMaxExtensions> stepIndex;
-    for (int i = 0; i < count; ++i) {
-        const auto e = static_cast<std::size_t>(i);
-        predictor[e] = x.predictor[e];
-        stepIndex[e] = x.stepIndex[e];
-        x.rank[e] = x.cost[e];
-    }
-    for (int j = 0; j < aheadCount; ++j) {
-        for (int i = 0; i < count; ++i) {
-            const auto e = static_cast<std::size_t>(i);
-            greedyStep(predictor[e], stepIndex[e], ahead[j], x.rank[e]);
-        }
-    }
-
-    // The best `paths` by rank, earlier extensions first on equal rank; of extensions with one
-    // merge key only the best. Selection by insertion: the lists are a few dozen long.
-    std::array<int, kMaxSearchPaths + 1> chosen;
-    std::array<std::uint32_t, kMaxSearchPaths + 1> chosenKey;
-    int kept = 0;
-    for (int i = 0; i < count; ++i) {
-        const auto e = static_cast<std::size_t>(i);
-        const std::uint64_t rank = x.rank[e];
-        if (kept == search.paths && rank >= x.rank[static_cast<std::size_t>(chosen[static_cast<std::size_t>(kept - 1)])]) {
-            continue;
-        }
-        const std::uint32_t key = mergeKey(x.predictor[e], x.stepIndex[e]);
-        int at = kept;  // where a same-key extension sits, or the end
-        for (int j = 0; j < kept; ++j) {
-            if (chosenKey[static_cast<std::size_t>(j)] == key) at = j;
-        }
-        if (at < kept) {
-            if (x.rank[static_cast<std::size_t>(chosen[static_cast<std::size_t>(at)])] <= rank) continue;
-        } else if (kept < search.paths) {
-            ++kept;
-        } else {
-            at = kept - 1;  // the worst kept one makes room
-        }
-        // Move worse-ranked entries down over slot `at`, then place this one.
-        int slot = at;
-        while (slot > 0 && x.rank[static_cast<std::size_t>(chosen[static_cast<std::size_t>(slot - 1)])] > rank) {
-            chosen[static_cast<std::size_t>(slot)] = chosen[static_cast<std::size_t>(slot - 1)];
-            chosenKey[static_cast<std::size_t>(slot)] = chosenKey[static_cast<std::size_t>(slot - 1)];
-            --slot;
-        }
-        chosen[static_cast<std::size_t>(slot)] = i;
-        chosenKey[static_cast<std::size_t>(slot)] = key;
-    }
-    for (int j = 0; j < kept; ++j) {
-        const auto k = static_cast<std::size_t>(j);
-        const auto e = static_cast<std::size_t>(chosen[k]);
-        to.predictor[k] = x.predictor[e];
-        to.stepIndex[k] = x.stepIndex[e];
-        to.cost[k] = x.cost[e];
-        to.rank[k] = x.rank[e];
-        to.pending[k] = from.pending[e / kExtensions] << 4 | x.code[e];
-    }
-    to.count = kept;
-    search.current = 1 - search.current;
+    return n;
 }
 
-// Decides the oldest pending code: that of the best-ranked path, or of the shadow if it ranks
-// better still. Paths that disagree are dropped (the shadow restarts from the decided path), and
-// costs restart from the lowest, since only their differences matter.
-std::uint8_t decideOldest(SearchPaths& paths, GreedyShadow& shadow) {
-    constexpr unsigned kOldest = 4 * (kSearchDelay - 1);
-    const bool byShadow = shadow.rank < paths.rank[0];
-    const auto code = static_cast<unsigned>((byShadow ? shadow.pending : paths.pending[0]) >> kOldest) & 15u;
-    int kept = 0;
-    for (int i = 0; i < paths.count; ++i) {
-        const auto p = static_cast<std::size_t>(i);
-        if ((static_cast<unsigned>(paths.pending[p] >> kOldest) & 15u) != code) continue;
-        const auto k = static_cast<std::size_t>(kept++);
-        paths.predictor[k] = paths.predictor[p];
-        paths.stepIndex[k] = paths.stepIndex[p];
-        paths.cost[k] = paths.cost[p];
-        paths.rank[k] = paths.rank[p];
-        paths.pending[k] = paths.pending[p];
+// The survivors' ranks: their cost and the greedy encoder's plain error over the samples ahead,
+// one sample at a time across all survivors, whose chains are independent.
+void rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* ahead, std::size_t aheadCount) {
+    Candidates& c = s.candidates;
+    std::array<std::int32_t, kMaxCandidates> predictor;
+    std::array<std::int32_t, kMaxCandidates> stepIndex;
+    std::array<std::uint64_t, kMaxCandidates> rank;
+    for (std::size_t k = 0; k < survivors; ++k) {
+        const std::size_t i = s.survivors[k];
+        predictor[k] = c.predictor[i];
+        stepIndex[k] = c.stepIndex[i];
+        rank[k] = c.cost[i];
     }
-    paths.count = kept;
+    for (std::size_t j = 0; j < aheadCount; ++j) {
+        for (std::size_t k = 0; k < survivors; ++k) {
+            AdpcmState state{static_cast<std::int16_t>(predictor[k]), stepIndex[k]};
+            encodeSample(ahead[j], state);
+            predictor[k] = state.predictor;
+            stepIndex[k] = state.stepIndex;
+            rank[k] += square(ahead[j] - state.predictor);
+        }
+    }
+    for (std::size_t k = 0; k < survivors; ++k) c.rank[s.survivors[k]] = rank[k];
+}
+
+// Of the candidates with one merge key, only the best; returns how many survive.
+std::size_t mergeCandidates(SearchState& s, std::size_t n) {
+    if (++s.stamp == 0) {
+        std::fill(s.table.begin(), s.table.end(), MergeSlot{});
+        s.stamp = 1;
+    }
+    const std::size_t mask = s.table.size() - 1;
+    const Candidates& c = s.candidates;
+    std::size_t survivors = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t key = mergeKey(c.predictor[i], c.stepIndex[i], s.settings.mergeShift);
+        std::size_t slot = std::size_t{key * 2654435761u} >> s.tableShift;  // the product's top bits
+        while (s.table[slot].stamp == s.stamp && s.table[slot].key != key) slot = (slot + 1) & mask;
+        MergeSlot& entry = s.table[slot];
+        if (entry.stamp != s.stamp) {
+            entry = {s.stamp, key, static_cast<std::uint32_t>(survivors)};
+            s.survivors[survivors++] = i;
+        } else {
+            std::size_t& kept = s.survivors[entry.survivor];
+            if (before(c.cost[i], c.pending[i], c.cost[kept], c.pending[kept])) kept = i;
+        }
+    }
+    return survivors;
+}
+
+// The best survivors become the next sample's paths.
+template <bool kShaped>
+void keepBest(SearchState& s, std::size_t survivors) {
+    const Candidates& c = s.candidates;
+    const Beam& from = s.beams[s.current];
+    Beam& to = s.beams[1 - s.current];
+    const auto paths = static_cast<std::size_t>(s.settings.paths);
+    const auto first = s.survivors.begin();
+    if (survivors > paths) {
+        std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
+                         [&](std::size_t a, std::size_t b) { return before(c.rank[a], c.pending[a], c.rank[b], c.pending[b]); });
+        survivors = paths;
+    }
+    for (std::size_t k = 0; k < survivors; ++k) {
+        const std::size_t i = s.survivors[k];
+        to.predictor[k] = c.predictor[i];
+        to.stepIndex[k] = c.stepIndex[i];
+        to.cost[k] = c.cost[i];
+        to.rank[k] = c.rank[i];
+        to.pending[k] = c.pending[i];
+        if (kShaped) {
+            const WeightHistory& parent = from.history[c.parent[i]];
+            WeightHistory& history = to.history[k];
+            for (std::size_t j = kWeightOrder - 1; j > 0; --j) {
+                history.error[j] = parent.error[j - 1];
+                history.weighted[j] = parent.weighted[j - 1];
+            }
+            history.error[0] = c.error[i];
+            history.weighted[0] = c.weighted[i];
+        }
+    }
+    to.count = survivors;
+    s.current = 1 - s.current;
+}
+
+void extendShadow(SearchState& s, std::int32_t sample, const std::int16_t* ahead, std::size_t aheadCount) {
+    Shadow& shadow = s.shadow;
+    const std::int32_t feedback = weightFeedback(s.filter, shadow.history);
+    const unsigned code = encodeSample(static_cast<std::int16_t>(sample), shadow.state);
+    shadow.cost += square(pushWeighted(shadow.history, sample - shadow.state.predictor, feedback));
+    shadow.pending = push(shadow.pending, code);
+    shadow.rank = shadow.cost;
+    AdpcmState state = shadow.state;
+    for (std::size_t j = 0; j < aheadCount; ++j) {
+        encodeSample(ahead[j], state);
+        shadow.rank += square(ahead[j] - state.predictor);
+    }
+}
+
+std::size_t bestPath(const Beam& beam) {
+    std::size_t best = 0;
+    for (std::size_t p = 1; p < beam.count; ++p) {
+        if (before(beam.rank[p], beam.pending[p], beam.rank[best], beam.pending[best])) best = p;
+    }
+    return best;
+}
+
+void copyPath(Beam& beam, std::size_t to, std::size_t from) {
+    beam.predictor[to] = beam.predictor[from];
+    beam.stepIndex[to] = beam.stepIndex[from];
+    beam.cost[to] = beam.cost[from];
+    beam.rank[to] = beam.rank[from];
+    beam.pending[to] = beam.pending[from];
+    beam.history[to] = beam.history[from];
+}
+
+// Decides the oldest pending code: the best path's, or the shadow's if it has less error still.
+// Paths that disagree are dropped (the shadow restarts from the best path; if only the shadow
+// agrees, the beam goes on from it), and costs restart from the least, since only their
+// differences matter.
+std::uint8_t decideOldest(SearchState& s) {
+    Beam& beam = s.beams[s.current];
+    Shadow& shadow = s.shadow;
+    const std::size_t best = bestPath(beam);
+    const bool byShadow = shadow.rank < beam.rank[best];
+    const unsigned code = oldest(byShadow ? shadow.pending : beam.pending[best]);
+    if (!byShadow && oldest(shadow.pending) != code) {
+        shadow = {{static_cast<std::int16_t>(beam.predictor[best]), beam.stepIndex[best]}, beam.cost[best], beam.rank[best],
+                  beam.pending[best], beam.history[best]};
+    }
+    std::size_t kept = 0;
+    for (std::size_t p = 0; p < beam.count; ++p) {
+        if (oldest(beam.pending[p]) != code) continue;
+        if (kept != p) copyPath(beam, kept, p);  // most often every path agrees: nothing moves
+        ++kept;
+    }
+    beam.count = kept;
     if (kept == 0) {
-        // Only the shadow agrees: the beam goes on from it.
-        paths.count = 1;
-        paths.predictor[0] = shadow.predictor;
-        paths.stepIndex[0] = shadow.stepIndex;
-        paths.cost[0] = shadow.cost;
-        paths.rank[0] = shadow.rank;
-        paths.pending[0] = shadow.pending;
-    } else if ((static_cast<unsigned>(shadow.pending >> kOldest) & 15u) != code) {
-        restartShadow(shadow, paths, 0);
+        beam.count = 1;
+        beam.predictor[0] = shadow.state.predictor;
+        beam.stepIndex[0] = shadow.state.stepIndex;
+        beam.cost[0] = shadow.cost;
+        beam.rank[0] = shadow.rank;
+        beam.pending[0] = shadow.pending;
+        beam.history[0] = shadow.history;
     }
     std::uint64_t lowest = shadow.cost;
-    for (int i = 0; i < paths.count; ++i) lowest = std::min(lowest, paths.cost[static_cast<std::size_t>(i)]);
-    for (int i = 0; i < paths.count; ++i) {
-        paths.cost[static_cast<std::size_t>(i)] -= lowest;
-        paths.rank[static_cast<std::size_t>(i)] -= lowest;
+    for (std::size_t p = 0; p < beam.count; ++p) lowest = std::min(lowest, beam.cost[p]);
+    for (std::size_t p = 0; p < beam.count; ++p) {
+        beam.cost[p] -= lowest;
+        beam.rank[p] -= lowest;
     }
     shadow.cost -= lowest;
     shadow.rank -= lowest;
     return static_cast<std::uint8_t>(code);
 }
 
-// Searches the oldest waiting sample, looking ahead at the `aheadCount` samples after it.
-std::size_t searchOldest(CodeSearch& search, int aheadCount, std::uint8_t* codes) {
+std::size_t searchSample(SearchState& s, const std::int16_t* samples, std::size_t aheadCount, std::uint8_t* codes) {
     std::size_t written = 0;
-    if (search.searched >= kSearchDelay) {
-        codes[written++] = decideOldest(search.sides[static_cast<std::size_t>(search.current)], search.shadow);
+    if (s.searched >= kSearchDelay) codes[written++] = decideOldest(s);
+    const std::int32_t sample = samples[0];
+    const std::size_t n = s.settings.shaped ? extendPaths<true>(s, sample) : extendPaths<false>(s, sample);
+    const std::size_t survivors = mergeCandidates(s, n);
+    rankSurvivors(s, survivors, samples + 1, aheadCount);
+    if (s.settings.shaped) {
+        keepBest<true>(s, survivors);
+    } else {
+        keepBest<false>(s, survivors);
     }
-    std::int16_t ahead[kMaxSearchLookahead];
-    for (int j = 0; j < aheadCount; ++j) {
-        ahead[j] = search.window[(search.first + 1 + static_cast<std::size_t>(j)) % CodeSearch::kWindow];
-    }
-    extend(search, search.window[search.first], ahead, aheadCount);
-    extendShadow(search.shadow, search.window[search.first], ahead, aheadCount);
-    ++search.searched;
-    search.first = (search.first + 1) % CodeSearch::kWindow;
-    --search.waiting;
+    extendShadow(s, sample, samples + 1, aheadCount);
+    ++s.searched;
     return written;
+}
+
+// Searches the frame gathered so far, full or (at the end) not.
+std::size_t searchFrame(SearchState& s, std::uint8_t* codes) {
+    const std::size_t count = s.frame.filled;
+    const std::int16_t* samples = frameStart(s.frame);
+    s.filter = s.settings.shaped ? analyseFrame(s.frame.samples, s.settings.shape) : WeightingFilter{};
+    std::size_t written = 0;
+    const auto lookahead = static_cast<std::size_t>(s.settings.lookahead);
+    for (std::size_t i = 0; i < count; ++i) {
+        written += searchSample(s, samples + i, std::min(lookahead, count - 1 - i), codes + written);
+    }
+    nextFrame(s.frame);
+    return written;
+}
+
+// The decoder's start state, and nothing searched: the settings and the merge table stay.
+void restart(SearchState& s) {
+    s.searched = 0;
+    s.frame = {};
+    s.filter = {};
+    s.beams[0].count = 1;
+    s.beams[0].predictor[0] = 0;
+    s.beams[0].stepIndex[0] = 0;
+    s.beams[0].cost[0] = 0;
+    s.beams[0].pending[0] = {};
+    s.beams[0].history[0] = {};
+    s.current = 0;
+    s.shadow = {};
 }
 
 }  // namespace
 
-CodeSearch makeCodeSearch(int paths, int lookahead) {
-    CodeSearch search;
-    search.paths = std::clamp(paths, 1, kMaxSearchPaths);
-    search.lookahead = std::clamp(lookahead, 0, kMaxSearchLookahead);
-    search.sides[0].count = 1;  // the decoder's start state
+void SearchStateDeleter::operator()(SearchState* state) const { delete state; }
+
+CodeSearch makeCodeSearch(const SearchSettings& settings) {
+    CodeSearch search{std::unique_ptr<SearchState, SearchStateDeleter>(new SearchState)};
+    SearchSettings& own = search.state->settings;
+    own = settings;
+    own.paths = std::clamp(own.paths, 1, kMaxSearchPaths);
+    own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
+    own.mergeShift = std::clamp(own.mergeShift, 0, 16);
+    own.lookahead = std::clamp(own.lookahead, 0, kMaxSearchLookahead);
+    int bits = 10;
+    while ((std::size_t{1} << bits) < 8 * static_cast<std::size_t>(own.paths * own.tries)) ++bits;
+    search.state->table.resize(std::size_t{1} << bits);
+    search.state->tableShift = 32 - bits;
+    restart(*search.state);
     return search;
 }
 
 std::size_t searchSamples(CodeSearch& search, std::span<const std::int16_t> samples, std::uint8_t* codes) {
+    SearchState& s = *search.state;
     std::size_t written = 0;
     for (const std::int16_t sample : samples) {
-        search.window[(search.first + static_cast<std::size_t>(search.waiting++)) % CodeSearch::kWindow] = sample;
-        if (search.waiting > search.lookahead) written += searchOldest(search, search.lookahead, codes + written);
+        if (addToFrame(s.frame, sample)) written += searchFrame(s, codes + written);
     }
     return written;
 }
 
 std::size_t finishSearch(CodeSearch& search, std::uint8_t* codes) {
-    std::size_t written = 0;
-    while (search.waiting > 0) written += searchOldest(search, search.waiting - 1, codes + written);
-    const SearchPaths& paths = search.sides[static_cast<std::size_t>(search.current)];
-    const auto left = static_cast<std::size_t>(std::min<std::uint64_t>(search.searched, kSearchDelay));
-    // At the end nothing lies ahead: the path with the least error wins.
-    std::size_t best = 0;
-    for (int i = 1; i < paths.count; ++i) {
-        if (paths.cost[static_cast<std::size_t>(i)] < paths.cost[best]) best = static_cast<std::size_t>(i);
+    SearchState& s = *search.state;
+    std::size_t written = s.frame.filled > 0 ? searchFrame(s, codes) : 0;
+    // Nothing lies ahead: the path with the least error wins.
+    const Beam& beam = s.beams[s.current];
+    const std::size_t best = bestPath(beam);
+    const Codes pending = s.shadow.cost < beam.cost[best] ? s.shadow.pending : beam.pending[best];
+    for (std::size_t i = s.searched < kSearchDelay ? static_cast<std::size_t>(s.searched) : kSearchDelay; i-- > 0;) {
+        codes[written++] = static_cast<std::uint8_t>(codeAt(pending, i));
     }
-    const std::uint64_t pending = search.shadow.cost < paths.cost[best] ? search.shadow.pending : paths.pending[best];
-    for (std::size_t i = left; i-- > 0;) codes[written++] = static_cast<std::uint8_t>((pending >> (4 * i)) & 15u);
-    search.searched = 0;
+    restart(s);
     return written;
+}
+
+ErrorMeter makeErrorMeter(const SearchSettings& settings) {
+    ErrorMeter meter;
+    meter.shaped = settings.shaped;
+    meter.shape = settings.shape;
+    return meter;
+}
+
+namespace {
+
+void meterFrame(ErrorMeter& meter) {
+    const std::size_t count = meter.frame.filled;
+    const std::int16_t* samples = frameStart(meter.frame);
+    const WeightingFilter filter = meter.shaped ? analyseFrame(meter.frame.samples, meter.shape) : WeightingFilter{};
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t error = samples[i] - decodeNibble(meter.codes[i], meter.decoder);
+        const std::int32_t feedback = weightFeedback(filter, meter.history);
+        meter.last = square(pushWeighted(meter.history, error, feedback));
+        meter.total = meter.total > UINT64_MAX - meter.last ? UINT64_MAX : meter.total + meter.last;
+    }
+    nextFrame(meter.frame);
+}
+
+}  // namespace
+
+void meterCodes(ErrorMeter& meter, std::span<const std::int16_t> samples, const std::uint8_t* codes) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        meter.codes[meter.frame.filled] = codes[i];
+        if (addToFrame(meter.frame, samples[i])) meterFrame(meter);
+    }
+}
+
+void finishErrorMeter(ErrorMeter& meter) {
+    if (meter.frame.filled > 0) meterFrame(meter);
 }
 
 }  // namespace aamsg

@@ -1,0 +1,103 @@
+// Runs the code search alone on 8 kHz 16-bit mono WAVE files with given settings: per file the
+// plain SNR, the searched error against the greedy encoder's (the meter's measure) and the time.
+//   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--g1 T] [--g2 T] [--out DIR] FILE...
+// --g1/--g2 in thousandths; --out writes DIR/NAME.msg for each file.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "codec/adpcm.hpp"
+#include "search/search.hpp"
+
+namespace {
+
+// The data chunk's samples; enough for files sox writes.
+std::vector<std::int16_t> readWave(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::int16_t> samples;
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
+        const std::size_t size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | std::size_t{bytes[at + 7]} << 24;
+        if (std::memcmp(&bytes[at], "data", 4) == 0) {
+            for (std::size_t i = at + 8; i + 1 < bytes.size() && i + 1 < at + 8 + size; i += 2) {
+                samples.push_back(static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8));
+            }
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return samples;
+}
+
+double meter(const aamsg::SearchSettings& settings, const std::vector<std::int16_t>& x, const std::vector<std::uint8_t>& codes) {
+    aamsg::ErrorMeter m = aamsg::makeErrorMeter(settings);
+    aamsg::meterCodes(m, x, codes.data());
+    aamsg::finishErrorMeter(m);
+    return static_cast<double>(m.total);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    aamsg::SearchSettings settings;
+    std::string out;
+    int first = 1;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        const std::string option = argv[first];
+        if (option == "--flat") { settings.shaped = false; continue; }
+        if (first + 1 >= argc) return 2;
+        const char* value = argv[++first];
+        if (option == "--paths") settings.paths = std::atoi(value);
+        else if (option == "--tries") settings.tries = std::atoi(value);
+        else if (option == "--ahead") settings.lookahead = std::atoi(value);
+        else if (option == "--merge") settings.mergeShift = std::atoi(value);
+        else if (option == "--g1") settings.shape.zeros = std::atoi(value);
+        else if (option == "--g2") settings.shape.poles = std::atoi(value);
+        else if (option == "--tilt") settings.shape.tilt = std::atoi(value);
+        else if (option == "--quiet") settings.shape.quietRms = std::atoi(value);
+        else if (option == "--out") out = value;
+        else return 2;
+    }
+    double totalSeconds = 0;
+    for (int f = first; f < argc; ++f) {
+        const std::vector<std::int16_t> x = readWave(argv[f]);
+        std::vector<std::uint8_t> codes(x.size() + aamsg::kMaxUndecided);
+        const auto start = std::chrono::steady_clock::now();
+        aamsg::CodeSearch search = aamsg::makeCodeSearch(settings);
+        std::size_t n = aamsg::searchSamples(search, x, codes.data());
+        n += aamsg::finishSearch(search, codes.data() + n);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        totalSeconds += seconds;
+        codes.resize(n);
+        std::vector<std::uint8_t> greedy;
+        aamsg::AdpcmState state;
+        double signal = 0;
+        double noise = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            greedy.push_back(static_cast<std::uint8_t>(aamsg::encodeSample(x[i], state)));
+        }
+        state = {};
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double d = x[i] - aamsg::decodeNibble(codes[i], state);
+            signal += double(x[i]) * x[i];
+            noise += d * d;
+        }
+        const double gain = 10 * std::log10(meter(settings, x, greedy) / std::max(1.0, meter(settings, x, codes)));
+        const char* name = std::strrchr(argv[f], '/') != nullptr ? std::strrchr(argv[f], '/') + 1 : argv[f];
+        std::printf("%-16s snr %6.2f  gain-over-greedy %5.2f dB  %.3f s\n", name, 10 * std::log10(signal / std::max(1.0, noise)), gain, seconds);
+        if (!out.empty()) {
+            std::string path = out + "/" + name;
+            path = path.substr(0, path.size() - 4) + ".msg";
+            std::ofstream o(path, std::ios::binary);
+            for (std::size_t i = 0; i + 1 < n; i += 2) o.put(static_cast<char>(codes[i] << 4 | codes[i + 1]));
+        }
+    }
+    std::printf("total %.3f s\n", totalSeconds);
+    return 0;
+}

@@ -1,0 +1,119 @@
+// The frame analysis behind the weighting: window, autocorrelation, lag window, Levinson-Durbin.
+#include "search/weighting.hpp"
+
+namespace aamsg {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Taylor series, evaluated by the compiler: the tables below never depend on a C library.
+constexpr double sineSeries(double x) {
+    double term = x;
+    double sum = x;
+    for (int n = 1; n < 12; ++n) {
+        term = -term * x * x / ((2.0 * n) * (2.0 * n + 1.0));
+        sum += term;
+    }
+    return sum;
+}
+
+constexpr double expSeries(double x) {
+    double term = 1.0;
+    double sum = 1.0;
+    for (int n = 1; n < 30; ++n) {
+        term = term * x / n;
+        sum += term;
+    }
+    return sum;
+}
+
+// A Hann window over the analysis: sin^2(pi (i + 1/2) / N), symmetric, never quite zero.
+constexpr std::array<double, kAnalysisLength> makeWindow() {
+    std::array<double, kAnalysisLength> window{};
+    for (std::size_t i = 0; i < kAnalysisLength; ++i) {
+        const std::size_t mirrored = i < kAnalysisLength / 2 ? i : kAnalysisLength - 1 - i;
+        const double s = sineSeries(kPi * (static_cast<double>(mirrored) + 0.5) / kAnalysisLength);
+        window[i] = s * s;
+    }
+    return window;
+}
+
+// A Gaussian lag window of 60 Hz: it widens the formant peaks, so that a sharp resonance does
+// not make the weighting swing; lag 0 carries a -40 dB noise floor.
+constexpr std::array<double, kPredictionOrder + 1> makeLagWindow() {
+    std::array<double, kPredictionOrder + 1> lag{};
+    for (std::size_t k = 0; k <= kPredictionOrder; ++k) {
+        const double x = 2.0 * kPi * 60.0 * static_cast<double>(k) / 8000.0;
+        lag[k] = expSeries(-0.5 * x * x);
+    }
+    lag[0] = 1.0001;
+    return lag;
+}
+
+constexpr std::array<double, kAnalysisLength> kWindow = makeWindow();
+constexpr std::array<double, kPredictionOrder + 1> kLagWindow = makeLagWindow();
+
+static_assert(kWindow[0] > 0.0 && kWindow[0] < 0.001 && kWindow[kAnalysisLength / 2] > 0.9999);
+static_assert(kLagWindow[1] < 1.0 && kLagWindow[kPredictionOrder] > 0.85);
+
+std::int32_t toFixed(double value) {
+    constexpr double kLimit = 1 << 20;
+    const double scaled = value * (1 << kWeightShift);
+    const double held = scaled < -kLimit ? -kLimit : scaled > kLimit ? kLimit : scaled;
+    return static_cast<std::int32_t>(held < 0 ? held - 0.5 : held + 0.5);
+}
+
+// The predictor A(z) = 1 + sum(a[k] z^-k) that whitens the frame; a[0] is unused.
+std::array<double, kPredictionOrder + 1> predictor(const AnalysisWindow& samples, double quietRms) {
+    std::array<double, kAnalysisLength> x{};
+    for (std::size_t i = 0; i < kAnalysisLength; ++i) x[i] = samples[i] * kWindow[i];
+    std::array<double, kPredictionOrder + 1> r{};
+    for (std::size_t k = 0; k <= kPredictionOrder; ++k) {
+        double sum = 0;
+        for (std::size_t i = k; i < kAnalysisLength; ++i) sum += x[i] * x[i - k];
+        r[k] = sum * kLagWindow[k];
+    }
+    std::array<double, kPredictionOrder + 1> a{};
+    constexpr double kWindowPower = [] {
+        double sum = 0;
+        for (const double w : kWindow) sum += w * w;
+        return sum;
+    }();
+    double error = r[0] > quietRms * quietRms * kWindowPower ? r[0] : 0.0;
+    for (std::size_t i = 1; i <= kPredictionOrder && error > 0; ++i) {
+        double acc = r[i];
+        for (std::size_t j = 1; j < i; ++j) acc += a[j] * r[i - j];
+        const double reflection = -acc / error;
+        std::array<double, kPredictionOrder + 1> next = a;
+        for (std::size_t j = 1; j < i; ++j) next[j] = a[j] + reflection * a[i - j];
+        next[i] = reflection;
+        a = next;
+        error *= 1.0 - reflection * reflection;
+    }
+    return a;
+}
+
+}  // namespace
+
+WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& shape) {
+    const std::array<double, kPredictionOrder + 1> a = predictor(window, shape.quietRms);
+    const double g1 = shape.zeros / 1000.0;
+    const double g2 = shape.poles / 1000.0;
+    const double tilt = shape.tilt / 1000.0;
+    WeightingFilter filter;
+    double p1 = 1.0;
+    double p2 = 1.0;
+    double previous = 1.0;  // the last coefficient of A(z/g2), a[0] = 1 first
+    for (std::size_t k = 1; k <= kPredictionOrder; ++k) {
+        p1 *= g1;
+        p2 *= g2;
+        filter.zeros[k - 1] = toFixed(a[k] * p1);
+        filter.poles[k - 1] = toFixed(a[k] * p2 - tilt * previous);
+        previous = a[k] * p2;
+    }
+    filter.poles[kPredictionOrder] = toFixed(-tilt * previous);
+    return filter;
+}
+
+}  // namespace aamsg
