@@ -656,7 +656,7 @@ def replace_section(doc, name, body):
 def main():
     global XQ
     parser = argparse.ArgumentParser()
-    parser.add_argument("--settings", default="1:0,1:4,2:0,2:2,2:3,3:3,4:3,8:0,8:3",
+    parser.add_argument("--settings", default="4:3,8:3,16:3,32:1,32:3,64:3",
                         help="search settings (paths:lookahead) for the trade-off table")
     parser.add_argument("--only", default="", help="comparison, time or tradeoff: print just that")
     parser.add_argument("--quick", action="store_true", help="a few sources; print the tables, write nothing")
