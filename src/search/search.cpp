@@ -38,16 +38,16 @@ struct Beam {
     std::array<WeightHistory, kMaxPaths> history{};
 };
 
-// One sample's extensions of every path.
+// One sample's extensions of every path. A candidate's codes are its parent's and its own code:
+// they are put together only for the few that are kept or tie.
 struct Candidates {
     std::array<std::int32_t, kMaxCandidates> predictor{};
     std::array<std::int32_t, kMaxCandidates> stepIndex{};
-    std::array<std::int32_t, kMaxCandidates> error{};
-    std::array<std::int32_t, kMaxCandidates> weighted{};
     std::array<std::uint64_t, kMaxCandidates> cost{};
     std::array<std::uint64_t, kMaxCandidates> rank{};  // cost and the greedy encoder's error ahead
-    std::array<Codes, kMaxCandidates> pending{};
-    std::array<std::size_t, kMaxCandidates> parent{};
+    std::array<std::uint32_t, kMaxCandidates> parent{};
+    std::array<std::uint8_t, kMaxCandidates> code{};
+    std::array<std::int32_t, kMaxPaths> feedback{};  // by parent
 };
 
 // A path that takes the greedy encoder's code at every sample, beside the beam whatever its
@@ -89,12 +89,25 @@ namespace {
 
 // Codes in the order of the values they reconstruct: -8..-1 are the negative codes, magnitude
 // 7 down to 0, and 0..7 the positive ones.
-int levelOf(unsigned code) { return (code & 8u) != 0 ? -1 - static_cast<int>(code & 7u) : static_cast<int>(code); }
-unsigned codeOf(int level) { return level >= 0 ? static_cast<unsigned>(level) : 8u | static_cast<unsigned>(-1 - level); }
+constexpr int levelOf(unsigned code) { return (code & 8u) != 0 ? -1 - static_cast<int>(code & 7u) : static_cast<int>(code); }
+constexpr unsigned codeOf(int level) { return level >= 0 ? static_cast<unsigned>(level) : 8u | static_cast<unsigned>(-1 - level); }
 
 // The codes tried, as levels from the greedy one, larger magnitudes (faster-growing steps) before
 // smaller: a step that grows ahead of an onset is what the greedy encoder misses most.
 constexpr std::array<int, kMaxSearchTries> kTryOffsets = {0, 1, 2, -1, 3, 4, -2, 5};
+
+// The codes tried after each greedy code, in the order above, built at compile time.
+constexpr std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> kTryCodes = [] {
+    std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> table{};
+    for (unsigned greedy = 0; greedy < kCodeCount; ++greedy) {
+        const int toward = (greedy & 8u) != 0 ? -1 : 1;  // larger magnitudes first
+        for (std::size_t t = 0; t < kMaxSearchTries; ++t) {
+            table[greedy][t] = static_cast<std::uint8_t>(codeOf(std::clamp(levelOf(greedy) + toward * kTryOffsets[t], -8, 7)));
+        }
+    }
+    return table;
+}();
+static_assert(kTryCodes[0][0] == 0 && kTryCodes[0][3] == 8 && kTryCodes[15][1] == 15 && kTryCodes[12][2] == 14);
 
 // Candidates merge when they have one step index and their predictors one bucket.
 std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex, int bucketShift) {
@@ -121,26 +134,30 @@ std::size_t extendPaths(SearchState& s, std::int32_t sample) {
     std::size_t n = 0;
     for (std::size_t p = 0; p < from.count; ++p) {
         const std::int32_t feedback = kShaped ? weightFeedback(s.filter, from.history[p]) : 0;
+        c.feedback[p] = feedback;
         const AdpcmState parent{static_cast<std::int16_t>(from.predictor[p]), from.stepIndex[p]};
-        const unsigned greedy = greedyCode(sample, parent);
-        const int level = levelOf(greedy);
-        const int toward = (greedy & 8u) != 0 ? -1 : 1;  // larger magnitudes first
+        const std::array<std::uint8_t, kMaxSearchTries>& codes = kTryCodes[greedyCode(sample, parent)];
         for (std::size_t t = 0; t < tries; ++t) {
-            const unsigned code = codeOf(std::clamp(level + toward * kTryOffsets[t], -8, 7));
             AdpcmState next = parent;
-            const std::int32_t value = decodeNibble(code, next);
-            const std::int32_t error = sample - value;
+            const std::int32_t value = decodeNibble(codes[t], next);
             c.predictor[n] = value;
             c.stepIndex[n] = next.stepIndex;
-            c.error[n] = error;
-            c.weighted[n] = error + feedback;
-            c.cost[n] = from.cost[p] + square(error + feedback);
-            c.pending[n] = push(from.pending[p], code);
-            c.parent[n] = p;
+            c.cost[n] = from.cost[p] + square(sample - value + feedback);
+            c.parent[n] = static_cast<std::uint32_t>(p);
+            c.code[n] = codes[t];
             ++n;
         }
     }
     return n;
+}
+
+Codes pendingOf(const SearchState& s, std::size_t candidate) {
+    return push(s.beams[s.current].pending[s.candidates.parent[candidate]], s.candidates.code[candidate]);
+}
+
+// The strict order of candidates by a score (cost or rank): their codes only on a tie, which is rare.
+bool candidateBefore(const SearchState& s, const std::array<std::uint64_t, kMaxCandidates>& score, std::size_t a, std::size_t b) {
+    return score[a] < score[b] || (score[a] == score[b] && pendingOf(s, a) < pendingOf(s, b));
 }
 
 // The survivors' ranks: their cost and the greedy encoder's plain error over the samples ahead,
@@ -187,7 +204,7 @@ std::size_t mergeCandidates(SearchState& s, std::size_t n) {
             s.survivors[survivors++] = i;
         } else {
             std::size_t& kept = s.survivors[entry.survivor];
-            if (before(c.cost[i], c.pending[i], c.cost[kept], c.pending[kept])) kept = i;
+            if (candidateBefore(s, c.cost, i, kept)) kept = i;
         }
     }
     return survivors;
@@ -195,7 +212,7 @@ std::size_t mergeCandidates(SearchState& s, std::size_t n) {
 
 // The best survivors become the next sample's paths.
 template <bool kShaped>
-void keepBest(SearchState& s, std::size_t survivors) {
+void keepBest(SearchState& s, std::size_t survivors, std::int32_t sample) {
     const Candidates& c = s.candidates;
     const Beam& from = s.beams[s.current];
     Beam& to = s.beams[1 - s.current];
@@ -203,7 +220,7 @@ void keepBest(SearchState& s, std::size_t survivors) {
     const auto first = s.survivors.begin();
     if (survivors > paths) {
         std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
-                         [&](std::size_t a, std::size_t b) { return before(c.rank[a], c.pending[a], c.rank[b], c.pending[b]); });
+                         [&](std::size_t a, std::size_t b) { return candidateBefore(s, c.rank, a, b); });
         survivors = paths;
     }
     for (std::size_t k = 0; k < survivors; ++k) {
@@ -212,16 +229,14 @@ void keepBest(SearchState& s, std::size_t survivors) {
         to.stepIndex[k] = c.stepIndex[i];
         to.cost[k] = c.cost[i];
         to.rank[k] = c.rank[i];
-        to.pending[k] = c.pending[i];
+        to.pending[k] = pendingOf(s, i);
         if (kShaped) {
             const WeightHistory& parent = from.history[c.parent[i]];
             WeightHistory& history = to.history[k];
-            for (std::size_t j = kWeightOrder - 1; j > 0; --j) {
-                history.error[j] = parent.error[j - 1];
-                history.weighted[j] = parent.weighted[j - 1];
-            }
-            history.error[0] = c.error[i];
-            history.weighted[0] = c.weighted[i];
+            std::copy_n(parent.error.begin(), kWeightOrder - 1, history.error.begin() + 1);
+            std::copy_n(parent.weighted.begin(), kWeightOrder - 1, history.weighted.begin() + 1);
+            history.error[0] = sample - c.predictor[i];
+            history.weighted[0] = history.error[0] + c.feedback[c.parent[i]];
         }
     }
     to.count = survivors;
@@ -308,9 +323,9 @@ std::size_t searchSample(SearchState& s, const std::int16_t* samples, std::size_
     const std::size_t survivors = mergeCandidates(s, n);
     rankSurvivors(s, survivors, samples + 1, aheadCount);
     if (s.settings.shaped) {
-        keepBest<true>(s, survivors);
+        keepBest<true>(s, survivors, sample);
     } else {
-        keepBest<false>(s, survivors);
+        keepBest<false>(s, survivors, sample);
     }
     extendShadow(s, sample, samples + 1, aheadCount);
     ++s.searched;
