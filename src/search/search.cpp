@@ -160,15 +160,16 @@ bool candidateBefore(const SearchState& s, const std::array<std::uint64_t, kMaxC
     return score[a] < score[b] || (score[a] == score[b] && pendingOf(s, a) < pendingOf(s, b));
 }
 
-// The survivors' ranks: their cost and the greedy encoder's plain error over the samples ahead,
-// one sample at a time across all survivors, whose chains are independent.
-void rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* ahead, std::size_t aheadCount) {
+// The ranks of survivors [begin, end): their cost and the greedy encoder's plain error over the
+// samples ahead, one sample at a time across the survivors, whose chains are independent.
+void rankRange(SearchState& s, std::size_t begin, std::size_t end, const std::int16_t* ahead, std::size_t aheadCount) {
     Candidates& c = s.candidates;
+    const std::size_t survivors = end - begin;
     std::array<std::int32_t, kMaxCandidates> predictor;
     std::array<std::int32_t, kMaxCandidates> stepIndex;
     std::array<std::uint64_t, kMaxCandidates> rank;
     for (std::size_t k = 0; k < survivors; ++k) {
-        const std::size_t i = s.survivors[k];
+        const std::size_t i = s.survivors[begin + k];
         predictor[k] = c.predictor[i];
         stepIndex[k] = c.stepIndex[i];
         rank[k] = c.cost[i];
@@ -182,7 +183,31 @@ void rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* ah
             rank[k] += square(ahead[j] - state.predictor);
         }
     }
-    for (std::size_t k = 0; k < survivors; ++k) c.rank[s.survivors[k]] = rank[k];
+    for (std::size_t k = 0; k < survivors; ++k) c.rank[s.survivors[begin + k]] = rank[k];
+}
+
+// The survivors' ranks, for those that can still be kept; returns how many those are. The paths
+// of least cost are ranked first: a survivor whose cost alone exceeds all their ranks comes
+// after every one of them, whatever lies ahead, and is dropped unranked.
+std::size_t rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* ahead, std::size_t aheadCount) {
+    const auto paths = static_cast<std::size_t>(s.settings.paths);
+    if (survivors <= paths) {
+        rankRange(s, 0, survivors, ahead, aheadCount);
+        return survivors;
+    }
+    const Candidates& c = s.candidates;
+    const auto first = s.survivors.begin();
+    std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
+                     [&](std::size_t a, std::size_t b) { return candidateBefore(s, c.cost, a, b); });
+    rankRange(s, 0, paths, ahead, aheadCount);
+    std::uint64_t worst = 0;
+    for (std::size_t k = 0; k < paths; ++k) worst = std::max(worst, c.rank[s.survivors[k]]);
+    std::size_t kept = paths;
+    for (std::size_t k = paths; k < survivors; ++k) {
+        if (c.cost[s.survivors[k]] <= worst) s.survivors[kept++] = s.survivors[k];
+    }
+    rankRange(s, paths, kept, ahead, aheadCount);
+    return kept;
 }
 
 // Of the candidates with one merge key, only the best; returns how many survive.
@@ -320,8 +345,7 @@ std::size_t searchSample(SearchState& s, const std::int16_t* samples, std::size_
     if (s.searched >= kSearchDelay) codes[written++] = decideOldest(s);
     const std::int32_t sample = samples[0];
     const std::size_t n = s.settings.shaped ? extendPaths<true>(s, sample) : extendPaths<false>(s, sample);
-    const std::size_t survivors = mergeCandidates(s, n);
-    rankSurvivors(s, survivors, samples + 1, aheadCount);
+    const std::size_t survivors = rankSurvivors(s, mergeCandidates(s, n), samples + 1, aheadCount);
     if (s.settings.shaped) {
         keepBest<true>(s, survivors, sample);
     } else {
