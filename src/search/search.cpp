@@ -157,7 +157,8 @@ Codes pendingOf(const SearchState& s, std::size_t candidate) {
 
 // The strict order of candidates by a score (cost or rank): their codes only on a tie, which is rare.
 bool candidateBefore(const SearchState& s, const std::array<std::uint64_t, kMaxCandidates>& score, std::size_t a, std::size_t b) {
-    return score[a] < score[b] || (score[a] == score[b] && pendingOf(s, a) < pendingOf(s, b));
+    if (score[a] != score[b]) return score[a] < score[b];
+    return pendingOf(s, a) < pendingOf(s, b);
 }
 
 // The ranks of survivors [begin, end): their cost and the greedy encoder's plain error over the
