@@ -36,6 +36,11 @@ struct Beam {
     std::array<std::uint64_t, kMaxPaths> rank{};
     std::array<Codes, kMaxPaths> pending{};
     std::array<WeightHistory, kMaxPaths> history{};
+    // The greedy encoder's state at the end of each path's look ahead (step index -1: not known),
+    // which covered this many samples.
+    std::size_t ahead = 0;
+    std::array<std::int32_t, kMaxPaths> aheadPredictor{};
+    std::array<std::int32_t, kMaxPaths> aheadStepIndex{};
 };
 
 // One sample's extensions of every path. A candidate's codes are its parent's and its own code:
@@ -47,6 +52,8 @@ struct Candidates {
     std::array<std::uint64_t, kMaxCandidates> rank{};  // cost and the greedy encoder's error ahead
     std::array<std::uint32_t, kMaxCandidates> parent{};
     std::array<std::uint8_t, kMaxCandidates> code{};
+    std::array<std::int32_t, kMaxCandidates> aheadPredictor{};
+    std::array<std::int32_t, kMaxCandidates> aheadStepIndex{};
     std::array<std::int32_t, kMaxPaths> feedback{};  // by parent
 };
 
@@ -161,19 +168,46 @@ bool candidateBefore(const SearchState& s, const std::array<std::uint64_t, kMaxC
     return pendingOf(s, a) < pendingOf(s, b);
 }
 
+// A survivor that took the greedy code is its parent's look ahead one sample on: its rank is
+// the parent's look ahead less that sample's error, plus at most one sample more. False when
+// the parent's look ahead is not known or does not reach.
+bool rankFromParent(SearchState& s, std::size_t i, const std::int16_t* samples, std::size_t aheadCount) {
+    const Beam& from = s.beams[s.current];
+    Candidates& c = s.candidates;
+    const std::size_t p = c.parent[i];
+    const bool greedy = i % static_cast<std::size_t>(s.settings.tries) == 0;
+    if (!greedy || from.aheadStepIndex[p] < 0 || from.ahead == 0 || (aheadCount != from.ahead && aheadCount + 1 != from.ahead)) {
+        return false;
+    }
+    AdpcmState state{static_cast<std::int16_t>(from.aheadPredictor[p]), from.aheadStepIndex[p]};
+    std::uint64_t rank = c.cost[i] + (from.rank[p] - from.cost[p] - square(samples[0] - c.predictor[i]));
+    if (aheadCount == from.ahead) {
+        encodeSample(samples[aheadCount], state);
+        rank += square(samples[aheadCount] - state.predictor);
+    }
+    c.rank[i] = rank;
+    c.aheadPredictor[i] = state.predictor;
+    c.aheadStepIndex[i] = state.stepIndex;
+    return true;
+}
+
 // The ranks of survivors [begin, end): their cost and the greedy encoder's plain error over the
 // samples ahead, one sample at a time across the survivors, whose chains are independent.
-void rankRange(SearchState& s, std::size_t begin, std::size_t end, const std::int16_t* ahead, std::size_t aheadCount) {
+void rankRange(SearchState& s, std::size_t begin, std::size_t end, const std::int16_t* samples, std::size_t aheadCount) {
     Candidates& c = s.candidates;
-    const std::size_t survivors = end - begin;
+    const std::int16_t* ahead = samples + 1;
+    std::array<std::size_t, kMaxCandidates> chained;
     std::array<std::int32_t, kMaxCandidates> predictor;
     std::array<std::int32_t, kMaxCandidates> stepIndex;
     std::array<std::uint64_t, kMaxCandidates> rank;
-    for (std::size_t k = 0; k < survivors; ++k) {
-        const std::size_t i = s.survivors[begin + k];
-        predictor[k] = c.predictor[i];
-        stepIndex[k] = c.stepIndex[i];
-        rank[k] = c.cost[i];
+    std::size_t survivors = 0;
+    for (std::size_t k = begin; k < end; ++k) {
+        const std::size_t i = s.survivors[k];
+        if (rankFromParent(s, i, samples, aheadCount)) continue;
+        chained[survivors] = i;
+        predictor[survivors] = c.predictor[i];
+        stepIndex[survivors] = c.stepIndex[i];
+        rank[survivors++] = c.cost[i];
     }
     for (std::size_t j = 0; j < aheadCount; ++j) {
         for (std::size_t k = 0; k < survivors; ++k) {
@@ -184,30 +218,34 @@ void rankRange(SearchState& s, std::size_t begin, std::size_t end, const std::in
             rank[k] += square(ahead[j] - state.predictor);
         }
     }
-    for (std::size_t k = 0; k < survivors; ++k) c.rank[s.survivors[begin + k]] = rank[k];
+    for (std::size_t k = 0; k < survivors; ++k) {
+        c.rank[chained[k]] = rank[k];
+        c.aheadPredictor[chained[k]] = predictor[k];
+        c.aheadStepIndex[chained[k]] = stepIndex[k];
+    }
 }
 
 // The survivors' ranks, for those that can still be kept; returns how many those are. The paths
 // of least cost are ranked first: a survivor whose cost alone exceeds all their ranks comes
 // after every one of them, whatever lies ahead, and is dropped unranked.
-std::size_t rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* ahead, std::size_t aheadCount) {
+std::size_t rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* samples, std::size_t aheadCount) {
     const auto paths = static_cast<std::size_t>(s.settings.paths);
     if (survivors <= paths) {
-        rankRange(s, 0, survivors, ahead, aheadCount);
+        rankRange(s, 0, survivors, samples, aheadCount);
         return survivors;
     }
     const Candidates& c = s.candidates;
     const auto first = s.survivors.begin();
     std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
                      [&](std::size_t a, std::size_t b) { return candidateBefore(s, c.cost, a, b); });
-    rankRange(s, 0, paths, ahead, aheadCount);
+    rankRange(s, 0, paths, samples, aheadCount);
     std::uint64_t worst = 0;
     for (std::size_t k = 0; k < paths; ++k) worst = std::max(worst, c.rank[s.survivors[k]]);
     std::size_t kept = paths;
     for (std::size_t k = paths; k < survivors; ++k) {
         if (c.cost[s.survivors[k]] <= worst) s.survivors[kept++] = s.survivors[k];
     }
-    rankRange(s, paths, kept, ahead, aheadCount);
+    rankRange(s, paths, kept, samples, aheadCount);
     return kept;
 }
 
@@ -256,6 +294,8 @@ void keepBest(SearchState& s, std::size_t survivors, std::int32_t sample) {
         to.cost[k] = c.cost[i];
         to.rank[k] = c.rank[i];
         to.pending[k] = pendingOf(s, i);
+        to.aheadPredictor[k] = c.aheadPredictor[i];
+        to.aheadStepIndex[k] = c.aheadStepIndex[i];
         if (kShaped) {
             const WeightHistory& parent = from.history[c.parent[i]];
             WeightHistory& history = to.history[k];
@@ -298,6 +338,8 @@ void copyPath(Beam& beam, std::size_t to, std::size_t from) {
     beam.rank[to] = beam.rank[from];
     beam.pending[to] = beam.pending[from];
     beam.history[to] = beam.history[from];
+    beam.aheadPredictor[to] = beam.aheadPredictor[from];
+    beam.aheadStepIndex[to] = beam.aheadStepIndex[from];
 }
 
 // Decides the oldest pending code: the best path's, or the shadow's if it has less error still.
@@ -329,6 +371,7 @@ std::uint8_t decideOldest(SearchState& s) {
         beam.rank[0] = shadow.rank;
         beam.pending[0] = shadow.pending;
         beam.history[0] = shadow.history;
+        beam.aheadStepIndex[0] = -1;
     }
     std::uint64_t lowest = shadow.cost;
     for (std::size_t p = 0; p < beam.count; ++p) lowest = std::min(lowest, beam.cost[p]);
@@ -346,12 +389,13 @@ std::size_t searchSample(SearchState& s, const std::int16_t* samples, std::size_
     if (s.searched >= kSearchDelay) codes[written++] = decideOldest(s);
     const std::int32_t sample = samples[0];
     const std::size_t n = s.settings.shaped ? extendPaths<true>(s, sample) : extendPaths<false>(s, sample);
-    const std::size_t survivors = rankSurvivors(s, mergeCandidates(s, n), samples + 1, aheadCount);
+    const std::size_t survivors = rankSurvivors(s, mergeCandidates(s, n), samples, aheadCount);
     if (s.settings.shaped) {
         keepBest<true>(s, survivors, sample);
     } else {
         keepBest<false>(s, survivors, sample);
     }
+    s.beams[s.current].ahead = aheadCount;
     extendShadow(s, sample, samples + 1, aheadCount);
     ++s.searched;
     return written;
@@ -382,6 +426,8 @@ void restart(SearchState& s) {
     s.beams[0].cost[0] = 0;
     s.beams[0].pending[0] = {};
     s.beams[0].history[0] = {};
+    s.beams[0].ahead = 0;
+    s.beams[0].aheadStepIndex[0] = -1;
     s.current = 0;
     s.shadow = {};
 }
