@@ -255,16 +255,22 @@ std::size_t mergeCandidates(SearchState& s, std::size_t n) {
         std::fill(s.table.begin(), s.table.end(), MergeSlot{});
         s.stamp = 1;
     }
+    // Held in locals: the stores below could otherwise alias them, and they would be read again
+    // for every candidate.
     const std::size_t mask = s.table.size() - 1;
+    MergeSlot* const table = s.table.data();
+    const std::uint32_t stamp = s.stamp;
+    const int bucketShift = s.settings.mergeShift;
+    const int tableShift = s.tableShift;
     const Candidates& c = s.candidates;
     std::size_t survivors = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t key = mergeKey(c.predictor[i], c.stepIndex[i], s.settings.mergeShift);
-        std::size_t slot = std::size_t{key * 2654435761u} >> s.tableShift;  // the product's top bits
-        while (s.table[slot].stamp == s.stamp && s.table[slot].key != key) slot = (slot + 1) & mask;
-        MergeSlot& entry = s.table[slot];
-        if (entry.stamp != s.stamp) {
-            entry = {s.stamp, key, static_cast<std::uint32_t>(survivors)};
+        const std::uint32_t key = mergeKey(c.predictor[i], c.stepIndex[i], bucketShift);
+        std::size_t slot = std::size_t{key * 2654435761u} >> tableShift;  // the product's top bits
+        while (table[slot].stamp == stamp && table[slot].key != key) slot = (slot + 1) & mask;
+        MergeSlot& entry = table[slot];
+        if (entry.stamp != stamp) {
+            entry = {stamp, key, static_cast<std::uint32_t>(survivors)};
             s.survivors[survivors++] = i;
         } else {
             std::size_t& kept = s.survivors[entry.survivor];
