@@ -274,7 +274,12 @@ std::size_t mergeCandidates(SearchState& s, std::size_t n) {
             s.survivors[survivors++] = i;
         } else {
             std::size_t& kept = s.survivors[entry.survivor];
-            if (candidateBefore(s, c.cost, i, kept)) kept = i;
+            // Which cost is less is close to random: a select rather than a branch. Ties are rare.
+            if (c.cost[i] != c.cost[kept]) {
+                kept = c.cost[i] < c.cost[kept] ? i : kept;
+            } else if (pendingOf(s, i) < pendingOf(s, kept)) {
+                kept = i;
+            }
         }
     }
     return survivors;
