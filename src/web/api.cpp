@@ -51,9 +51,9 @@ void makePreview() {
 extern "C" {
 
 // Runs one conversion: mode 'e', 'd' or 'q' on `size` bytes at `input`. The names go into the
-// message exactly as the command line prints them. `options` are q's, as bits: 2 bring the
-// active speech level to `levelDb`, 4 trim the silence around the speech. Returns the exit
-// code the command line would.
+// message exactly as the command line prints them. `options` are q's, as bits: 1 flat noise
+// (no shaping), 2 bring the active speech level to `levelDb`, 4 trim the silence around the
+// speech. Returns the exit code the command line would.
 EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std::size_t size, const char* inputName,
                                        const char* outputName, int options, double levelDb) {
     using namespace aamsg;
@@ -63,6 +63,7 @@ EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std:
     request.inputName = inputName;
     request.outputName = outputName;
     request.best.background = false;  // the worker is the second thread
+    request.best.search.shaped = (options & 1) == 0;
     request.best.prompt.level = (options & 2) != 0;
     request.best.prompt.targetDb = levelDb >= kMinTargetDb && levelDb <= kMaxTargetDb ? levelDb : kDefaultTargetDb;
     request.best.prompt.trim = (options & 4) != 0;
