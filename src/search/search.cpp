@@ -36,18 +36,25 @@ struct Beam {
     std::array<std::uint64_t, kMaxPaths> rank{};
     std::array<Codes, kMaxPaths> pending{};
     std::array<WeightHistory, kMaxPaths> history{};
+    // The greedy encoder's state at the end of each path's look ahead (step index -1: not known),
+    // which covered this many samples.
+    std::size_t ahead = 0;
+    std::array<std::int32_t, kMaxPaths> aheadPredictor{};
+    std::array<std::int32_t, kMaxPaths> aheadStepIndex{};
 };
 
-// One sample's extensions of every path.
+// One sample's extensions of every path. A candidate's codes are its parent's and its own code:
+// they are put together only for the few that are kept or tie.
 struct Candidates {
     std::array<std::int32_t, kMaxCandidates> predictor{};
     std::array<std::int32_t, kMaxCandidates> stepIndex{};
-    std::array<std::int32_t, kMaxCandidates> error{};
-    std::array<std::int32_t, kMaxCandidates> weighted{};
     std::array<std::uint64_t, kMaxCandidates> cost{};
     std::array<std::uint64_t, kMaxCandidates> rank{};  // cost and the greedy encoder's error ahead
-    std::array<Codes, kMaxCandidates> pending{};
-    std::array<std::size_t, kMaxCandidates> parent{};
+    std::array<std::uint32_t, kMaxCandidates> parent{};
+    std::array<std::uint8_t, kMaxCandidates> code{};
+    std::array<std::int32_t, kMaxCandidates> aheadPredictor{};
+    std::array<std::int32_t, kMaxCandidates> aheadStepIndex{};
+    std::array<std::int32_t, kMaxPaths> feedback{};  // by parent
 };
 
 // A path that takes the greedy encoder's code at every sample, beside the beam whatever its
@@ -89,12 +96,25 @@ namespace {
 
 // Codes in the order of the values they reconstruct: -8..-1 are the negative codes, magnitude
 // 7 down to 0, and 0..7 the positive ones.
-int levelOf(unsigned code) { return (code & 8u) != 0 ? -1 - static_cast<int>(code & 7u) : static_cast<int>(code); }
-unsigned codeOf(int level) { return level >= 0 ? static_cast<unsigned>(level) : 8u | static_cast<unsigned>(-1 - level); }
+constexpr int levelOf(unsigned code) { return (code & 8u) != 0 ? -1 - static_cast<int>(code & 7u) : static_cast<int>(code); }
+constexpr unsigned codeOf(int level) { return level >= 0 ? static_cast<unsigned>(level) : 8u | static_cast<unsigned>(-1 - level); }
 
 // The codes tried, as levels from the greedy one, larger magnitudes (faster-growing steps) before
 // smaller: a step that grows ahead of an onset is what the greedy encoder misses most.
 constexpr std::array<int, kMaxSearchTries> kTryOffsets = {0, 1, 2, -1, 3, 4, -2, 5};
+
+// The codes tried after each greedy code, in the order above, built at compile time.
+constexpr std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> kTryCodes = [] {
+    std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> table{};
+    for (unsigned greedy = 0; greedy < kCodeCount; ++greedy) {
+        const int toward = (greedy & 8u) != 0 ? -1 : 1;  // larger magnitudes first
+        for (std::size_t t = 0; t < kMaxSearchTries; ++t) {
+            table[greedy][t] = static_cast<std::uint8_t>(codeOf(std::clamp(levelOf(greedy) + toward * kTryOffsets[t], -8, 7)));
+        }
+    }
+    return table;
+}();
+static_assert(kTryCodes[0][0] == 0 && kTryCodes[0][3] == 8 && kTryCodes[15][1] == 15 && kTryCodes[12][2] == 14);
 
 // Candidates merge when they have one step index and their predictors one bucket.
 std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex, int bucketShift) {
@@ -121,40 +141,73 @@ std::size_t extendPaths(SearchState& s, std::int32_t sample) {
     std::size_t n = 0;
     for (std::size_t p = 0; p < from.count; ++p) {
         const std::int32_t feedback = kShaped ? weightFeedback(s.filter, from.history[p]) : 0;
+        c.feedback[p] = feedback;
         const AdpcmState parent{static_cast<std::int16_t>(from.predictor[p]), from.stepIndex[p]};
-        const unsigned greedy = greedyCode(sample, parent);
-        const int level = levelOf(greedy);
-        const int toward = (greedy & 8u) != 0 ? -1 : 1;  // larger magnitudes first
+        const std::array<std::uint8_t, kMaxSearchTries>& codes = kTryCodes[greedyCode(sample, parent)];
         for (std::size_t t = 0; t < tries; ++t) {
-            const unsigned code = codeOf(std::clamp(level + toward * kTryOffsets[t], -8, 7));
             AdpcmState next = parent;
-            const std::int32_t value = decodeNibble(code, next);
-            const std::int32_t error = sample - value;
+            const std::int32_t value = decodeNibble(codes[t], next);
             c.predictor[n] = value;
             c.stepIndex[n] = next.stepIndex;
-            c.error[n] = error;
-            c.weighted[n] = error + feedback;
-            c.cost[n] = from.cost[p] + square(error + feedback);
-            c.pending[n] = push(from.pending[p], code);
-            c.parent[n] = p;
+            c.cost[n] = from.cost[p] + square(sample - value + feedback);
+            c.parent[n] = static_cast<std::uint32_t>(p);
+            c.code[n] = codes[t];
             ++n;
         }
     }
     return n;
 }
 
-// The survivors' ranks: their cost and the greedy encoder's plain error over the samples ahead,
-// one sample at a time across all survivors, whose chains are independent.
-void rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* ahead, std::size_t aheadCount) {
+Codes pendingOf(const SearchState& s, std::size_t candidate) {
+    return push(s.beams[s.current].pending[s.candidates.parent[candidate]], s.candidates.code[candidate]);
+}
+
+// The strict order of candidates by a score (cost or rank): their codes only on a tie, which is rare.
+bool candidateBefore(const SearchState& s, const std::array<std::uint64_t, kMaxCandidates>& score, std::size_t a, std::size_t b) {
+    if (score[a] != score[b]) return score[a] < score[b];
+    return pendingOf(s, a) < pendingOf(s, b);
+}
+
+// A survivor that took the greedy code is its parent's look ahead one sample on: its rank is
+// the parent's look ahead less that sample's error, plus at most one sample more. False when
+// the parent's look ahead is not known or does not reach.
+bool rankFromParent(SearchState& s, std::size_t i, const std::int16_t* samples, std::size_t aheadCount) {
+    const Beam& from = s.beams[s.current];
     Candidates& c = s.candidates;
+    const std::size_t p = c.parent[i];
+    const bool greedy = i % static_cast<std::size_t>(s.settings.tries) == 0;
+    if (!greedy || from.aheadStepIndex[p] < 0 || from.ahead == 0 || (aheadCount != from.ahead && aheadCount + 1 != from.ahead)) {
+        return false;
+    }
+    AdpcmState state{static_cast<std::int16_t>(from.aheadPredictor[p]), from.aheadStepIndex[p]};
+    std::uint64_t rank = c.cost[i] + (from.rank[p] - from.cost[p] - square(samples[0] - c.predictor[i]));
+    if (aheadCount == from.ahead) {
+        encodeSample(samples[aheadCount], state);
+        rank += square(samples[aheadCount] - state.predictor);
+    }
+    c.rank[i] = rank;
+    c.aheadPredictor[i] = state.predictor;
+    c.aheadStepIndex[i] = state.stepIndex;
+    return true;
+}
+
+// The ranks of survivors [begin, end): their cost and the greedy encoder's plain error over the
+// samples ahead, one sample at a time across the survivors, whose chains are independent.
+void rankRange(SearchState& s, std::size_t begin, std::size_t end, const std::int16_t* samples, std::size_t aheadCount) {
+    Candidates& c = s.candidates;
+    const std::int16_t* ahead = samples + 1;
+    std::array<std::size_t, kMaxCandidates> chained;
     std::array<std::int32_t, kMaxCandidates> predictor;
     std::array<std::int32_t, kMaxCandidates> stepIndex;
     std::array<std::uint64_t, kMaxCandidates> rank;
-    for (std::size_t k = 0; k < survivors; ++k) {
+    std::size_t survivors = 0;
+    for (std::size_t k = begin; k < end; ++k) {
         const std::size_t i = s.survivors[k];
-        predictor[k] = c.predictor[i];
-        stepIndex[k] = c.stepIndex[i];
-        rank[k] = c.cost[i];
+        if (rankFromParent(s, i, samples, aheadCount)) continue;
+        chained[survivors] = i;
+        predictor[survivors] = c.predictor[i];
+        stepIndex[survivors] = c.stepIndex[i];
+        rank[survivors++] = c.cost[i];
     }
     for (std::size_t j = 0; j < aheadCount; ++j) {
         for (std::size_t k = 0; k < survivors; ++k) {
@@ -165,7 +218,35 @@ void rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* ah
             rank[k] += square(ahead[j] - state.predictor);
         }
     }
-    for (std::size_t k = 0; k < survivors; ++k) c.rank[s.survivors[k]] = rank[k];
+    for (std::size_t k = 0; k < survivors; ++k) {
+        c.rank[chained[k]] = rank[k];
+        c.aheadPredictor[chained[k]] = predictor[k];
+        c.aheadStepIndex[chained[k]] = stepIndex[k];
+    }
+}
+
+// The survivors' ranks, for those that can still be kept; returns how many those are. The paths
+// of least cost are ranked first: a survivor whose cost alone exceeds all their ranks comes
+// after every one of them, whatever lies ahead, and is dropped unranked.
+std::size_t rankSurvivors(SearchState& s, std::size_t survivors, const std::int16_t* samples, std::size_t aheadCount) {
+    const auto paths = static_cast<std::size_t>(s.settings.paths);
+    if (survivors <= paths) {
+        rankRange(s, 0, survivors, samples, aheadCount);
+        return survivors;
+    }
+    const Candidates& c = s.candidates;
+    const auto first = s.survivors.begin();
+    std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
+                     [&](std::size_t a, std::size_t b) { return candidateBefore(s, c.cost, a, b); });
+    rankRange(s, 0, paths, samples, aheadCount);
+    std::uint64_t worst = 0;
+    for (std::size_t k = 0; k < paths; ++k) worst = std::max(worst, c.rank[s.survivors[k]]);
+    std::size_t kept = paths;
+    for (std::size_t k = paths; k < survivors; ++k) {
+        if (c.cost[s.survivors[k]] <= worst) s.survivors[kept++] = s.survivors[k];
+    }
+    rankRange(s, paths, kept, samples, aheadCount);
+    return kept;
 }
 
 // Of the candidates with one merge key, only the best; returns how many survive.
@@ -174,20 +255,31 @@ std::size_t mergeCandidates(SearchState& s, std::size_t n) {
         std::fill(s.table.begin(), s.table.end(), MergeSlot{});
         s.stamp = 1;
     }
+    // Held in locals: the stores below could otherwise alias them, and they would be read again
+    // for every candidate.
     const std::size_t mask = s.table.size() - 1;
+    MergeSlot* const table = s.table.data();
+    const std::uint32_t stamp = s.stamp;
+    const int bucketShift = s.settings.mergeShift;
+    const int tableShift = s.tableShift;
     const Candidates& c = s.candidates;
     std::size_t survivors = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t key = mergeKey(c.predictor[i], c.stepIndex[i], s.settings.mergeShift);
-        std::size_t slot = std::size_t{key * 2654435761u} >> s.tableShift;  // the product's top bits
-        while (s.table[slot].stamp == s.stamp && s.table[slot].key != key) slot = (slot + 1) & mask;
-        MergeSlot& entry = s.table[slot];
-        if (entry.stamp != s.stamp) {
-            entry = {s.stamp, key, static_cast<std::uint32_t>(survivors)};
+        const std::uint32_t key = mergeKey(c.predictor[i], c.stepIndex[i], bucketShift);
+        std::size_t slot = std::size_t{key * 2654435761u} >> tableShift;  // the product's top bits
+        while (table[slot].stamp == stamp && table[slot].key != key) slot = (slot + 1) & mask;
+        MergeSlot& entry = table[slot];
+        if (entry.stamp != stamp) {
+            entry = {stamp, key, static_cast<std::uint32_t>(survivors)};
             s.survivors[survivors++] = i;
         } else {
             std::size_t& kept = s.survivors[entry.survivor];
-            if (before(c.cost[i], c.pending[i], c.cost[kept], c.pending[kept])) kept = i;
+            // Which cost is less is close to random: a select rather than a branch. Ties are rare.
+            if (c.cost[i] != c.cost[kept]) {
+                kept = c.cost[i] < c.cost[kept] ? i : kept;
+            } else if (pendingOf(s, i) < pendingOf(s, kept)) {
+                kept = i;
+            }
         }
     }
     return survivors;
@@ -195,7 +287,7 @@ std::size_t mergeCandidates(SearchState& s, std::size_t n) {
 
 // The best survivors become the next sample's paths.
 template <bool kShaped>
-void keepBest(SearchState& s, std::size_t survivors) {
+void keepBest(SearchState& s, std::size_t survivors, std::int32_t sample) {
     const Candidates& c = s.candidates;
     const Beam& from = s.beams[s.current];
     Beam& to = s.beams[1 - s.current];
@@ -203,7 +295,7 @@ void keepBest(SearchState& s, std::size_t survivors) {
     const auto first = s.survivors.begin();
     if (survivors > paths) {
         std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
-                         [&](std::size_t a, std::size_t b) { return before(c.rank[a], c.pending[a], c.rank[b], c.pending[b]); });
+                         [&](std::size_t a, std::size_t b) { return candidateBefore(s, c.rank, a, b); });
         survivors = paths;
     }
     for (std::size_t k = 0; k < survivors; ++k) {
@@ -212,16 +304,16 @@ void keepBest(SearchState& s, std::size_t survivors) {
         to.stepIndex[k] = c.stepIndex[i];
         to.cost[k] = c.cost[i];
         to.rank[k] = c.rank[i];
-        to.pending[k] = c.pending[i];
+        to.pending[k] = pendingOf(s, i);
+        to.aheadPredictor[k] = c.aheadPredictor[i];
+        to.aheadStepIndex[k] = c.aheadStepIndex[i];
         if (kShaped) {
             const WeightHistory& parent = from.history[c.parent[i]];
             WeightHistory& history = to.history[k];
-            for (std::size_t j = kWeightOrder - 1; j > 0; --j) {
-                history.error[j] = parent.error[j - 1];
-                history.weighted[j] = parent.weighted[j - 1];
-            }
-            history.error[0] = c.error[i];
-            history.weighted[0] = c.weighted[i];
+            std::copy_n(parent.error.begin(), kWeightOrder - 1, history.error.begin() + 1);
+            std::copy_n(parent.weighted.begin(), kWeightOrder - 1, history.weighted.begin() + 1);
+            history.error[0] = sample - c.predictor[i];
+            history.weighted[0] = history.error[0] + c.feedback[c.parent[i]];
         }
     }
     to.count = survivors;
@@ -257,6 +349,8 @@ void copyPath(Beam& beam, std::size_t to, std::size_t from) {
     beam.rank[to] = beam.rank[from];
     beam.pending[to] = beam.pending[from];
     beam.history[to] = beam.history[from];
+    beam.aheadPredictor[to] = beam.aheadPredictor[from];
+    beam.aheadStepIndex[to] = beam.aheadStepIndex[from];
 }
 
 // Decides the oldest pending code: the best path's, or the shadow's if it has less error still.
@@ -288,6 +382,7 @@ std::uint8_t decideOldest(SearchState& s) {
         beam.rank[0] = shadow.rank;
         beam.pending[0] = shadow.pending;
         beam.history[0] = shadow.history;
+        beam.aheadStepIndex[0] = -1;
     }
     std::uint64_t lowest = shadow.cost;
     for (std::size_t p = 0; p < beam.count; ++p) lowest = std::min(lowest, beam.cost[p]);
@@ -305,13 +400,13 @@ std::size_t searchSample(SearchState& s, const std::int16_t* samples, std::size_
     if (s.searched >= kSearchDelay) codes[written++] = decideOldest(s);
     const std::int32_t sample = samples[0];
     const std::size_t n = s.settings.shaped ? extendPaths<true>(s, sample) : extendPaths<false>(s, sample);
-    const std::size_t survivors = mergeCandidates(s, n);
-    rankSurvivors(s, survivors, samples + 1, aheadCount);
+    const std::size_t survivors = rankSurvivors(s, mergeCandidates(s, n), samples, aheadCount);
     if (s.settings.shaped) {
-        keepBest<true>(s, survivors);
+        keepBest<true>(s, survivors, sample);
     } else {
-        keepBest<false>(s, survivors);
+        keepBest<false>(s, survivors, sample);
     }
+    s.beams[s.current].ahead = aheadCount;
     extendShadow(s, sample, samples + 1, aheadCount);
     ++s.searched;
     return written;
@@ -342,6 +437,8 @@ void restart(SearchState& s) {
     s.beams[0].cost[0] = 0;
     s.beams[0].pending[0] = {};
     s.beams[0].history[0] = {};
+    s.beams[0].ahead = 0;
+    s.beams[0].aheadStepIndex[0] = -1;
     s.current = 0;
     s.shadow = {};
 }
