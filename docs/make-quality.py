@@ -539,7 +539,7 @@ def noise_spectra(sources, work):
     plt.grid(alpha=0.3)
     plt.legend()
     plt.tight_layout()
-    plt.savefig(os.path.join(IMAGES, "noise-spectrum.png"), dpi=80)
+    plt.savefig(os.path.join(IMAGES, "error-shapes.png"), dpi=80)
     plt.close()
 
 
