@@ -43,7 +43,7 @@ std::string oneLine(const std::string& message) {
     return line;
 }
 
-void fail(BatchJob& job, ExitCode code, const std::string& text) {
+void settle(BatchJob& job, ExitCode code, const std::string& text) {
     job.result = code;
     job.text = text;
 }
@@ -51,26 +51,26 @@ void fail(BatchJob& job, ExitCode code, const std::string& text) {
 // One file: opened, checked, converted beside its name, then moved over it.
 void convertOne(const BestOptions& options, BatchJob& job) {
     const char* name = job.input->name;
-    if (job.duplicate) return fail(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": another infile has its name");
+    if (job.duplicate) return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": another infile has its name");
     std::FILE* inputFile = nullptr;
-    if (openInputFile(job.input->path, inputFile) != OpenResult::kOpened) return fail(job, kCannotOpenInput, std::string("Cannot open infile ") + name);
+    if (openInputFile(job.input->path, inputFile) != OpenResult::kOpened) return settle(job, kCannotOpenInput, std::string("Cannot open infile ") + name);
     if (namesFile(job.target.c_str(), inputFile)) {
         std::fclose(inputFile);
-        return fail(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": it is the infile");
+        return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": it is the infile");
     }
     std::FILE* outputFile = nullptr;
     if (openOutputFile(job.partial.c_str(), inputFile, outputFile) != OpenResult::kOpened) {
         std::fclose(inputFile);
-        return fail(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName);
+        return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName);
     }
     Request request{Mode::Best, options, name, job.shownName.c_str()};
     InStream input = fileInput(inputFile);
     OutStream output = fileOutput(outputFile);
     const Outcome outcome = runConversion(request, input, output, makeProgressReport(nullptr));
     std::fclose(inputFile);
-    fail(job, outcome.result, oneLine(outcome.message));
+    settle(job, outcome.result, oneLine(outcome.message));
     if (outcome.result == kOk && !replaceFile(job.partial.c_str(), job.target.c_str())) {
-        fail(job, kCannotWriteOutput, "Cannot write outfile " + job.shownName);
+        settle(job, kCannotWriteOutput, "Cannot write outfile " + job.shownName);
     }
     if (job.result != kOk) removeFile(job.partial.c_str());
 }
@@ -89,7 +89,7 @@ void work(const BestOptions& options, BatchRun& run) {
         try {
             convertOne(options, job);
         } catch (...) {
-            fail(job, kInternalError, "Internal error");
+            settle(job, kInternalError, "Internal error");
         }
         {
             std::lock_guard lock(run.mutex);

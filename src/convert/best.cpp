@@ -242,7 +242,6 @@ struct ErrorTally {
     ErrorMeter search;
     std::uint64_t greedyError = 0;
     std::uint64_t lastGreedy = 0;  // the last sample's share, taken back if its code is dropped
-    std::uint64_t count = 0;
 };
 
 void tallySamples(ErrorTally& tally, const SignalBlock& block) {
@@ -258,11 +257,11 @@ void tallyCodes(ErrorTally& tally, const std::uint8_t* codes, std::size_t count,
     meterCodes(tally.search, std::span<const std::int16_t>(tally.waiting.data() + tally.next, count), codes);
     if (last) finishErrorMeter(tally.search);
     tally.next += count;
-    tally.count += count;
 }
 
-bool greedyWins(const ErrorTally& tally) {
-    const bool dropLast = (tally.count & 1) != 0;
+// `codes`: how many the search decided, all of them; an odd last one never reaches the file.
+bool greedyWins(const ErrorTally& tally, std::uint64_t codes) {
+    const bool dropLast = (codes & 1) != 0;
     return tally.greedyError - (dropLast ? tally.lastGreedy : 0) < tally.search.total - (dropLast ? tally.search.last : 0);
 }
 
@@ -412,7 +411,7 @@ ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport pr
     const ExitCode result = background ? searchBeside(run, source, greedy) : searchInline(run, source, greedy);
     if (result != kOk) return result;
     if (shaping != nullptr) stats.prompt.levelAfterDb = finishMeter(source.output).activeDb;
-    if (greedyWins(run.tally)) {
+    if (greedyWins(run.tally, run.writer.codes)) {
         if (const ExitCode rc = recodeGreedily(input, output, shaping, stats); rc != kOk) return rc;
     }
     progress.finish(static_cast<std::uint32_t>(std::min<std::uint64_t>(stats.samples / kMessageRate, UINT32_MAX)));
