@@ -451,6 +451,7 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     CodeSearch search{std::unique_ptr<SearchState, SearchStateDeleter>(new SearchState)};
     SearchSettings& own = search.state->settings;
     own = settings;
+    if (own.paths == 0) own.paths = own.shaped ? kShapedPaths : kFlatPaths;
     own.paths = std::clamp(own.paths, 1, kMaxSearchPaths);
     own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
     own.mergeShift = std::clamp(own.mergeShift, 0, 16);

@@ -27,7 +27,7 @@ inline constexpr int kMaxSearchLookahead = 8;
 // The quality/time trade-off, measured with bench/search_eval (docs/search.md).
 struct SearchSettings {
     bool shaped = true;  // minimise the weighted error; false: the plain squared error
-    int paths = 32;      // paths kept, 1..kMaxSearchPaths
+    int paths = 0;       // paths kept, 1..kMaxSearchPaths; 0: the mode's default below
     int tries = 5;       // codes tried per path and sample, 1..kMaxSearchTries
     // Extensions merge when their step indexes are equal and their predictors fall in one
     // bucket of 2^mergeShift values (0..16).
@@ -37,6 +37,11 @@ struct SearchSettings {
     int lookahead = 3;
     WeightShape shape;
 };
+
+// The paths each mode keeps by default. The flat search needs more of them to reach the
+// exhaustive eight-sample look ahead on every source; the shaped one gains less from them.
+inline constexpr int kShapedPaths = 64;
+inline constexpr int kFlatPaths = 128;
 
 // A code is decided this many samples after its sample is searched.
 inline constexpr std::size_t kSearchDelay = 32;

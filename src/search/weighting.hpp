@@ -41,8 +41,9 @@ struct WeightShape {
     // A fixed tilt, the poles times 1 - tilt z^-1: it weighs the low band's error more and so
     // moves noise out of it, where the voice's loudest formants are, into the high band.
     int tilt = 500;
-    // Frames quieter than this RMS get the tilt alone: there are no formants to hide noise under.
-    int quietRms = 100;
+    // Frames quieter than this RMS (about -41 dBFS) get the tilt alone: their few formants hide
+    // little noise, and shaping after them costs more in the quiet frames than it gains.
+    int quietRms = 300;
 };
 
 // A frame's samples with those before it, the oldest first; the frame's end may be zeros.
