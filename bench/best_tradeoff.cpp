@@ -1,6 +1,7 @@
 // Runs `q`'s conversion with several search settings on one file: the message each writes, and
 // the time each takes (read, rate conversion and search, as the command runs them).
-//   aamsg_best_tradeoff INPUT OUTPUT_PREFIX PATHS:LOOKAHEAD...   writes OUTPUT_PREFIX-PATHS:LOOKAHEAD.msg
+//   aamsg_best_tradeoff INPUT OUTPUT_PREFIX PATHS:LOOKAHEAD[f]...   writes OUTPUT_PREFIX-PATHS:LOOKAHEAD[f].msg
+// (a trailing f: the flat search, without noise shaping)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
         request.mode = aamsg::Mode::Best;
         request.best.search.paths = paths;
         request.best.search.lookahead = lookahead;
+        request.best.search.shaped = argv[i][std::strlen(argv[i]) - 1] != 'f';
         request.best.background = std::getenv("AAMSG_BENCH_INLINE") == nullptr;
         const auto start = std::chrono::steady_clock::now();
         const aamsg::Outcome outcome = aamsg::runConversion(request, input, output, aamsg::makeProgressReport(nullptr));

@@ -457,12 +457,11 @@ def supports_flat(work):
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
-def time_tables(work, long_input, runs=5):
+def time_tables(work, long_input, runs=3):
     """q and adpcm-xq on 75 s of real speech at 8 kHz; q and sox on 10 minutes of 44.1 kHz
     stereo; q's peak memory."""
     flat = supports_flat(work)
-    speech = os.path.join(work, "speech75.wav")
-    run("sox", *raw8k("ve9qrp"), speech, "trim", "0", "75")
+    speech = speech_input(work)
     out = os.path.join(work, "t.msg")
     named = [("aamsg q", [TOOL, "q", speech, out])]
     if flat:
@@ -485,8 +484,8 @@ def time_tables(work, long_input, runs=5):
     if flat:
         named.append(("aamsg q --flat", [TOOL, "q", "--flat", long_input, out]))
     named.append(("sox", ["sox", long_input, "-t", "ima", "-r", "8000", "-c", "1", out]))
-    seconds = hyperfine([" ".join(c) for _, c in named], work, runs)
-    lines += ["", "| 10 minutes of 44.1 kHz 16-bit stereo WAVE (106 MB) | time | against sox |", "|---|---|---|"]
+    seconds = hyperfine([" ".join(c) for _, c in named], work, 1)  # minutes each: one run
+    lines += ["", "| 10 minutes of 44.1 kHz 16-bit stereo WAVE (106 MB), one run | time | against sox |", "|---|---|---|"]
     for (label, _), t in zip(named, seconds):
         lines.append("| %s | %.0f ms | %.2fx |" % (label, t * 1000, t / seconds[-1]))
     lines += ["", "| peak resident memory of q | 1 MB | 100 MB | 1 GB |", "|---|---|---|---|"]
@@ -553,20 +552,30 @@ def median_ms(command, runs=5):
     return sorted(times)[len(times) // 2]
 
 
-def tradeoff_table(sources, work, settings, long_input, peer_rows):
-    """Mean round trip over the sources and time on a long input, for each search setting; a
-    sentence instead where the benchmark program is not built or takes other arguments."""
-    means = {k: [] for k in settings}
+def speech_input(work):
+    """75 s of a real voice at 8 kHz (codec2-examples' ve9qrp), the input of the time tables."""
+    speech = os.path.join(work, "speech75.wav")
+    if not os.path.exists(speech):
+        run("sox", *raw8k("ve9qrp"), speech, "trim", "0", "75")
+    return speech
+
+
+def tradeoff_table(sources, work, settings, peer_rows):
+    """Per search setting (shaped or flat): the mean plain SNR over the sources, its margin over
+    adpcm-xq -8 -f (mean and lowest), and the time on 75 s of 8 kHz speech beside adpcm-xq's;
+    a sentence instead where the benchmark program is not built or takes other arguments."""
+    snrs = {k: [] for k in settings}
     times = {k: [] for k in settings}
+    speech = speech_input(work)
     try:
         for name, description, src, kind in sources:
             ref = ideal(src, os.path.join(work, "ideal16.wav"))
             prefix = os.path.join(work, "setting")
             run(TRADEOFF, src, prefix, *settings)
             for k in settings:
-                means[k].append(snr_delay(ref, decode("%s-%s.msg" % (prefix, k), work))[0])
-        for _ in range(5):
-            out = subprocess.run([TRADEOFF, long_input, os.path.join(work, "long")] + settings,
+                snrs[k].append(snr_delay(ref, decode("%s-%s.msg" % (prefix, k), work))[0])
+        for _ in range(3):
+            out = subprocess.run([TRADEOFF, speech, os.path.join(work, "long")] + settings,
                                  check=True, capture_output=True, text=True).stdout.split("\n")
             for line in out:
                 if line.strip():
@@ -575,18 +584,26 @@ def tradeoff_table(sources, work, settings, long_input, peer_rows):
         print("no search-width table: %s missing or failed (make bench)" % TRADEOFF, file=sys.stderr)
         return "Not measured: the benchmark program `%s` is missing or takes other settings (`make bench`)." % \
             os.path.relpath(TRADEOFF, ROOT)
-    sox = median_ms(["sox", long_input, "-t", "ima", "-r", "8000", "-c", "1", os.path.join(work, "sox.msg")])
     peer = [row[3][XQ_COLUMN] for row in peer_rows]
-    peer = None if any(v is None for v in peer) else sum(peer) / len(peer)
-    lines = ["| paths | look ahead | mean plain SNR | against adpcm-xq -8 -f | 10 minutes of 44.1 kHz stereo |",
+    has_peer = os.path.exists(XQ) and all(v is not None for v in peer)
+    out = os.path.join(work, "xq.msg")
+    xq_ms = {o: median_ms([XQ, "-q", "-y", "-r", "-b0", "-i"] + o.split() + [speech, out], 3) if has_peer else None
+             for o in ("-5", "-5 -f")}
+    lines = ["| search | paths | mean plain SNR | against adpcm-xq -8 -f: mean, lowest | 75 s of 8 kHz speech |",
              "|---|---|---|---|---|"]
     for k in settings:
-        paths, ahead = k.split(":")
-        mean = sum(means[k]) / len(means[k])
+        flat = k.endswith("f")
+        paths = k.split(":")[0]
+        mean = sum(snrs[k]) / len(snrs[k])
+        margin = "n/a" if not has_peer else "%+.2f dB, %+.2f dB" % (
+            mean - sum(peer) / len(peer), min(a - b for a, b in zip(snrs[k], peer)))
         t = sorted(times[k])[len(times[k]) // 2]
-        lines.append("| %s | %s | %.2f dB | %s | %.0f ms (%.2fx sox) |" % (
-            paths, ahead, mean, "n/a" if peer is None else "%+.2f dB" % (mean - peer), t, t / sox))
-    lines.append("| sox | | | | %.0f ms |" % sox)
+        versus = "-5 -f" if flat else "-5"
+        against = "" if xq_ms[versus] is None else " (%.1fx adpcm-xq %s)" % (t / xq_ms[versus], versus)
+        lines.append("| %s | %s | %.2f dB | %s | %.0f ms%s |" % ("flat" if flat else "shaped", paths, mean, margin, t, against))
+    for o, t in xq_ms.items():
+        if t is not None:
+            lines.append("| adpcm-xq %s | | | | %.0f ms |" % (o, t))
     return "\n".join(lines)
 
 
@@ -656,8 +673,8 @@ def replace_section(doc, name, body):
 def main():
     global XQ
     parser = argparse.ArgumentParser()
-    parser.add_argument("--settings", default="4:3,8:3,16:3,32:1,32:3,64:3",
-                        help="search settings (paths:lookahead) for the trade-off table")
+    parser.add_argument("--settings", default="16:3,32:3,64:3,128:3,32:3f,64:3f,96:3f,128:3f",
+                        help="search settings (paths:lookahead, f: flat) for the trade-off table")
     parser.add_argument("--only", default="", help="comparison, time or tradeoff: print just that")
     parser.add_argument("--quick", action="store_true", help="a few sources; print the tables, write nothing")
     parser.add_argument("--corpus", default="", help="leave the ideal signals, adpcm-xq's messages and the scores here")
@@ -695,14 +712,14 @@ def main():
             return
         settings = args.settings.split(",")
         if args.only == "tradeoff":
-            print(tradeoff_table(sources, work, settings, long_input, rows))
+            print(tradeoff_table(sources, work, settings, rows))
             return
         with open(DOC) as f:
             doc = f.read()
         doc = replace_section(doc, "comparison", plain)
         doc = replace_section(doc, "speech", weighted)
         doc = replace_section(doc, "time", time_tables(work, long_input))
-        doc = replace_section(doc, "tradeoff", tradeoff_table(sources, work, settings, long_input, rows))
+        doc = replace_section(doc, "tradeoff", tradeoff_table(sources, work, settings, rows))
         doc = replace_section(doc, "tones", tone_tables(work))
         spectrograms(work)
         noise_spectra(sources, work)
