@@ -68,11 +68,12 @@ struct Shadow {
     WeightHistory history;
 };
 
-struct MergeSlot {
-    std::uint32_t stamp = 0;  // the sample it was filled at; older means empty
-    std::uint32_t key = 0;
-    std::uint32_t survivor = 0;
-};
+// A merge cell's entry: the sample it was filled at (older means empty) above the index of its
+// survivor.
+constexpr int kSurvivorBits = 11;
+static_assert(kMaxCandidates <= std::size_t{1} << kSurvivorBits);
+constexpr std::uint32_t kSurvivorMask = (1u << kSurvivorBits) - 1;
+constexpr std::uint32_t kStampLimit = 1u << (32 - kSurvivorBits);
 
 }  // namespace
 
@@ -86,9 +87,9 @@ struct SearchState {
     Shadow shadow;
     Candidates candidates;
     std::array<std::size_t, kMaxCandidates> survivors{};
-    // Open addressing for the merge, at most an eighth full; sized for the settings.
-    std::vector<MergeSlot> table;
-    int tableShift = 0;  // 32 less the table's bits
+    // One entry per merge cell (step index, predictor bucket), indexed directly: a cell is
+    // found with one load, and the table (89 << (16 - mergeShift) entries) stays in the cache.
+    std::vector<std::uint32_t> cells;
     std::uint32_t stamp = 0;
 };
 
@@ -116,9 +117,9 @@ constexpr std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> kTry
 }();
 static_assert(kTryCodes[0][0] == 0 && kTryCodes[0][3] == 8 && kTryCodes[15][1] == 15 && kTryCodes[12][2] == 14);
 
-// Candidates merge when they have one step index and their predictors one bucket.
-std::uint32_t mergeKey(std::int32_t predictor, std::int32_t stepIndex, int bucketShift) {
-    return static_cast<std::uint32_t>(stepIndex) << 16 | static_cast<std::uint32_t>(predictor + 32768) >> bucketShift;
+// Candidates merge when they have one step index and their predictors one bucket: the cell.
+std::size_t mergeCell(std::int32_t predictor, std::int32_t stepIndex, int bucketShift) {
+    return static_cast<std::size_t>(stepIndex) << (16 - bucketShift) | static_cast<std::size_t>(predictor + 32768) >> bucketShift;
 }
 
 // The strict order of paths: less error first, then the codes themselves, which differ
@@ -249,31 +250,26 @@ std::size_t rankSurvivors(SearchState& s, std::size_t survivors, const std::int1
     return kept;
 }
 
-// Of the candidates with one merge key, only the best; returns how many survive.
+// Of the candidates in one merge cell, only the best; returns how many survive.
 std::size_t mergeCandidates(SearchState& s, std::size_t n) {
-    if (++s.stamp == 0) {
-        std::fill(s.table.begin(), s.table.end(), MergeSlot{});
+    if (++s.stamp == kStampLimit) {
+        std::fill(s.cells.begin(), s.cells.end(), 0u);
         s.stamp = 1;
     }
     // Held in locals: the stores below could otherwise alias them, and they would be read again
     // for every candidate.
-    const std::size_t mask = s.table.size() - 1;
-    MergeSlot* const table = s.table.data();
-    const std::uint32_t stamp = s.stamp;
+    std::uint32_t* const cells = s.cells.data();
+    const std::uint32_t tag = s.stamp << kSurvivorBits;
     const int bucketShift = s.settings.mergeShift;
-    const int tableShift = s.tableShift;
     const Candidates& c = s.candidates;
     std::size_t survivors = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t key = mergeKey(c.predictor[i], c.stepIndex[i], bucketShift);
-        std::size_t slot = std::size_t{key * 2654435761u} >> tableShift;  // the product's top bits
-        while (table[slot].stamp == stamp && table[slot].key != key) slot = (slot + 1) & mask;
-        MergeSlot& entry = table[slot];
-        if (entry.stamp != stamp) {
-            entry = {stamp, key, static_cast<std::uint32_t>(survivors)};
+        std::uint32_t& entry = cells[mergeCell(c.predictor[i], c.stepIndex[i], bucketShift)];
+        if ((entry & ~kSurvivorMask) != tag) {
+            entry = tag | static_cast<std::uint32_t>(survivors);
             s.survivors[survivors++] = i;
         } else {
-            std::size_t& kept = s.survivors[entry.survivor];
+            std::size_t& kept = s.survivors[entry & kSurvivorMask];
             // Which cost is less is close to random: a select rather than a branch. Ties are rare.
             if (c.cost[i] != c.cost[kept]) {
                 kept = c.cost[i] < c.cost[kept] ? i : kept;
@@ -454,12 +450,9 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     if (own.paths == 0) own.paths = own.shaped ? kShapedPaths : kFlatPaths;
     own.paths = std::clamp(own.paths, 1, kMaxSearchPaths);
     own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
-    own.mergeShift = std::clamp(own.mergeShift, 0, 16);
+    own.mergeShift = std::clamp(own.mergeShift, 4, 16);
     own.lookahead = std::clamp(own.lookahead, 0, kMaxSearchLookahead);
-    int bits = 10;
-    while ((std::size_t{1} << bits) < 8 * static_cast<std::size_t>(own.paths * own.tries)) ++bits;
-    search.state->table.resize(std::size_t{1} << bits);
-    search.state->tableShift = 32 - bits;
+    search.state->cells.resize(std::size_t{kStepCount} << (16 - own.mergeShift));
     restart(*search.state);
     return search;
 }

@@ -30,7 +30,7 @@ struct SearchSettings {
     int paths = 0;       // paths kept, 1..kMaxSearchPaths; 0: the mode's default below
     int tries = 5;       // codes tried per path and sample, 1..kMaxSearchTries
     // Extensions merge when their step indexes are equal and their predictors fall in one
-    // bucket of 2^mergeShift values (0..16).
+    // bucket of 2^mergeShift values (4..16).
     int mergeShift = 8;
     // Paths are ranked by their error and the greedy encoder's plain error over this many
     // samples ahead (0..kMaxSearchLookahead), within the frame.
