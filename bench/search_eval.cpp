@@ -1,6 +1,7 @@
 // Runs the code search alone on 8 kHz 16-bit mono WAVE files with given settings: per file the
 // plain SNR, the searched error against the greedy encoder's (the meter's measure) and the time.
-//   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--g1 T] [--g2 T] [--out DIR] FILE...
+//   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--g1 T] [--g2 T]
+//                     [--tilt T] [--quiet RMS] [--tonal RATIO] [--out DIR] FILE...
 // --g1/--g2 in thousandths; --out writes DIR/NAME.msg for each file.
 #include <chrono>
 #include <cmath>
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
         else if (option == "--g2") settings.shape.poles = std::atoi(value);
         else if (option == "--tilt") settings.shape.tilt = std::atoi(value);
         else if (option == "--quiet") settings.shape.quietRms = std::atoi(value);
+        else if (option == "--tonal") settings.shape.tonalGain = std::atoi(value);
         else if (option == "--out") out = value;
         else return 2;
     }

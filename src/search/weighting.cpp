@@ -64,8 +64,13 @@ std::int32_t toFixed(double value) {
     return static_cast<std::int32_t>(held < 0 ? held - 0.5 : held + 0.5);
 }
 
-// The predictor A(z) = 1 + sum(a[k] z^-k) that whitens the frame; a[0] is unused.
-std::array<double, kPredictionOrder + 1> predictor(const AnalysisWindow& samples, double quietRms) {
+struct Prediction {
+    std::array<double, kPredictionOrder + 1> a{};  // A(z) = 1 + sum(a[k] z^-k); a[0] is unused
+    bool tonal = false;  // the frame is predicted far better than speech is: tones, not a voice
+};
+
+// The predictor that whitens the frame.
+Prediction predictor(const AnalysisWindow& samples, const WeightShape& shape) {
     std::array<double, kAnalysisLength> x{};
     for (std::size_t i = 0; i < kAnalysisLength; ++i) x[i] = samples[i] * kWindow[i];
     std::array<double, kPredictionOrder + 1> r{};
@@ -80,6 +85,7 @@ std::array<double, kPredictionOrder + 1> predictor(const AnalysisWindow& samples
         for (const double w : kWindow) sum += w * w;
         return sum;
     }();
+    const double quietRms = shape.quietRms;
     double error = r[0] > quietRms * quietRms * kWindowPower ? r[0] : 0.0;
     for (std::size_t i = 1; i <= kPredictionOrder && error > 0; ++i) {
         double acc = r[i];
@@ -91,13 +97,15 @@ std::array<double, kPredictionOrder + 1> predictor(const AnalysisWindow& samples
         a = next;
         error *= 1.0 - reflection * reflection;
     }
-    return a;
+    return {a, shape.tonalGain > 0 && error > 0 && error * shape.tonalGain < r[0]};
 }
 
 }  // namespace
 
 WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& shape) {
-    const std::array<double, kPredictionOrder + 1> a = predictor(window, shape.quietRms);
+    const Prediction prediction = predictor(window, shape);
+    if (prediction.tonal) return {};
+    const std::array<double, kPredictionOrder + 1>& a = prediction.a;
     const double g1 = shape.zeros / 1000.0;
     const double g2 = shape.poles / 1000.0;
     const double tilt = shape.tilt / 1000.0;

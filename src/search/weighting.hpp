@@ -44,6 +44,10 @@ struct WeightShape {
     // Frames quieter than this RMS (about -41 dBFS) get the tilt alone: their few formants hide
     // little noise, and shaping after them costs more in the quiet frames than it gains.
     int quietRms = 300;
+    // Frames whose prediction gain (signal over residual power) exceeds this ratio, 30 dB, are
+    // tones, not a voice (a voice's frames stay under about 25 dB): they are left unweighted,
+    // since noise under a pure tone is heard where noise under a formant is not. 0: no limit.
+    int tonalGain = 1000;
 };
 
 // A frame's samples with those before it, the oldest first; the frame's end may be zeros.
