@@ -167,7 +167,7 @@ TEST(Best, SecondPassOnAFileAndOnAPipe) {
     ASSERT_NE(file, nullptr);
     const std::vector<std::uint8_t> stale(3 * greedy.size(), 0x5A);  // what a longer file held before
     // Written past the stream, which is not to have done any I/O before it is set up.
-    ASSERT_EQ(write(fileno(file), stale.data(), stale.size()), static_cast<ssize_t>(stale.size()));
+    ASSERT_EQ(write(fileno(file), stale.data(), static_cast<unsigned>(stale.size())), static_cast<ssize_t>(stale.size()));
     ASSERT_EQ(lseek(fileno(file), 0, SEEK_SET), 0);
     const int fd = dup(fileno(file));
     const Outcome filed = encodeInto(file, wave);
