@@ -8,31 +8,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "codec/adpcm.hpp"
+#include "codec/message_writer.hpp"
 #include "search/search.hpp"
+#include "wave/wave.hpp"
 
 namespace {
 
-// The data chunk's samples; enough for files sox writes.
+// The samples of a 16-bit mono WAVE file, through the tool's own reader; empty if it is not one.
 std::vector<std::int16_t> readWave(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::int16_t> samples;
-    for (std::size_t at = 12; at + 8 <= bytes.size();) {
-        const std::size_t size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | std::size_t{bytes[at + 7]} << 24;
-        if (std::memcmp(&bytes[at], "data", 4) == 0) {
-            for (std::size_t i = at + 8; i + 1 < bytes.size() && i + 1 < at + 8 + size; i += 2) {
-                samples.push_back(static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8));
-            }
-            break;
-        }
-        at += 8 + size + (size & 1);
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return samples;
+    aamsg::InStream in = aamsg::fileInput(file);
+    aamsg::WaveFormat format;
+    std::uint32_t frames = 0;
+    std::uint8_t bytes[2];
+    if (aamsg::readWaveHeader(in, format, frames) == aamsg::kOk && format.channels == 1 && format.bitsPerSample == 16) {
+        while (frames-- > 0 && aamsg::readBytes(in, bytes, 2) == 2) samples.push_back(static_cast<std::int16_t>(aamsg::loadU16le(bytes)));
     }
+    std::fclose(file);
     return samples;
 }
 
@@ -96,8 +94,12 @@ int main(int argc, char** argv) {
         if (!out.empty()) {
             std::string path = out + "/" + name;
             path = path.substr(0, path.size() - 4) + ".msg";
-            std::ofstream o(path, std::ios::binary);
-            for (std::size_t i = 0; i + 1 < n; i += 2) o.put(static_cast<char>(codes[i] << 4 | codes[i + 1]));
+            if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+                aamsg::OutStream output = aamsg::fileOutput(file);
+                aamsg::MessageWriter writer{output};
+                aamsg::writeCodes(writer, codes.data(), n);
+                aamsg::closeOutput(output);
+            }
         }
     }
     std::printf("total %.3f s\n", totalSeconds);

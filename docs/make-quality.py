@@ -586,8 +586,8 @@ def tradeoff_table(sources, work, settings, peer_rows):
             os.path.relpath(TRADEOFF, ROOT)
     peer = [row[3][XQ_COLUMN] for row in peer_rows]
     has_peer = os.path.exists(XQ) and all(v is not None for v in peer)
-    out = os.path.join(work, "xq.msg")
-    xq_ms = {o: median_ms([XQ, "-q", "-y", "-r", "-b0", "-i"] + o.split() + [speech, out], 3) if has_peer else None
+    xq_out = os.path.join(work, "xq.msg")
+    xq_ms = {o: median_ms([XQ, "-q", "-y", "-r", "-b0", "-i"] + o.split() + [speech, xq_out], 3) if has_peer else None
              for o in ("-5", "-5 -f")}
     lines = ["| search | paths | mean plain SNR | against adpcm-xq -8 -f: mean, lowest | 75 s of 8 kHz speech |",
              "|---|---|---|---|---|"]
