@@ -1,7 +1,8 @@
 // Runs `q`'s conversion with several search settings on one file: the message each writes, and
 // the time each takes (read, rate conversion and search, as the command runs them).
-//   aamsg_best_tradeoff INPUT OUTPUT_PREFIX PATHS:LOOKAHEAD[f]...   writes OUTPUT_PREFIX-PATHS:LOOKAHEAD[f].msg
-// (a trailing f: the flat search, without noise shaping)
+//   aamsg_best_tradeoff INPUT OUTPUT_PREFIX PATHS[:LOOKAHEAD[:MERGE]][f]...
+// writes OUTPUT_PREFIX-SETTING.msg for each setting; a trailing f: the flat search, without noise
+// shaping; a part left out: the mode's default.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +19,9 @@ int main(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) {
         const int paths = std::atoi(argv[i]);
         const char* colon = std::strchr(argv[i], ':');
-        const int lookahead = colon != nullptr ? std::atoi(colon + 1) : 0;
+        const char* second = colon != nullptr ? std::strchr(colon + 1, ':') : nullptr;
+        const int lookahead = colon != nullptr ? std::atoi(colon + 1) : aamsg::kModeDefault;
+        const int merge = second != nullptr ? std::atoi(second + 1) : aamsg::kModeDefault;
         const std::string outName = std::string(argv[2]) + "-" + argv[i] + ".msg";
         std::FILE* in = std::fopen(argv[1], "rb");
         std::FILE* out = std::fopen(outName.c_str(), "wb");
@@ -29,6 +32,7 @@ int main(int argc, char** argv) {
         request.mode = aamsg::Mode::Best;
         request.best.search.paths = paths;
         request.best.search.lookahead = lookahead;
+        request.best.search.mergeShift = merge;
         request.best.search.shaped = argv[i][std::strlen(argv[i]) - 1] != 'f';
         request.best.background = std::getenv("AAMSG_BENCH_INLINE") == nullptr;
         const auto start = std::chrono::steady_clock::now();

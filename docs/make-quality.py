@@ -561,10 +561,12 @@ def speech_input(work):
 
 
 def tradeoff_table(sources, work, settings, peer_rows):
-    """Per search setting (shaped or flat): the mean plain SNR over the sources, its margin over
-    adpcm-xq -8 -f (mean and lowest), and the time on 75 s of 8 kHz speech beside adpcm-xq's;
-    a sentence instead where the benchmark program is not built or takes other arguments."""
+    """Per search setting (shaped or flat): the mean plain SNR over the sources and its margin
+    over adpcm-xq -8 -f, for the shaped ones the fwSNRseg margin over adpcm-xq -5 on the speech
+    sources (mean and lowest each), and the time on 75 s of 8 kHz speech beside adpcm-xq's; a
+    sentence instead where the benchmark program is not built or takes other arguments."""
     snrs = {k: [] for k in settings}
+    weighted = {k: [] for k in settings}
     times = {k: [] for k in settings}
     speech = speech_input(work)
     try:
@@ -573,7 +575,10 @@ def tradeoff_table(sources, work, settings, peer_rows):
             prefix = os.path.join(work, "setting")
             run(TRADEOFF, src, prefix, *settings)
             for k in settings:
-                snrs[k].append(snr_delay(ref, decode("%s-%s.msg" % (prefix, k), work))[0])
+                out = decode("%s-%s.msg" % (prefix, k), work)
+                value, delay = snr_delay(ref, out)
+                snrs[k].append(value)
+                weighted[k].append(fwsnrseg(*aligned(ref, out, delay)) if kind else None)
         for _ in range(3):
             out = subprocess.run([TRADEOFF, speech, os.path.join(work, "long")] + settings,
                                  check=True, capture_output=True, text=True).stdout.split("\n")
@@ -585,25 +590,33 @@ def tradeoff_table(sources, work, settings, peer_rows):
         return "Not measured: the benchmark program `%s` is missing or takes other settings (`make bench`)." % \
             os.path.relpath(TRADEOFF, ROOT)
     peer = [row[3][XQ_COLUMN] for row in peer_rows]
+    shaped_peer = [row[4][LABELS.index("xq -5")] for row in peer_rows]
     has_peer = os.path.exists(XQ) and all(v is not None for v in peer)
     xq_out = os.path.join(work, "xq.msg")
     xq_ms = {o: median_ms([XQ, "-q", "-y", "-r", "-b0", "-i"] + o.split() + [speech, xq_out], 3) if has_peer else None
              for o in ("-5", "-5 -f")}
-    lines = ["| search | paths | mean plain SNR | against adpcm-xq -8 -f: mean, lowest | 75 s of 8 kHz speech |",
-             "|---|---|---|---|---|"]
+
+    def margins(values, peers):
+        pairs = [(a, b) for a, b in zip(values, peers) if a is not None and b is not None]
+        if not has_peer or not pairs:
+            return "n/a"
+        return "%+.2f, %+.2f dB" % (sum(a - b for a, b in pairs) / len(pairs), min(a - b for a, b in pairs))
+
+    lines = ["| search | paths : look ahead : merge shift | mean plain SNR | plain SNR over adpcm-xq -8 -f: "
+             "mean, lowest | fwSNRseg over adpcm-xq -5 (speech): mean, lowest | 75 s of 8 kHz speech |",
+             "|---|---|---|---|---|---|"]
     for k in settings:
         flat = k.endswith("f")
-        paths = k.split(":")[0]
         mean = sum(snrs[k]) / len(snrs[k])
-        margin = "n/a" if not has_peer else "%+.2f dB, %+.2f dB" % (
-            mean - sum(peer) / len(peer), min(a - b for a, b in zip(snrs[k], peer)))
         t = sorted(times[k])[len(times[k]) // 2]
         versus = "-5 -f" if flat else "-5"
         against = "" if xq_ms[versus] is None else " (%.1fx adpcm-xq %s)" % (t / xq_ms[versus], versus)
-        lines.append("| %s | %s | %.2f dB | %s | %.0f ms%s |" % ("flat" if flat else "shaped", paths, mean, margin, t, against))
+        lines.append("| %s | %s | %.2f dB | %s | %s | %.0f ms%s |" % (
+            "flat" if flat else "shaped", k.rstrip("f"), mean, margins(snrs[k], peer),
+            "" if flat else margins(weighted[k], shaped_peer), t, against))
     for o, t in xq_ms.items():
         if t is not None:
-            lines.append("| adpcm-xq %s | | | | %.0f ms |" % (o, t))
+            lines.append("| adpcm-xq %s | | | | | %.0f ms |" % (o, t))
     return "\n".join(lines)
 
 
@@ -673,8 +686,8 @@ def replace_section(doc, name, body):
 def main():
     global XQ
     parser = argparse.ArgumentParser()
-    parser.add_argument("--settings", default="16:3,32:3,64:3,128:3,32:3f,64:3f,96:3f,128:3f",
-                        help="search settings (paths:lookahead, f: flat) for the trade-off table")
+    parser.add_argument("--settings", default="16:3:8,32:3:8,64:3:8,128:3:8,20:2:5,64:3:6,32:3:8f,64:3:8f,96:3:8f,128:3:8f",
+                        help="search settings (paths:lookahead:merge shift, f: flat) for the trade-off table")
     parser.add_argument("--only", default="", help="comparison, time or tradeoff: print just that")
     parser.add_argument("--quick", action="store_true", help="a few sources; print the tables, write nothing")
     parser.add_argument("--corpus", default="", help="leave the ideal signals, adpcm-xq's messages and the scores here")

@@ -447,11 +447,14 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     CodeSearch search{std::unique_ptr<SearchState, SearchStateDeleter>(new SearchState)};
     SearchSettings& own = search.state->settings;
     own = settings;
-    if (own.paths == 0) own.paths = own.shaped ? kShapedPaths : kFlatPaths;
-    own.paths = std::clamp(own.paths, 1, kMaxSearchPaths);
+    const SearchDefaults& defaults = own.shaped ? kShapedDefaults : kFlatDefaults;
+    const auto resolve = [](int value, int byMode, int low, int high) {
+        return std::clamp(value == kModeDefault ? byMode : value, low, high);
+    };
+    own.paths = resolve(own.paths, defaults.paths, 1, kMaxSearchPaths);
     own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
-    own.mergeShift = std::clamp(own.mergeShift, 4, 16);
-    own.lookahead = std::clamp(own.lookahead, 0, kMaxSearchLookahead);
+    own.mergeShift = resolve(own.mergeShift, defaults.mergeShift, 4, 16);
+    own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
     search.state->cells.resize(std::size_t{kStepCount} << (16 - own.mergeShift));
     restart(*search.state);
     return search;

@@ -24,24 +24,37 @@ inline constexpr int kMaxSearchPaths = 256;
 inline constexpr int kMaxSearchTries = 8;
 inline constexpr int kMaxSearchLookahead = 8;
 
-// The quality/time trade-off, measured with bench/search_eval (docs/search.md).
+// A setting left at this value takes the mode's default below.
+inline constexpr int kModeDefault = -1;
+
+// The quality/time trade-off, measured with bench/search_eval and docs/make-quality.py
+// (docs/search.md).
 struct SearchSettings {
     bool shaped = true;  // minimise the weighted error; false: the plain squared error
-    int paths = 0;       // paths kept, 1..kMaxSearchPaths; 0: the mode's default below
-    int tries = 5;       // codes tried per path and sample, 1..kMaxSearchTries
+    int paths = kModeDefault;  // paths kept, 1..kMaxSearchPaths
+    int tries = 5;             // codes tried per path and sample, 1..kMaxSearchTries
     // Extensions merge when their step indexes are equal and their predictors fall in one
     // bucket of 2^mergeShift values (4..16).
-    int mergeShift = 8;
+    int mergeShift = kModeDefault;
     // Paths are ranked by their error and the greedy encoder's plain error over this many
     // samples ahead (0..kMaxSearchLookahead), within the frame.
-    int lookahead = 3;
+    int lookahead = kModeDefault;
     WeightShape shape;
 };
 
-// The paths each mode keeps by default. The flat search needs more of them to reach the
-// exhaustive eight-sample look ahead on every source; the shaped one gains less from them.
-inline constexpr int kShapedPaths = 64;
-inline constexpr int kFlatPaths = 128;
+struct SearchDefaults {
+    int paths;
+    int mergeShift;
+    int lookahead;
+};
+
+// Each mode's defaults (docs/search.md). The flat search needs wide beams to reach the
+// exhaustive eight-sample look ahead on every source. The shaped one scores as well on the
+// frequency-weighted measure of the speech sources with 20 paths, merge shift 5 and a look
+// ahead of 2, in less than half the time, but then loses 5 dB of its weighted error on a
+// sharply pulsed vowel and about 1 dB on low male voices.
+inline constexpr SearchDefaults kShapedDefaults{64, 8, 3};
+inline constexpr SearchDefaults kFlatDefaults{128, 8, 3};
 
 // A code is decided this many samples after its sample is searched.
 inline constexpr std::size_t kSearchDelay = 32;
