@@ -68,6 +68,13 @@ struct Shadow {
     WeightHistory history;
 };
 
+// A survivor beside the score it is selected by, so that a selection compares without looking
+// the scores up.
+struct Scored {
+    std::uint64_t score;
+    std::size_t candidate;
+};
+
 // A merge cell's entry: the sample it was filled at (older means empty) above the index of its
 // survivor.
 constexpr int kSurvivorBits = 11;
@@ -87,6 +94,7 @@ struct SearchState {
     Shadow shadow;
     Candidates candidates;
     std::array<std::size_t, kMaxCandidates> survivors{};
+    std::array<Scored, kMaxCandidates> scored{};
     // One entry per merge cell (step index, predictor bucket), indexed directly: a cell is
     // found with one load, and the table (89 << (16 - mergeShift) entries) stays in the cache.
     std::vector<std::uint32_t> cells;
@@ -163,12 +171,6 @@ Codes pendingOf(const SearchState& s, std::size_t candidate) {
     return push(s.beams[s.current].pending[s.candidates.parent[candidate]], s.candidates.code[candidate]);
 }
 
-// The strict order of candidates by a score (cost or rank): their codes only on a tie, which is rare.
-bool candidateBefore(const SearchState& s, const std::array<std::uint64_t, kMaxCandidates>& score, std::size_t a, std::size_t b) {
-    if (score[a] != score[b]) return score[a] < score[b];
-    return pendingOf(s, a) < pendingOf(s, b);
-}
-
 // A survivor that took the greedy code is its parent's look ahead one sample on: its rank is
 // the parent's look ahead less that sample's error, plus at most one sample more. False when
 // the parent's look ahead is not known or does not reach.
@@ -236,9 +238,12 @@ std::size_t rankSurvivors(SearchState& s, std::size_t survivors, const std::int1
         return survivors;
     }
     const Candidates& c = s.candidates;
-    const auto first = s.survivors.begin();
-    std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
-                     [&](std::size_t a, std::size_t b) { return candidateBefore(s, c.cost, a, b); });
+    // Costs that tie across the cut may fall either side: whichever do, every survivor that
+    // could be kept is ranked (the worst rank below is at least the cut's cost).
+    Scored* const scored = s.scored.data();
+    for (std::size_t k = 0; k < survivors; ++k) scored[k] = {c.cost[s.survivors[k]], s.survivors[k]};
+    std::nth_element(scored, scored + paths, scored + survivors, [](const Scored& a, const Scored& b) { return a.score < b.score; });
+    for (std::size_t k = 0; k < survivors; ++k) s.survivors[k] = scored[k].candidate;
     rankRange(s, 0, paths, samples, aheadCount);
     std::uint64_t worst = 0;
     for (std::size_t k = 0; k < paths; ++k) worst = std::max(worst, c.rank[s.survivors[k]]);
@@ -288,10 +293,13 @@ void keepBest(SearchState& s, std::size_t survivors, std::int32_t sample) {
     const Beam& from = s.beams[s.current];
     Beam& to = s.beams[1 - s.current];
     const auto paths = static_cast<std::size_t>(s.settings.paths);
-    const auto first = s.survivors.begin();
     if (survivors > paths) {
-        std::nth_element(first, first + static_cast<std::ptrdiff_t>(paths), first + static_cast<std::ptrdiff_t>(survivors),
-                         [&](std::size_t a, std::size_t b) { return candidateBefore(s, c.rank, a, b); });
+        Scored* const scored = s.scored.data();
+        for (std::size_t k = 0; k < survivors; ++k) scored[k] = {c.rank[s.survivors[k]], s.survivors[k]};
+        std::nth_element(scored, scored + paths, scored + survivors, [&](const Scored& a, const Scored& b) {
+            return a.score != b.score ? a.score < b.score : pendingOf(s, a.candidate) < pendingOf(s, b.candidate);
+        });
+        for (std::size_t k = 0; k < paths; ++k) s.survivors[k] = scored[k].candidate;
         survivors = paths;
     }
     for (std::size_t k = 0; k < survivors; ++k) {
