@@ -686,7 +686,7 @@ def replace_section(doc, name, body):
 def main():
     global XQ
     parser = argparse.ArgumentParser()
-    parser.add_argument("--settings", default="16:3:8,32:3:8,64:3:8,128:3:8,20:2:5,64:3:6,32:3:8f,64:3:8f,96:3:8f,128:3:8f",
+    parser.add_argument("--settings", default="16:3:8,32:3:8,64:3:8,128:3:8,64:3:7,64:3:6,20:2:5,32:3:8f,64:3:8f,96:3:8f,128:3:8f",
                         help="search settings (paths:lookahead:merge shift, f: flat) for the trade-off table")
     parser.add_argument("--only", default="", help="comparison, time or tradeoff: print just that")
     parser.add_argument("--quick", action="store_true", help="a few sources; print the tables, write nothing")
