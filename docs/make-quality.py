@@ -325,11 +325,16 @@ def encode_ffmpeg(src, ideal16, msg, work):
         g.write(f.read()[14:])  # the container's header; the codes are the message format's
 
 
+def xq_command(options, wav, msg):
+    """adpcm-xq writing a headerless message (-r -b0) of the raw codes (-i) from `wav`."""
+    return [XQ, "-q", "-y", "-r", "-b0", "-i"] + list(options) + [wav, msg]
+
+
 def xq(*options):
     def encode(src, ideal16, msg, work):
         if not os.path.exists(XQ):
             raise FileNotFoundError(XQ)
-        run(XQ, "-q", "-y", "-r", "-b0", "-i", *options, ideal16, msg)
+        run(*xq_command(options, ideal16, msg))
     return encode
 
 
@@ -340,6 +345,12 @@ LABELS = [label for label, _ in ENCODERS]
 XQ_COLUMN = LABELS.index("xq -8 -f")
 FLAT_COLUMN = LABELS.index("q --flat")
 XQ_COLUMNS = [i for i, label in enumerate(LABELS) if label.startswith("xq")]
+
+
+def scores(ref, out, kind):
+    """Plain SNR at the best delay, and fwSNRseg at that delay for speech (else None)."""
+    value, delay = snr_delay(ref, out)
+    return value, fwsnrseg(*aligned(ref, out, delay)) if kind else None
 
 
 def measure_comparison(sources, work, corpus=None):
@@ -363,9 +374,9 @@ def measure_comparison(sources, work, corpus=None):
                 plain.append(None)
                 weighted.append(None)
                 continue
-            value, delay = snr_delay(ref, out)
+            value, fw = scores(ref, out, kind)
             plain.append(value)
-            weighted.append(fwsnrseg(*aligned(ref, out, delay)) if kind else None)
+            weighted.append(fw)
             if corpus and label.startswith("xq"):
                 shutil.copy(msg, os.path.join(corpus, "adpcm-xq", "%s.%s.msg" % (name, label[3:].replace(" ", ""))))
         rows.append((name, description, kind, plain, weighted))
@@ -468,10 +479,10 @@ def time_tables(work, long_input, runs=3):
         named.append(("aamsg q --flat", [TOOL, "q", "--flat", speech, out]))
     peer = os.path.exists(XQ)
     for options in (["-2", "-f"], ["-5"], ["-5", "-f"]) if peer else ():
-        named.append(("adpcm-xq " + " ".join(options), [XQ, "-q", "-y", "-r", "-b0", "-i"] + options + [speech, out]))
+        named.append(("adpcm-xq " + " ".join(options), xq_command(options, speech, out)))
     seconds = hyperfine([" ".join(c) for _, c in named], work, runs)
     if peer:  # looking 8 samples ahead takes minutes: one run
-        seconds += hyperfine([" ".join([XQ, "-q", "-y", "-r", "-b0", "-i", "-8", "-f", speech, out])], work, 1)
+        seconds += hyperfine([" ".join(xq_command(["-8", "-f"], speech, out))], work, 1)
         named.append(("adpcm-xq -8 -f (one run)", None))
     if not flat:
         named.insert(1, ("aamsg q --flat", None))
@@ -575,10 +586,9 @@ def tradeoff_table(sources, work, settings, peer_rows):
             prefix = os.path.join(work, "setting")
             run(TRADEOFF, src, prefix, *settings)
             for k in settings:
-                out = decode("%s-%s.msg" % (prefix, k), work)
-                value, delay = snr_delay(ref, out)
+                value, fw = scores(ref, decode("%s-%s.msg" % (prefix, k), work), kind)
                 snrs[k].append(value)
-                weighted[k].append(fwsnrseg(*aligned(ref, out, delay)) if kind else None)
+                weighted[k].append(fw)
         for _ in range(3):
             out = subprocess.run([TRADEOFF, speech, os.path.join(work, "long")] + settings,
                                  check=True, capture_output=True, text=True).stdout.split("\n")
@@ -593,7 +603,7 @@ def tradeoff_table(sources, work, settings, peer_rows):
     shaped_peer = [row[4][LABELS.index("xq -5")] for row in peer_rows]
     has_peer = os.path.exists(XQ) and all(v is not None for v in peer)
     xq_out = os.path.join(work, "xq.msg")
-    xq_ms = {o: median_ms([XQ, "-q", "-y", "-r", "-b0", "-i"] + o.split() + [speech, xq_out], 3) if has_peer else None
+    xq_ms = {o: median_ms(xq_command(o.split(), speech, xq_out), 3) if has_peer else None
              for o in ("-5", "-5 -f")}
 
     def margins(values, peers):
