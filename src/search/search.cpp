@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <compare>
 #include <vector>
 
@@ -77,8 +78,7 @@ struct Scored {
 
 // A merge cell's entry: the sample it was filled at (older means empty) above the index of its
 // survivor.
-constexpr int kSurvivorBits = 11;
-static_assert(kMaxCandidates <= std::size_t{1} << kSurvivorBits);
+constexpr int kSurvivorBits = std::bit_width(kMaxCandidates - 1);
 constexpr std::uint32_t kSurvivorMask = (1u << kSurvivorBits) - 1;
 constexpr std::uint32_t kStampLimit = 1u << (32 - kSurvivorBits);
 
@@ -95,6 +95,13 @@ struct SearchState {
     Candidates candidates;
     std::array<std::size_t, kMaxCandidates> survivors{};
     std::array<Scored, kMaxCandidates> scored{};
+    // The look ahead of the survivors being ranked.
+    struct {
+        std::array<std::size_t, kMaxCandidates> candidate;
+        std::array<std::int32_t, kMaxCandidates> predictor;
+        std::array<std::int32_t, kMaxCandidates> stepIndex;
+        std::array<std::uint64_t, kMaxCandidates> rank;
+    } ahead;
     // One entry per merge cell (step index, predictor bucket), indexed directly: a cell is
     // found with one load, and the table (89 << (16 - mergeShift) entries) stays in the cache.
     std::vector<std::uint32_t> cells;
@@ -110,20 +117,33 @@ constexpr unsigned codeOf(int level) { return level >= 0 ? static_cast<unsigned>
 
 // The codes tried, as levels from the greedy one, larger magnitudes (faster-growing steps) before
 // smaller: a step that grows ahead of an onset is what the greedy encoder misses most.
-constexpr std::array<int, kMaxSearchTries> kTryOffsets = {0, 1, 2, -1, 3, 4, -2, 5};
+constexpr std::array<int, 8> kTryOffsets = {0, 1, 2, -1, 3, 4, -2, 5};
 
-// The codes tried after each greedy code, in the order above, built at compile time.
+// The codes tried after each greedy code, in the order above, built at compile time. Built for
+// more than eight tries (bench/), a row holds every code once: those above without repeats,
+// then the others, the nearest levels first.
 constexpr std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> kTryCodes = [] {
     std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> table{};
     for (unsigned greedy = 0; greedy < kCodeCount; ++greedy) {
+        const int level = levelOf(greedy);
         const int toward = (greedy & 8u) != 0 ? -1 : 1;  // larger magnitudes first
-        for (std::size_t t = 0; t < kMaxSearchTries; ++t) {
-            table[greedy][t] = static_cast<std::uint8_t>(codeOf(std::clamp(levelOf(greedy) + toward * kTryOffsets[t], -8, 7)));
+        std::array<bool, kCodeCount> tried{};
+        std::size_t t = 0;
+        const auto add = [&](int other) {
+            const auto code = static_cast<std::uint8_t>(codeOf(std::clamp(other, -8, 7)));
+            if (kMaxSearchTries > kTryOffsets.size() && tried[code]) return;
+            tried[code] = true;
+            table[greedy][t++] = code;
+        };
+        for (const int offset : kTryOffsets) add(level + toward * offset);
+        for (int distance = 1; t < kMaxSearchTries; ++distance) {
+            if (level + toward * distance <= 7 && level + toward * distance >= -8) add(level + toward * distance);
+            if (level - toward * distance <= 7 && level - toward * distance >= -8) add(level - toward * distance);
         }
     }
     return table;
 }();
-static_assert(kTryCodes[0][0] == 0 && kTryCodes[0][3] == 8 && kTryCodes[15][1] == 15 && kTryCodes[12][2] == 14);
+static_assert(kTryCodes[0][0] == 0 && kTryCodes[0][3] == 8 && kTryCodes[12][2] == 14 && (kMaxSearchTries > 8 || kTryCodes[15][1] == 15));
 
 // Candidates merge when they have one step index and their predictors one bucket: the cell.
 std::size_t mergeCell(std::int32_t predictor, std::int32_t stepIndex, int bucketShift) {
@@ -199,10 +219,10 @@ bool rankFromParent(SearchState& s, std::size_t i, const std::int16_t* samples, 
 void rankRange(SearchState& s, std::size_t begin, std::size_t end, const std::int16_t* samples, std::size_t aheadCount) {
     Candidates& c = s.candidates;
     const std::int16_t* ahead = samples + 1;
-    std::array<std::size_t, kMaxCandidates> chained;
-    std::array<std::int32_t, kMaxCandidates> predictor;
-    std::array<std::int32_t, kMaxCandidates> stepIndex;
-    std::array<std::uint64_t, kMaxCandidates> rank;
+    std::size_t* const chained = s.ahead.candidate.data();
+    std::int32_t* const predictor = s.ahead.predictor.data();
+    std::int32_t* const stepIndex = s.ahead.stepIndex.data();
+    std::uint64_t* const rank = s.ahead.rank.data();
     std::size_t survivors = 0;
     for (std::size_t k = begin; k < end; ++k) {
         const std::size_t i = s.survivors[k];
@@ -461,7 +481,7 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     };
     own.paths = resolve(own.paths, defaults.paths, 1, kMaxSearchPaths);
     own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
-    own.mergeShift = resolve(own.mergeShift, defaults.mergeShift, 4, 16);
+    own.mergeShift = resolve(own.mergeShift, defaults.mergeShift, 0, 16);
     own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
     search.state->cells.resize(std::size_t{kStepCount} << (16 - own.mergeShift));
     restart(*search.state);

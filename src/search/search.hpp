@@ -20,8 +20,18 @@
 
 namespace aamsg {
 
-inline constexpr int kMaxSearchPaths = 256;
-inline constexpr int kMaxSearchTries = 8;
+// The widest search the tool is built for. bench/ builds the search again with far wider limits
+// (up to 16384 paths and all 16 codes) to measure how close the defaults come to the best codes
+// any search of this kind finds.
+#ifndef AAMSG_SEARCH_MAX_PATHS
+#define AAMSG_SEARCH_MAX_PATHS 256
+#endif
+#ifndef AAMSG_SEARCH_MAX_TRIES
+#define AAMSG_SEARCH_MAX_TRIES 8
+#endif
+inline constexpr int kMaxSearchPaths = AAMSG_SEARCH_MAX_PATHS;
+inline constexpr int kMaxSearchTries = AAMSG_SEARCH_MAX_TRIES;
+static_assert(kMaxSearchTries >= 8 && kMaxSearchTries <= 16);
 inline constexpr int kMaxSearchLookahead = 8;
 
 // A setting left at this value takes the mode's default below.
@@ -34,7 +44,7 @@ struct SearchSettings {
     int paths = kModeDefault;  // paths kept, 1..kMaxSearchPaths
     int tries = 5;             // codes tried per path and sample, 1..kMaxSearchTries
     // Extensions merge when their step indexes are equal and their predictors fall in one
-    // bucket of 2^mergeShift values (4..16).
+    // bucket of 2^mergeShift values (0..16).
     int mergeShift = kModeDefault;
     // Paths are ranked by their error and the greedy encoder's plain error over this many
     // samples ahead (0..kMaxSearchLookahead), within the frame.
