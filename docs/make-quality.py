@@ -2,10 +2,10 @@
 """Measures what a round trip through the message format does to sound and how fast `aamsg q` is,
 against the other encoders of the format, and draws the pictures for docs/quality.md.
 
-    /usr/bin/python3 docs/make-quality.py [--quick] [--corpus DIR] [--only comparison|time]
+    /usr/bin/python3 docs/make-quality.py [--quick] [--corpus DIR] [--only comparison|time|tradeoff|ceiling]
 
-Needs a built aamsg (make build), the benchmark build for the search-width table (make bench
-builds it: build-bench/bench/aamsg_best_tradeoff), the peer encoder adpcm-xq's sources
+Needs a built aamsg (make build), the benchmark build for the search-width and ceiling tables
+(make bench builds build-bench/bench/), the peer encoder adpcm-xq's sources
 (--adpcm-xq, built here with its build.sh), and Debian's sox, libsox-fmt-all, ffmpeg, lame,
 espeak-ng, codec2-examples, alsa-utils, hyperfine, python3-numpy and python3-matplotlib.
 Rewrites the tables between the <!-- name --> markers in docs/quality.md and the pictures in
@@ -36,6 +36,8 @@ import numpy as np
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TOOL = os.environ.get("AAMSG", os.path.join(ROOT, "build", "aamsg"))  # another build: AAMSG=path
 TRADEOFF = os.path.join(ROOT, "build-bench", "bench", "aamsg_best_tradeoff")
+SEARCH_EVAL = os.path.join(ROOT, "build-bench", "bench", "aamsg_search_eval")
+SEARCH_CEILING = os.path.join(ROOT, "build-bench", "bench", "aamsg_search_ceiling")
 XQ = os.path.join(ROOT, "build-quality", "adpcm-xq")
 SAMPLE = os.path.join(ROOT, "samples", "thank-you.wav")
 DOC = os.path.join(ROOT, "docs", "quality.md")
@@ -630,6 +632,51 @@ def tradeoff_table(sources, work, settings, peer_rows):
     return "\n".join(lines)
 
 
+# Searches far wider than the flat default, with the settings bench/search_eval.cpp takes: the
+# program, a label and the arguments.
+CEILING_SEARCHES = [
+    (SEARCH_EVAL, "128 : 8 : 5 (`--flat`)", []),
+    (SEARCH_CEILING, "1024 : 5 : 8", ["--paths", "1024", "--merge", "5", "--tries", "8"]),
+    (SEARCH_CEILING, "4096 : 5 : 8", ["--paths", "4096", "--merge", "5", "--tries", "8"]),
+]
+
+
+def ceiling_table(sources, work, peer_rows):
+    """How close the flat search comes to the best codes a search of its kind finds: on each
+    source's ideal 8 kHz signal, searches far wider than the default (two processes at a time),
+    each message scored like the others, and the margin over adpcm-xq -8 -f (mean and lowest)."""
+    ideals = []
+    for name, description, src, kind in sources:
+        path = os.path.join(work, "ceiling-%s.wav" % name)
+        ideals.append((path, ideal(src, path)))
+    lines = ["| paths : merge shift : codes tried | mean plain SNR | over adpcm-xq -8 -f: mean, lowest | "
+             "processor time |", "|---|---|---|---|"]
+    peer = [row[3][XQ_COLUMN] for row in peer_rows]
+    base = 1.0
+    for program, label, options in CEILING_SEARCHES:
+        out = os.path.join(work, "ceiling")
+        os.makedirs(out, exist_ok=True)
+        halves = [[path for path, _ in ideals[i::2]] for i in range(2)]
+        try:
+            jobs = [subprocess.Popen([program, "--flat", "--out", out] + options + half, stdout=subprocess.PIPE, text=True)
+                    for half in halves]
+            seconds = sum(float(job.communicate()[0].split("total")[-1].split()[0]) for job in jobs)
+            if any(job.returncode != 0 for job in jobs):
+                raise OSError(program)
+        except (OSError, IndexError, ValueError):
+            print("no ceiling table: %s missing or failed (make bench)" % program, file=sys.stderr)
+            return "Not measured: `%s` is missing or failed (`make bench`)." % os.path.relpath(program, ROOT)
+        values = [snr_delay(ref, decode(os.path.join(out, os.path.basename(path)[:-4] + ".msg"), work))[0]
+                  for path, ref in ideals]
+        pairs = [(a, b) for a, b in zip(values, peer) if b is not None]
+        margin = "n/a" if not pairs else "%+.2f, %+.2f dB" % (sum(a - b for a, b in pairs) / len(pairs),
+                                                             min(a - b for a, b in pairs))
+        base = base if program != SEARCH_EVAL else seconds
+        lines.append("| %s | %.2f dB | %s | %.0f s (%.0fx) |" % (label, sum(values) / len(values), margin, seconds,
+                                                              seconds / base))
+    return "\n".join(lines)
+
+
 def round_trip(path, work):
     run(TOOL, "e", path, os.path.join(work, "rt.msg"))
     return decode(os.path.join(work, "rt.msg"), work)
@@ -698,7 +745,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--settings", default="16:3:8,32:3:8,64:3:8,128:3:8,64:3:7,64:3:6,20:2:5,32:3:8f,64:3:8f,96:3:8f,128:3:8f",
                         help="search settings (paths:lookahead:merge shift, f: flat) for the trade-off table")
-    parser.add_argument("--only", default="", help="comparison, time or tradeoff: print just that")
+    parser.add_argument("--only", default="", help="comparison, time, tradeoff or ceiling: print just that")
     parser.add_argument("--quick", action="store_true", help="a few sources; print the tables, write nothing")
     parser.add_argument("--corpus", default="", help="leave the ideal signals, adpcm-xq's messages and the scores here")
     parser.add_argument("--adpcm-xq", default="/work/shared/peers/adpcm-xq",
@@ -737,12 +784,16 @@ def main():
         if args.only == "tradeoff":
             print(tradeoff_table(sources, work, settings, rows))
             return
+        if args.only == "ceiling":
+            print(ceiling_table(sources, work, rows))
+            return
         with open(DOC) as f:
             doc = f.read()
         doc = replace_section(doc, "comparison", plain)
         doc = replace_section(doc, "speech", weighted)
         doc = replace_section(doc, "time", time_tables(work, long_input))
         doc = replace_section(doc, "tradeoff", tradeoff_table(sources, work, settings, rows))
+        doc = replace_section(doc, "ceiling", ceiling_table(sources, work, rows))
         doc = replace_section(doc, "tones", tone_tables(work))
         spectrograms(work)
         noise_spectra(sources, work)
