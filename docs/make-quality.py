@@ -573,6 +573,14 @@ def speech_input(work):
     return speech
 
 
+def margins(values, peers):
+    """The mean and the lowest of the differences, over the sources where both are known."""
+    pairs = [(a, b) for a, b in zip(values, peers) if a is not None and b is not None]
+    if not pairs:
+        return "n/a"
+    return "%+.2f, %+.2f dB" % (sum(a - b for a, b in pairs) / len(pairs), min(a - b for a, b in pairs))
+
+
 def tradeoff_table(sources, work, settings, peer_rows):
     """Per search setting (shaped or flat): the mean plain SNR over the sources and its margin
     over adpcm-xq -8 -f, for the shaped ones the fwSNRseg margin over adpcm-xq -5 on the speech
@@ -608,12 +616,6 @@ def tradeoff_table(sources, work, settings, peer_rows):
     xq_ms = {o: median_ms(xq_command(o.split(), speech, xq_out), 3) if has_peer else None
              for o in ("-5", "-5 -f")}
 
-    def margins(values, peers):
-        pairs = [(a, b) for a, b in zip(values, peers) if a is not None and b is not None]
-        if not has_peer or not pairs:
-            return "n/a"
-        return "%+.2f, %+.2f dB" % (sum(a - b for a, b in pairs) / len(pairs), min(a - b for a, b in pairs))
-
     lines = ["| search | paths : look ahead : merge shift | mean plain SNR | plain SNR over adpcm-xq -8 -f: "
              "mean, lowest | fwSNRseg over adpcm-xq -5 (speech): mean, lowest | 75 s of 8 kHz speech |",
              "|---|---|---|---|---|---|"]
@@ -624,8 +626,8 @@ def tradeoff_table(sources, work, settings, peer_rows):
         versus = "-5 -f" if flat else "-5"
         against = "" if xq_ms[versus] is None else " (%.1fx adpcm-xq %s)" % (t / xq_ms[versus], versus)
         lines.append("| %s | %s | %.2f dB | %s | %s | %.0f ms%s |" % (
-            "flat" if flat else "shaped", k.rstrip("f"), mean, margins(snrs[k], peer),
-            "" if flat else margins(weighted[k], shaped_peer), t, against))
+            "flat" if flat else "shaped", k.rstrip("f"), mean, margins(snrs[k], peer) if has_peer else "n/a",
+            "" if flat else margins(weighted[k], shaped_peer) if has_peer else "n/a", t, against))
     for o, t in xq_ms.items():
         if t is not None:
             lines.append("| adpcm-xq %s | | | | | %.0f ms |" % (o, t))
@@ -652,11 +654,11 @@ def ceiling_table(sources, work, peer_rows):
     lines = ["| paths : merge shift : codes tried | mean plain SNR | over adpcm-xq -8 -f: mean, lowest | "
              "processor time |", "|---|---|---|---|"]
     peer = [row[3][XQ_COLUMN] for row in peer_rows]
-    base = 1.0
+    out = os.path.join(work, "ceiling")
+    os.makedirs(out, exist_ok=True)
+    halves = [[path for path, _ in ideals[i::2]] for i in range(2)]
+    default_seconds = None  # the first search's, the default
     for program, label, options in CEILING_SEARCHES:
-        out = os.path.join(work, "ceiling")
-        os.makedirs(out, exist_ok=True)
-        halves = [[path for path, _ in ideals[i::2]] for i in range(2)]
         try:
             jobs = [subprocess.Popen([program, "--flat", "--out", out] + options + half, stdout=subprocess.PIPE, text=True)
                     for half in halves]
@@ -666,14 +668,11 @@ def ceiling_table(sources, work, peer_rows):
         except (OSError, IndexError, ValueError):
             print("no ceiling table: %s missing or failed (make bench)" % program, file=sys.stderr)
             return "Not measured: `%s` is missing or failed (`make bench`)." % os.path.relpath(program, ROOT)
+        default_seconds = default_seconds or seconds
         values = [snr_delay(ref, decode(os.path.join(out, os.path.basename(path)[:-4] + ".msg"), work))[0]
                   for path, ref in ideals]
-        pairs = [(a, b) for a, b in zip(values, peer) if b is not None]
-        margin = "n/a" if not pairs else "%+.2f, %+.2f dB" % (sum(a - b for a, b in pairs) / len(pairs),
-                                                             min(a - b for a, b in pairs))
-        base = base if program != SEARCH_EVAL else seconds
-        lines.append("| %s | %.2f dB | %s | %.0f s (%.0fx) |" % (label, sum(values) / len(values), margin, seconds,
-                                                              seconds / base))
+        lines.append("| %s | %.2f dB | %s | %.0f s (%.0fx) |" % (label, sum(values) / len(values), margins(values, peer),
+                                                              seconds, seconds / default_seconds))
     return "\n".join(lines)
 
 

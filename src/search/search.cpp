@@ -137,8 +137,9 @@ constexpr std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> kTry
         };
         for (const int offset : kTryOffsets) add(level + toward * offset);
         for (int distance = 1; t < kMaxSearchTries; ++distance) {
-            if (level + toward * distance <= 7 && level + toward * distance >= -8) add(level + toward * distance);
-            if (level - toward * distance <= 7 && level - toward * distance >= -8) add(level - toward * distance);
+            for (const int other : {level + toward * distance, level - toward * distance}) {
+                if (other >= -8 && other <= 7) add(other);
+            }
         }
     }
     return table;
@@ -189,6 +190,20 @@ std::size_t extendPaths(SearchState& s, std::int32_t sample) {
 
 Codes pendingOf(const SearchState& s, std::size_t candidate) {
     return push(s.beams[s.current].pending[s.candidates.parent[candidate]], s.candidates.code[candidate]);
+}
+
+// Puts the `count` survivors of least score first among the first `survivors`. With kStrict,
+// in the strict order of paths (their codes break ties, which are rare); without, ties across
+// the cut fall either side.
+template <bool kStrict>
+void selectLeast(SearchState& s, std::size_t survivors, std::size_t count, const std::array<std::uint64_t, kMaxCandidates>& score) {
+    Scored* const scored = s.scored.data();
+    for (std::size_t k = 0; k < survivors; ++k) scored[k] = {score[s.survivors[k]], s.survivors[k]};
+    std::nth_element(scored, scored + count, scored + survivors, [&](const Scored& a, const Scored& b) {
+        if (!kStrict || a.score != b.score) return a.score < b.score;
+        return pendingOf(s, a.candidate) < pendingOf(s, b.candidate);
+    });
+    for (std::size_t k = 0; k < survivors; ++k) s.survivors[k] = scored[k].candidate;
 }
 
 // A survivor that took the greedy code is its parent's look ahead one sample on: its rank is
@@ -260,10 +275,7 @@ std::size_t rankSurvivors(SearchState& s, std::size_t survivors, const std::int1
     const Candidates& c = s.candidates;
     // Costs that tie across the cut may fall either side: whichever do, every survivor that
     // could be kept is ranked (the worst rank below is at least the cut's cost).
-    Scored* const scored = s.scored.data();
-    for (std::size_t k = 0; k < survivors; ++k) scored[k] = {c.cost[s.survivors[k]], s.survivors[k]};
-    std::nth_element(scored, scored + paths, scored + survivors, [](const Scored& a, const Scored& b) { return a.score < b.score; });
-    for (std::size_t k = 0; k < survivors; ++k) s.survivors[k] = scored[k].candidate;
+    selectLeast<false>(s, survivors, paths, c.cost);
     rankRange(s, 0, paths, samples, aheadCount);
     std::uint64_t worst = 0;
     for (std::size_t k = 0; k < paths; ++k) worst = std::max(worst, c.rank[s.survivors[k]]);
@@ -314,12 +326,7 @@ void keepBest(SearchState& s, std::size_t survivors, std::int32_t sample) {
     Beam& to = s.beams[1 - s.current];
     const auto paths = static_cast<std::size_t>(s.settings.paths);
     if (survivors > paths) {
-        Scored* const scored = s.scored.data();
-        for (std::size_t k = 0; k < survivors; ++k) scored[k] = {c.rank[s.survivors[k]], s.survivors[k]};
-        std::nth_element(scored, scored + paths, scored + survivors, [&](const Scored& a, const Scored& b) {
-            return a.score != b.score ? a.score < b.score : pendingOf(s, a.candidate) < pendingOf(s, b.candidate);
-        });
-        for (std::size_t k = 0; k < paths; ++k) s.survivors[k] = scored[k].candidate;
+        selectLeast<true>(s, survivors, paths, c.rank);
         survivors = paths;
     }
     for (std::size_t k = 0; k < survivors; ++k) {
