@@ -518,6 +518,55 @@ std::size_t finishSearch(CodeSearch& search, std::uint8_t* codes) {
     return written;
 }
 
+void restartSearchAt(CodeSearch& search, std::span<const std::int16_t, kFrameHistory> history) {
+    SearchState& s = *search.state;
+    restart(s);
+    std::copy(history.begin(), history.end(), s.frame.samples.begin());
+}
+
+void snapshotSearch(const CodeSearch& search, SearchSnapshot& snapshot) {
+    const SearchState& s = *search.state;
+    const Beam& beam = s.beams[s.current];
+    std::vector<std::uint64_t>& w = snapshot.words;
+    w.clear();
+    const auto put = [&w](auto value) { w.push_back(static_cast<std::uint64_t>(value)); };
+    const auto putHistory = [&](const WeightHistory& history) {
+        for (const std::int32_t v : history.error) put(v);
+        for (const std::int32_t v : history.weighted) put(v);
+    };
+    // The paths in the order of their codes, which differ between any two.
+    std::array<std::size_t, kMaxPaths> order;
+    for (std::size_t p = 0; p < beam.count; ++p) order[p] = p;
+    std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(beam.count),
+              [&](std::size_t a, std::size_t b) { return beam.pending[a] < beam.pending[b]; });
+    put(std::min<std::uint64_t>(s.searched, kSearchDelay));
+    put(s.frame.filled);
+    for (std::size_t i = 0; i < kFrameHistory; ++i) put(s.frame.samples[i]);
+    put(beam.count);
+    put(beam.ahead);
+    for (std::size_t k = 0; k < beam.count; ++k) {
+        const std::size_t p = order[k];
+        put(beam.predictor[p]);
+        put(beam.stepIndex[p]);
+        put(beam.cost[p]);
+        put(beam.rank[p]);
+        put(beam.pending[p].high);
+        put(beam.pending[p].low);
+        const bool ahead = beam.aheadStepIndex[p] >= 0;
+        put(ahead ? beam.aheadPredictor[p] : 0);
+        put(ahead ? beam.aheadStepIndex[p] : -1);
+        if (s.settings.shaped) putHistory(beam.history[p]);
+    }
+    const Shadow& shadow = s.shadow;
+    put(shadow.state.predictor);
+    put(shadow.state.stepIndex);
+    put(shadow.cost);
+    put(shadow.rank);
+    put(shadow.pending.high);
+    put(shadow.pending.low);
+    if (s.settings.shaped) putHistory(shadow.history);
+}
+
 ErrorMeter makeErrorMeter(const SearchSettings& settings) {
     ErrorMeter meter;
     meter.shaped = settings.shaped;

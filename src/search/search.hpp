@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "codec/adpcm.hpp"
 #include "search/weighting.hpp"
@@ -93,6 +94,23 @@ std::size_t searchSamples(CodeSearch& search, std::span<const std::int16_t> samp
 // Searches the samples still waiting and decides every pending code; writes at most
 // kMaxUndecided codes to `codes`; returns how many. The search then starts again.
 std::size_t finishSearch(CodeSearch& search, std::uint8_t* codes);
+
+// Starts the search afresh at a frame boundary inside a signal, as at its start but with the
+// kFrameHistory samples before that boundary, which the first frame's weighting needs.
+void restartSearchAt(CodeSearch& search, std::span<const std::int16_t, kFrameHistory> history);
+
+// The search's whole state between frames, in a canonical form: two searches over the same
+// signal whose snapshots at one frame boundary are equal decide the same codes from there on,
+// whatever either saw before. A search started part way through a signal (restartSearchAt)
+// usually comes to the same state as the one from the start within a few frames, which is what
+// lets a signal be searched in pieces on several threads with the codes of one search.
+struct SearchSnapshot {
+    std::vector<std::uint64_t> words;
+    bool operator==(const SearchSnapshot&) const = default;
+};
+
+// Takes the snapshot; only between frames (after searchSamples has completed a frame).
+void snapshotSearch(const CodeSearch& search, SearchSnapshot& snapshot);
 
 // The error the search minimises, of any codes against the samples they stand for (the plain
 // squared error, or the weighted one), fed in blocks of samples with their codes.
