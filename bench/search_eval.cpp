@@ -1,7 +1,7 @@
 // Runs the code search alone on 8 kHz 16-bit mono WAVE files with given settings: per file the
 // plain SNR, the searched error against the greedy encoder's (the meter's measure) and the time.
 //   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--g1 T] [--g2 T]
-//                     [--tilt T] [--quiet RMS] [--tonal RATIO] [--out DIR] FILE...
+//                     [--tilt T] [--quiet RMS] [--tonal RATIO] [--kernel scalar|avx2|avx512] [--out DIR] FILE...
 // --g1/--g2 in thousandths; --out writes DIR/NAME.msg for each file.
 #include <chrono>
 #include <cmath>
@@ -62,6 +62,11 @@ int main(int argc, char** argv) {
         else if (option == "--quiet") settings.shape.quietRms = std::atoi(value);
         else if (option == "--tonal") settings.shape.tonalGain = std::atoi(value);
         else if (option == "--out") out = value;
+        else if (option == "--kernel") {
+            for (const aamsg::SearchKernel kernel : {aamsg::SearchKernel::kScalar, aamsg::SearchKernel::kAvx2, aamsg::SearchKernel::kAvx512}) {
+                if (std::strcmp(value, aamsg::searchKernelName(kernel)) == 0) settings.kernel = kernel;
+            }
+        }
         else return 2;
     }
     double totalSeconds = 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
+#include "search/kernels.hpp"
 #include "search/weighting.hpp"
 
 namespace aamsg {
@@ -51,6 +52,8 @@ struct SearchSettings {
     // samples ahead (0..kMaxSearchLookahead), within the frame.
     int lookahead = kModeDefault;
     WeightShape shape;
+    // The build of the search's step to run; every one gives the same codes.
+    SearchKernel kernel = SearchKernel::kBest;
 };
 
 struct SearchDefaults {

@@ -1,0 +1,126 @@
+// The search's state, shared by its driver (search.cpp) and the beam step, which is compiled
+// once for each instruction set the search can run on (beam_step.inc).
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "search/kernels.hpp"
+#include "search/search.hpp"
+
+namespace aamsg::beam {
+
+inline constexpr std::size_t kMaxPaths = kMaxSearchPaths;
+inline constexpr std::size_t kMaxCandidates = kMaxPaths * kMaxSearchTries;
+
+// A path's weighting memory is a ring of this many entries, written at the sample count modulo
+// its length, so that a path that goes on in its parent's place moves nothing.
+inline constexpr std::size_t kRing = 16;
+static_assert(kRing >= kWeightOrder && std::has_single_bit(kRing));
+
+// Paths are kept in the order of their undecided codes, and a candidate (a path and a code) is
+// named by its tie: parent * 16 + code, which orders candidates as their codes would. Costs and
+// ranks are packed above it, so that one unsigned comparison orders candidates strictly: a cost
+// is less than 2^46 (all paths share every decided code, so costs differ by at most 33 squared
+// weighted errors of at most 2^20 + 2^16 each, and the least is taken off at each decision).
+inline constexpr int kTieBits = std::bit_width(kMaxPaths - 1) + 4;
+inline constexpr int kCostBits = 46;
+static_assert(kTieBits + kCostBits <= 64);
+inline constexpr std::uint64_t kTieMask = (std::uint64_t{1} << kTieBits) - 1;
+
+// A path's last codes, the newest lowest: two words of 16.
+struct Pending {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+};
+static_assert(kSearchDelay == 32);
+
+inline Pending push(const Pending& codes, unsigned code) { return {codes.high << 4 | codes.low >> 60, codes.low << 4 | code}; }
+inline unsigned oldest(std::uint64_t high) { return static_cast<unsigned>(high >> 60); }
+inline unsigned codeAt(const Pending& codes, std::size_t age) {
+    return static_cast<unsigned>((age < 16 ? codes.low >> (4 * age) : codes.high >> (4 * (age - 16))) & 15u);
+}
+
+// A path's weighting memory: errors and weighted errors, ring-indexed.
+struct History {
+    alignas(64) std::array<std::int32_t, kRing> error{};
+    std::array<std::int32_t, kRing> weighted{};
+};
+
+// The kept paths, in the order of their pending codes; each owns one slot of the history pool.
+struct Beam {
+    std::size_t count = 0;
+    alignas(64) std::array<std::int32_t, kMaxPaths> predictor{};
+    alignas(64) std::array<std::int32_t, kMaxPaths> stepIndex{};
+    alignas(64) std::array<std::uint64_t, kMaxPaths> cost{};  // error since the last decision, less the least
+    alignas(64) std::array<std::uint64_t, kMaxPaths> rank{};  // cost and the greedy encoder's error ahead
+    alignas(64) std::array<std::uint64_t, kMaxPaths> pendingHigh{};
+    alignas(64) std::array<std::uint64_t, kMaxPaths> pendingLow{};
+    alignas(64) std::array<std::uint32_t, kMaxPaths> slot{};
+};
+
+// A path that takes the greedy encoder's code at every sample, beside the beam whatever its
+// cost: the search can always fall back to it. When a decision goes against it, it restarts
+// from the best path.
+struct Shadow {
+    AdpcmState state;
+    std::uint64_t cost = 0;
+    std::uint64_t rank = 0;
+    Pending pending;
+    History history;
+};
+
+// One sample's work: the extensions of every path, packed (cost above tie) with their merge
+// cells; the cells' best; their ranks.
+struct Scratch {
+    alignas(64) std::array<std::int32_t, kMaxPaths> feedback{};
+    alignas(64) std::array<std::uint8_t, kMaxPaths> greedy{};
+    alignas(64) std::array<std::uint64_t, kMaxCandidates> key{};
+    alignas(64) std::array<std::uint32_t, kMaxCandidates> cell{};
+    alignas(64) std::array<std::uint64_t, kMaxCandidates> survivor{};  // packed cost and tie
+    alignas(64) std::array<std::int32_t, kMaxCandidates> predictor{};
+    alignas(64) std::array<std::int32_t, kMaxCandidates> stepIndex{};
+    alignas(64) std::array<std::uint64_t, kMaxCandidates> rank{};  // packed rank and tie
+    alignas(64) std::array<std::uint64_t, kMaxCandidates> select{};
+    // The kept candidates, one bit per tie, and their cost and rank by tie.
+    std::array<std::uint64_t, kMaxPaths * 16 / 64> kept{};
+    std::array<std::uint64_t, kMaxPaths * 16> keptCost{};
+    std::array<std::uint64_t, kMaxPaths * 16> keptRank{};
+    // Rotated weighting coefficients: the one for the history entry at each ring position.
+    alignas(64) std::array<std::int32_t, kRing> zeros{};
+    alignas(64) std::array<std::int32_t, kRing> poles{};
+};
+
+// A merge cell's entry: the sample it was filled at (older means empty) above the index of its
+// survivor.
+inline constexpr int kSurvivorBits = std::bit_width(kMaxCandidates - 1);
+inline constexpr std::uint32_t kSurvivorMask = (std::uint32_t{1} << kSurvivorBits) - 1;
+inline constexpr std::uint32_t kStampLimit = std::uint32_t{1} << (32 - kSurvivorBits);
+
+}  // namespace aamsg::beam
+
+namespace aamsg {
+
+struct SearchState {
+    SearchSettings settings;
+    SearchFrameFunction searchFrame = nullptr;
+    std::uint64_t searched = 0;
+    FrameWindow frame;
+    WeightingFilter filter;
+    std::array<beam::Beam, 2> beams;  // the paths now, and the next sample's being made
+    std::size_t current = 0;
+    beam::Shadow shadow;
+    std::array<beam::History, beam::kMaxPaths> pool;
+    std::array<std::uint32_t, beam::kMaxPaths> freeSlots{};
+    std::size_t freeCount = 0;
+    beam::Scratch scratch;
+    // One entry per merge cell (step index, predictor bucket), indexed directly: a cell is
+    // found with one load, and the table (89 << (16 - mergeShift) entries) stays in the cache.
+    std::vector<std::uint32_t> cells;
+    std::uint32_t stamp = 0;
+};
+
+}  // namespace aamsg

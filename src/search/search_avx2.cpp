@@ -1,0 +1,20 @@
+// The beam step for x86-64 processors with AVX2. The target is set after the headers, so that
+// nothing they define (and the linker might share with other files) uses the instructions.
+#include "search/beam_step.hpp"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi,bmi2,popcnt")
+#endif
+
+namespace aamsg::search_avx2 {
+#include "search/beam_step.inc"
+}  // namespace aamsg::search_avx2
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif

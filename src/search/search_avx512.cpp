@@ -1,0 +1,22 @@
+// The beam step for x86-64 processors with AVX-512, in 512-bit vectors. The target is set after
+// the headers, so that nothing they define (and the linker might share with other files) uses
+// the instructions.
+#include "search/beam_step.hpp"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx2,bmi,bmi2,popcnt"), \
+                                            min_vector_width(512))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx2,bmi,bmi2,popcnt,prefer-vector-width=512")
+#endif
+
+namespace aamsg::search_avx512 {
+#include "search/beam_step.inc"
+}  // namespace aamsg::search_avx512
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif

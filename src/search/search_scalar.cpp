@@ -1,0 +1,6 @@
+// The beam step without vector instructions: the reference the other builds of it must match.
+#include "search/beam_step.hpp"
+
+namespace aamsg::search_scalar {
+#include "search/beam_step.inc"
+}  // namespace aamsg::search_scalar

@@ -1,0 +1,6 @@
+// The beam step for WebAssembly SIMD (the module is built with -msimd128).
+#include "search/beam_step.hpp"
+
+namespace aamsg::search_simd128 {
+#include "search/beam_step.inc"
+}  // namespace aamsg::search_simd128
