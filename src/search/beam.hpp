@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/adpcm.hpp"
 #include "search/kernels.hpp"
 #include "search/search.hpp"
 
@@ -77,28 +78,22 @@ struct Shadow {
 // cells; the cells' best; their ranks.
 struct Scratch {
     alignas(64) std::array<std::int32_t, kMaxPaths> feedback{};
-    alignas(64) std::array<std::uint8_t, kMaxPaths> greedy{};
+    alignas(64) std::array<std::int32_t, kMaxPaths> greedy{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates> key{};
-    alignas(64) std::array<std::uint32_t, kMaxCandidates> cell{};
+    alignas(64) std::array<std::int32_t, kMaxCandidates> cell{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates> survivor{};  // packed cost and tie
-    alignas(64) std::array<std::int32_t, kMaxCandidates> predictor{};
-    alignas(64) std::array<std::int32_t, kMaxCandidates> stepIndex{};
+    alignas(64) std::array<std::int32_t, kMaxCandidates> survivorCell{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates> rank{};  // packed rank and tie
     alignas(64) std::array<std::uint64_t, kMaxCandidates> select{};
-    // The kept candidates, one bit per tie, and their cost and rank by tie.
-    std::array<std::uint64_t, kMaxPaths * 16 / 64> kept{};
-    std::array<std::uint64_t, kMaxPaths * 16> keptCost{};
-    std::array<std::uint64_t, kMaxPaths * 16> keptRank{};
+    alignas(64) std::array<std::uint32_t, kMaxCandidates> kept{};  // survivors kept, in order
+    std::array<std::uint8_t, kMaxPaths> hasChild{};
     // Rotated weighting coefficients: the one for the history entry at each ring position.
     alignas(64) std::array<std::int32_t, kRing> zeros{};
     alignas(64) std::array<std::int32_t, kRing> poles{};
 };
 
-// A merge cell's entry: the sample it was filled at (older means empty) above the index of its
-// survivor.
-inline constexpr int kSurvivorBits = std::bit_width(kMaxCandidates - 1);
-inline constexpr std::uint32_t kSurvivorMask = (std::uint32_t{1} << kSurvivorBits) - 1;
-inline constexpr std::uint32_t kStampLimit = std::uint32_t{1} << (32 - kSurvivorBits);
+// A cell of the merge table holds no candidate.
+inline constexpr std::uint64_t kEmptyCell = ~std::uint64_t{0};
 
 }  // namespace aamsg::beam
 
@@ -106,6 +101,9 @@ namespace aamsg {
 
 struct SearchState {
     SearchSettings settings;
+    // For each greedy code, the tries in the order of their codes: candidates taken in this order
+    // come in the order of their ties.
+    std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> triesByCode{};
     SearchFrameFunction searchFrame = nullptr;
     std::uint64_t searched = 0;
     FrameWindow frame;
@@ -117,10 +115,9 @@ struct SearchState {
     std::array<std::uint32_t, beam::kMaxPaths> freeSlots{};
     std::size_t freeCount = 0;
     beam::Scratch scratch;
-    // One entry per merge cell (step index, predictor bucket), indexed directly: a cell is
-    // found with one load, and the table (89 << (16 - mergeShift) entries) stays in the cache.
-    std::vector<std::uint32_t> cells;
-    std::uint32_t stamp = 0;
+    // The least packed cost of each merge cell (step index, predictor bucket), indexed directly:
+    // a cell is found with one load. Empty between samples: a sample empties the cells it filled.
+    std::vector<std::uint64_t> cells;
 };
 
 }  // namespace aamsg

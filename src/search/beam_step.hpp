@@ -6,6 +6,11 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#endif
 
 #include "codec/adpcm.hpp"
 #include "search/beam.hpp"

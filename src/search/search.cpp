@@ -6,6 +6,7 @@
 #include <array>
 
 #include "search/beam.hpp"
+#include "search/try_codes.hpp"
 
 namespace aamsg {
 
@@ -79,7 +80,14 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
     s.searchFrame = searchFrameFunction(own.kernel);
     if (s.searchFrame == nullptr) s.searchFrame = searchFrameFunction(SearchKernel::kBest);
-    s.cells.resize(std::size_t{kStepCount} << (16 - own.mergeShift));
+    for (std::size_t greedy = 0; greedy < kCodeCount; ++greedy) {
+        auto& order = s.triesByCode[greedy];
+        const auto tries = static_cast<std::size_t>(own.tries);
+        for (std::size_t t = 0; t < tries; ++t) order[t] = static_cast<std::uint8_t>(t);
+        std::stable_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(tries),
+                         [&](std::uint8_t a, std::uint8_t b) { return kTryCodes[greedy][a] < kTryCodes[greedy][b]; });
+    }
+    s.cells.assign(std::size_t{kStepCount} << (16 - own.mergeShift), beam::kEmptyCell);
     restart(s);
     return search;
 }

@@ -2,6 +2,10 @@
 // nothing they define (and the linker might share with other files) uses the instructions.
 #include "search/beam_step.hpp"
 
+// Lanes of 64 bits take two registers here; the functions that pass them are all internal, so the
+// calling convention's note on such vectors does not concern them.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt"))), apply_to = function)
 #else
@@ -10,6 +14,8 @@
 #endif
 
 namespace aamsg::search_avx2 {
+#define AAMSG_SEARCH_AVX2 1
+inline constexpr std::size_t kLanes = 8;
 #include "search/beam_step.inc"
 }  // namespace aamsg::search_avx2
 

@@ -3,6 +3,10 @@
 // the instructions.
 #include "search/beam_step.hpp"
 
+// GCC 12's own AVX-512 headers start some conversions from a deliberately undefined vector,
+// which its flow analysis then reports.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx2,bmi,bmi2,popcnt"), \
                                             min_vector_width(512))), apply_to = function)
@@ -12,6 +16,8 @@
 #endif
 
 namespace aamsg::search_avx512 {
+#define AAMSG_SEARCH_AVX512 1
+inline constexpr std::size_t kLanes = 16;
 #include "search/beam_step.inc"
 }  // namespace aamsg::search_avx512
 
