@@ -82,7 +82,9 @@ struct Scratch {
     alignas(64) std::array<std::uint64_t, kMaxCandidates> key{};
     alignas(64) std::array<std::int32_t, kMaxCandidates> cell{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates> survivor{};  // packed cost and tie
+    alignas(64) std::array<std::int32_t, kMaxCandidates> value{};  // the predictor each makes
     alignas(64) std::array<std::int32_t, kMaxCandidates> survivorCell{};
+    alignas(64) std::array<std::int32_t, kMaxCandidates> survivorValue{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates> rank{};  // packed rank and tie
     alignas(64) std::array<std::uint64_t, kMaxCandidates> select{};
     alignas(64) std::array<std::uint32_t, kMaxCandidates> kept{};  // survivors kept, in order
