@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "codec/adpcm.hpp"
@@ -79,7 +80,7 @@ struct Shadow {
 struct Scratch {
     alignas(64) std::array<std::int32_t, kMaxPaths> feedback{};
     alignas(64) std::array<std::int32_t, kMaxPaths> greedy{};
-    alignas(64) std::array<std::uint64_t, kMaxCandidates> key{};
+    alignas(64) std::array<std::uint64_t, kMaxCandidates + 1> key{};  // the last: no candidate
     alignas(64) std::array<std::int32_t, kMaxCandidates> cell{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates> survivor{};  // packed cost and tie
     alignas(64) std::array<std::int32_t, kMaxCandidates> value{};  // the predictor each makes
@@ -94,8 +95,10 @@ struct Scratch {
     alignas(64) std::array<std::int32_t, kRing> poles{};
 };
 
-// A cell of the merge table holds no candidate.
-inline constexpr std::uint64_t kEmptyCell = ~std::uint64_t{0};
+// A merge cell holds the index of its best candidate so far; small, so that the table stays close
+// to the processor. An empty cell holds kMaxCandidates, whose key is the greatest.
+using CellEntry = std::conditional_t<(kMaxCandidates < 65536), std::uint16_t, std::uint32_t>;
+inline constexpr auto kEmptyCell = static_cast<CellEntry>(kMaxCandidates);
 
 }  // namespace aamsg::beam
 
@@ -108,6 +111,9 @@ struct SearchState {
     std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> triesByCode{};
     SearchFrameFunction searchFrame = nullptr;
     std::uint64_t searched = 0;
+    // The last sample's least rank not kept, as the first guess for the next: a hint for speed
+    // only, which no code depends on.
+    std::uint64_t lastThreshold = 0;
     FrameWindow frame;
     WeightingFilter filter;
     std::array<beam::Beam, 2> beams;  // the paths now, and the next sample's being made
@@ -117,9 +123,10 @@ struct SearchState {
     std::array<std::uint32_t, beam::kMaxPaths> freeSlots{};
     std::size_t freeCount = 0;
     beam::Scratch scratch;
-    // The least packed cost of each merge cell (step index, predictor bucket), indexed directly:
-    // a cell is found with one load. Empty between samples: a sample empties the cells it filled.
-    std::vector<std::uint64_t> cells;
+    // The candidate of least packed cost in each merge cell (step index, predictor bucket),
+    // indexed directly: a cell is found with one load. Empty between samples: each sample
+    // empties the cells it filled.
+    std::vector<beam::CellEntry> cells;
 };
 
 }  // namespace aamsg

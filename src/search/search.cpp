@@ -88,6 +88,7 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
                          [&](std::uint8_t a, std::uint8_t b) { return kTryCodes[greedy][a] < kTryCodes[greedy][b]; });
     }
     s.cells.assign(std::size_t{kStepCount} << (16 - own.mergeShift), beam::kEmptyCell);
+    s.scratch.key[beam::kMaxCandidates] = ~std::uint64_t{0};
     restart(s);
     return search;
 }
