@@ -6,7 +6,7 @@ d give the command line's bytes, one file or a dropped batch in one .zip; refusa
 q on a float 48 kHz stereo WAVE and on an MP3 the browser decodes gives a message whose round
 trip clears a stated bound; recording from Chromium's fake microphone, fed with speech; no
 request leaves the origin; the page works offline; axe-core finds no violation in either colour
-scheme; and the faults an audit found stay fixed. Saves a screenshot to docs/images/web.png.
+scheme; results are cleared when what made them changes. Saves a screenshot to docs/images/web.png.
 
     make web build && /usr/bin/python3 tests/web/test_page.py [-k NAME]
 """
@@ -369,9 +369,7 @@ class Page(unittest.TestCase):
             self.mode(mode)
             self.assertFalse(self.element("opt-level").is_enabled(), mode)  # q's alone
 
-    # One test per fault an audit found: the faults must stay fixed.
-
-    def test_fault_1_mode_follows_the_file_and_d_warns_on_audio(self):
+    def test_mode_follows_the_file_and_d_warns_on_audio(self):
         self.open()
         message = self.file("greeting.msg", bytes(range(16, 200)) * 10)
         recording = self.file("greeting.wav", wave(1, 8000, 16, [2000, -2000] * 1500))
@@ -406,7 +404,7 @@ class Page(unittest.TestCase):
         self.assertEqual(status, "empty.msg is empty: there is nothing to decode.")
         self.assertTrue(self.result_cleared())
 
-    def test_fault_2_one_conversion_at_a_time_and_results_tied_to_their_mode(self):
+    def test_one_conversion_at_a_time_and_results_tied_to_their_mode(self):
         self.open()
         path = self.file("tone.wav", wave(1, 8000, 16, [int(8000 * math.sin(i / 3)) for i in range(40000)]))
         self.choose(path)
@@ -427,7 +425,7 @@ class Page(unittest.TestCase):
         self.assertEqual(exact, self.cli("e", path))
         self.assertNotEqual(exact, best)
 
-    def test_fault_3_old_results_are_cleared(self):
+    def test_a_new_file_mode_option_or_failure_clears_the_result(self):
         self.open()
         good = self.file("good.wav", wave(1, 8000, 16, [2000, -2000] * 1000))
         refused = self.file("float.wav", wave(1, 8000, 32, [0.1] * 2000, tag=3))
@@ -441,7 +439,7 @@ class Page(unittest.TestCase):
             act()
             self.assertTrue(self.result_cleared(), change)
 
-    def test_fault_4_large_files_are_refused_and_memory_is_released(self):
+    def test_large_files_are_refused_and_memory_is_released(self):
         self.open()
         status, _ = self.convert(self.file("huge.msg", bytes(16 * 1024 * 1024 + 2)), "d")
         self.assertIn("huge.msg is too large (16.8 MB): this page takes message files up to 16 MB", status)
@@ -458,7 +456,7 @@ class Page(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: self.js("return document.body.dataset.workerMemory"))
         self.assertLessEqual(int(self.js("return document.body.dataset.workerMemory")), 32 * 1024 * 1024)
 
-    def test_fault_5_advice_only_where_it_holds(self):
+    def test_advice_only_where_it_holds(self):
         self.open()
         riff_garbage = b"RIFF\x20\0\0\0WAVEjunk" + bytes(range(24))
         cases = [  # file, mode, what the status and the note must hold and must not
@@ -482,7 +480,7 @@ class Page(unittest.TestCase):
         self.assertIn("MP3", self.element("formats").text)  # listed before anything fails
         self.assertIn("AAC", self.element("formats").text)
 
-    def test_fault_6_focus_names_and_status(self):
+    def test_focus_moves_to_the_result_and_players_have_names(self):
         self.open()
         path = self.file("hello.wav", wave(1, 8000, 16, [3000, -3000] * 8000))
         status, _ = self.convert(path, "e")
@@ -496,7 +494,7 @@ class Page(unittest.TestCase):
                            self.element(player))
             self.assertTrue(name, player)
 
-    def test_fault_7_contrast_of_error_text_borders_and_focus_ring(self):
+    def test_contrast_of_error_text_borders_and_focus_ring(self):
         self.open()
         self.convert(self.file("float.wav", wave(1, 8000, 32, [0.1] * 2000, tag=3)), "e")  # an error shown
         self.js("document.getElementById('download').hidden = false")
