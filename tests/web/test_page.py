@@ -2,7 +2,8 @@
 """The web page in headless Chromium, driven through chromium-driver and python3-selenium.
 
 Each test serves build-web/ on 127.0.0.1 and opens it in a browser of its own, and checks: e and
-d give the command line's bytes, one file or a dropped batch in one .zip; refusals and advice;
+d give the command line's bytes, one file or a dropped batch in one .zip; a batch runs in as
+many workers as there are cores and files, with progress in words; refusals and advice;
 q on a float 48 kHz stereo WAVE and on an MP3 the browser decodes gives a message whose round
 trip clears a stated bound; recording from Chromium's fake microphone, fed with speech; no
 request leaves the origin; the page works offline; axe-core finds no violation in either colour
@@ -47,6 +48,40 @@ STEPS = [7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41
          4026, 4428, 4871, 5358, 5894, 6484, 7132, 7845, 8630, 9493, 10442, 11487, 12635, 13899, 15289, 16818,
          18500, 20350, 22385, 24623, 27086, 29794, 32767]
 ADJUST = [-1, -1, -1, -1, 2, 4, 6, 8]
+
+# Runs before the page's own scripts when a test opens the page with `cores`: the page sees
+# ?cores=N as navigator.hardwareConcurrency, and `watch` follows its workers: the most jobs they
+# held at once; while `holding`, the answers wait for release(), which gives them in reverse
+# order (so that jobs overlap, and finish out of the order of their files); and the worker
+# given the file named `dieOn` ends as one does that runs out of memory, with an error event.
+HARNESS = """
+const cores = new URLSearchParams(location.search).get('cores');
+if (cores !== null) Object.defineProperty(Navigator.prototype, 'hardwareConcurrency', { get: () => Number(cores) });
+const watch = window.watch = { holding: false, held: [], busy: 0, most: 0, dieOn: null };
+const RealWorker = window.Worker;
+window.Worker = function (url, options) {
+  const worker = new RealWorker(url, options);
+  const handlers = {};
+  for (const type of ['message', 'error']) {
+    Object.defineProperty(worker, 'on' + type, { set: (f) => { handlers[type] = f; }, get: () => handlers[type] });
+  }
+  worker.addEventListener('error', (event) => handlers.error(event));
+  worker.addEventListener('message', (event) => {
+    if (event.data.type !== 'done') return handlers.message(event);
+    const answer = () => { watch.busy--; handlers.message(event); };
+    if (watch.holding) watch.held.push(answer); else answer();
+  });
+  const post = worker.postMessage.bind(worker);
+  worker.postMessage = (job, transfer) => {
+    watch.most = Math.max(watch.most, ++watch.busy);
+    if (job.inputName !== watch.dieOn) return post(job, transfer);
+    worker.terminate();
+    setTimeout(() => { watch.busy--; handlers.error(new ErrorEvent('error', { message: 'Out of memory' })); });
+  };
+  return worker;
+};
+window.release = () => { watch.holding = false; watch.held.reverse().forEach((answer) => answer()); };
+"""
 
 
 def decode_message(data):
@@ -130,8 +165,9 @@ class Page(unittest.TestCase):
         self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
         self.driver = None
 
-    def open(self, microphone=None):
-        """Starts the browser on the page; `microphone`: a WAVE file the fake microphone plays."""
+    def open(self, microphone=None, cores=None):
+        """Starts the browser on the page; `microphone`: a WAVE file the fake microphone plays;
+        `cores`: the processors the page is told of, with HARNESS watching its workers."""
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
         for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--disable-quic",
@@ -146,9 +182,14 @@ class Page(unittest.TestCase):
         self.driver = webdriver.Chrome(service=ChromeService(executable_path="/usr/bin/chromedriver"), options=options)
         self.addCleanup(self.driver.quit)
         self.driver.set_script_timeout(60)
-        self.driver.get(self.origin + "/")
-        WebDriverWait(self.driver, 30).until(lambda d: d.execute_script("return document.body.dataset.ready"))
+        if cores is not None:
+            self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": HARNESS})
+        self.navigate(cores)
         return self.driver
+
+    def navigate(self, cores=None):
+        self.driver.get(self.origin + "/" + ("" if cores is None else "?cores=%d" % cores))
+        WebDriverWait(self.driver, 30).until(lambda d: self.js("return document.body.dataset.ready"))
 
     def file(self, name, data):
         path = os.path.join(self.work, name)
@@ -301,7 +342,7 @@ class Page(unittest.TestCase):
         self.assertEqual(foreign, [])
 
     def test_works_offline_after_the_first_visit(self):
-        d = self.open()
+        d = self.open(cores=2)
         cached = d.execute_async_script("""
             const done = arguments[arguments.length - 1];
             navigator.serviceWorker.ready.then(async () => {
@@ -318,6 +359,14 @@ class Page(unittest.TestCase):
         status, message = self.convert(path, "e")
         self.assertTrue(status.startswith("OK"))
         self.assertEqual(message, self.cli("e", path))
+        # A batch starts a second worker, which has to load from the cache as well.
+        other = self.file("other.wav", wave(1, 8000, 16, [500, -500] * 400))
+        self.choose(path, other)
+        self.element("convert").click()
+        status, packed = self.outcome(link="download-all")
+        self.assertEqual((status, self.js("return document.body.dataset.workers")), ("OK: 2 files converted", "2"))
+        with zipfile.ZipFile(io.BytesIO(packed)) as archive:
+            self.assertEqual(archive.read("other.msg"), self.cli("e", other))
 
     def axe(self):
         with open(AXE, encoding="utf-8") as f:
@@ -508,6 +557,28 @@ class Page(unittest.TestCase):
             self.assertGreaterEqual(contrast(error, background), 4.5, scheme)
             self.assertGreaterEqual(contrast(border, background), 3.0, scheme)
             self.assertGreaterEqual(contrast(ring, background), 3.0, scheme)
+
+    def test_batch_runs_a_worker_per_core_but_no_more_than_files(self):
+        self.open(cores=1)
+        paths = [self.file("a%d.wav" % i, wave(1, 8000, 16, [2000, -2000] * 800)) for i in range(3)]
+        cases = [  # the cores the page is told of, files, the workers it runs, its words while they work
+            (1, 2, 1, r"Converting 2 files, 0 done: a0\.wav \d+%"),
+            (0, 2, 1, r"Converting 2 files, 0 done: a0\.wav \d+%"),  # a browser that does not tell
+            (8, 3, 3, r"Converting 3 files, 0 done: a0\.wav \d+%, a1\.wav \d+%, a2\.wav \d+%"),
+            (8, 1, 1, r"Converting a0\.wav: \d+%"),
+        ]
+        for cores, files, workers, words in cases:
+            self.navigate(cores)
+            self.choose(*paths[:files])
+            self.mode("e")
+            self.js("watch.holding = true")
+            self.element("convert").click()
+            WebDriverWait(self.driver, 20).until(lambda d: re.fullmatch(words, self.element("status").text))
+            self.js("release()")
+            status, _ = self.outcome(link=None)
+            self.assertTrue(status.startswith("OK"), status)
+            self.assertEqual(self.js("return [watch.most, Number(document.body.dataset.workers)]"), [workers, workers],
+                             (cores, files))
 
     def test_batch_dropped_on_the_page_gives_one_zip_of_the_command_lines_bytes(self):
         self.open()
