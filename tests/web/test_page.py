@@ -2,12 +2,13 @@
 """The web page in headless Chromium, driven through chromium-driver and python3-selenium.
 
 Each test serves build-web/ on 127.0.0.1 and opens it in a browser of its own, and checks: e and
-d give the command line's bytes, one file or a dropped batch in one .zip; a batch runs in as
-many workers as there are cores and files, with progress in words; refusals and advice;
-q on a float 48 kHz stereo WAVE and on an MP3 the browser decodes gives a message whose round
-trip clears a stated bound; recording from Chromium's fake microphone, fed with speech; no
-request leaves the origin; the page works offline; axe-core finds no violation in either colour
-scheme; results are cleared when what made them changes. Saves a screenshot to docs/images/web.png.
+d give the command line's bytes, one file or a dropped batch in one .zip; a batch runs in
+parallel workers and lists its files in their order, each with a player and its name in the
+.zip, with progress in words while it works; refusals and advice; q on a float 48 kHz stereo
+WAVE and on an MP3 the browser decodes gives a message whose round trip clears a stated bound;
+recording from Chromium's fake microphone, fed with speech; no request leaves the origin; the
+page works offline; axe-core finds no violation in either colour scheme; results are cleared
+when what made them changes. Saves a screenshot to docs/images/web.png.
 
     make web build && /usr/bin/python3 tests/web/test_page.py [-k NAME]
 """
@@ -247,6 +248,17 @@ class Page(unittest.TestCase):
         out = path + "." + mode + ".out"
         subprocess.run([TOOL, mode, *options, path, out], check=True, stdout=subprocess.DEVNULL)
         return read(out)
+
+    def rows(self):
+        """The batch's list, row by row: its text and, for a success, the download's name and
+        address and the length of the player's sound (once every player has read it)."""
+        WebDriverWait(self.driver, 10).until(lambda d: self.js(
+            "return [...document.querySelectorAll('#results audio')].every((a) => a.readyState >= 1)"))
+        return self.js("""return [...document.querySelectorAll('#results > li')].map((li) => {
+            const link = li.querySelector('a'), player = li.querySelector('audio');
+            return { text: li.querySelector('p').textContent, name: link && link.download, href: link && link.href,
+                     seconds: player && player.duration };
+          })""")
 
     def result_cleared(self):
         return self.js("""const p = document.getElementById('preview');
@@ -558,6 +570,44 @@ class Page(unittest.TestCase):
             self.assertGreaterEqual(contrast(border, background), 3.0, scheme)
             self.assertGreaterEqual(contrast(ring, background), 3.0, scheme)
 
+    def test_batch_lists_its_files_in_order_with_players_and_their_names_in_the_zip(self):
+        self.open(cores=3)
+        source = self.file("source.wav", wave(1, 8000, 16, [int(9000 * tones(i / 8000)) for i in range(16000)]))
+        for name, codec in [("greeting.mp3", "libmp3lame"), ("greeting.flac", "flac"), ("greeting.ogg", "libvorbis")]:
+            subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", source, "-c:a", codec, os.path.join(self.work, name)],
+                           check=True)
+        self.file("notes.txt", b"not audio at all")
+        self.file("gone.wav", read(source))  # removed once chosen
+        self.file("lost.wav", read(source))  # its worker dies
+        # (file, what its row holds): a success's name in the .zip, or a failure's message.
+        rows = [("greeting.mp3", "greeting.msg"), ("greeting.flac", "greeting (2).msg"),
+                ("notes.txt", "should be an audio file"), ("greeting.ogg", "greeting (3).msg"),
+                ("gone.wav", "cannot be read"), ("lost.wav", "The converter stopped on lost.wav")]
+        self.choose(*(os.path.join(self.work, name) for name, _ in rows))
+        os.remove(os.path.join(self.work, "gone.wav"))
+        self.js("watch.holding = true; watch.dieOn = 'lost.wav'")
+        self.element("convert").click()
+        # Three workers, a file each; they hold their answers, and the page says what runs.
+        WebDriverWait(self.driver, 20).until(lambda d: re.fullmatch(
+            r"Converting 6 files, 0 done: greeting\.mp3 \d+%, greeting\.flac \d+%, notes\.txt \d+%", self.element("status").text))
+        self.assertEqual(self.js("return [watch.busy, document.body.dataset.workers]"), [3, "3"])
+        self.js("release()")  # the third file's answer first
+        status, _ = self.outcome(link=None)
+        self.assertEqual(status, "3 of 6 files converted; 3 failed (see the list below)")
+        self.assertEqual(self.element("progress").get_attribute("value"), "100")
+        self.assertEqual(self.js("return watch.most"), 3)
+        self.assertFalse(self.element("preview-box").is_displayed())  # the rows have the players
+        packed = self.fetch(self.element("download-all").get_attribute("href"))
+        with zipfile.ZipFile(io.BytesIO(packed)) as archive:
+            self.assertEqual(archive.namelist(), [held for _, held in rows if held.endswith(".msg")])
+            for (name, held), row in zip(rows, self.rows(), strict=True):
+                self.assertTrue(row["text"].startswith(name + ": ") and held in row["text"], row["text"])
+                self.assertEqual(row["name"], held if held.endswith(".msg") else None, name)
+                if row["name"]:
+                    message = archive.read(held)
+                    self.assertEqual(self.fetch(row["href"]), message, name)
+                    self.assertAlmostEqual(row["seconds"], len(message) * 2 / 8000, places=3, msg=name)
+
     def test_batch_runs_a_worker_per_core_but_no_more_than_files(self):
         self.open(cores=1)
         paths = [self.file("a%d.wav" % i, wave(1, 8000, 16, [2000, -2000] * 800)) for i in range(3)]
@@ -601,7 +651,12 @@ class Page(unittest.TestCase):
             self.assertEqual(sorted(archive.namelist()), sorted(n.replace(".wav", ".msg") for n in names))
             for name, path in paths.items():
                 self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path, *CLI_OPTIONS), name)
-        self.driver.save_screenshot(os.path.join(ROOT, "docs", "images", "web.png"))
+        # The whole page, not only the part the window shows.
+        size = self.driver.execute_cdp_cmd("Page.getLayoutMetrics", {})["cssContentSize"]
+        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": True,
+                                                                        "clip": {**size, "x": 0, "y": 0, "scale": 1}})
+        with open(os.path.join(ROOT, "docs", "images", "web.png"), "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
 
 
 def correlation(a, b):

@@ -1,6 +1,6 @@
 // The page: takes the chosen files (or a recording), hands them to workers, several at a time,
-// shows progress in words, the outcome, the player and the download (one file, or a batch as one
-// .zip). It converts nothing itself: the workers run aamsg's own code.
+// shows progress in words, the outcome, and a player and a download for each file (a batch also
+// as one .zip). It converts nothing itself: the workers run aamsg's own code.
 "use strict";
 
 const $ = (id) => document.getElementById(id);
@@ -14,6 +14,7 @@ const recordButton = $("record");
 const progressBar = $("progress");
 const statusLine = $("status");
 const note = $("note");
+const previewBox = $("preview-box");
 const preview = $("preview");
 const resultList = $("results");
 const download = $("download");
@@ -143,8 +144,9 @@ function say(text, failed = false) {
 
 // Results belong to the input, mode and options that made them: any change drops them.
 function clearResult() {
-  for (const key of ["download", "download-all", "preview"]) {
-    if (urls[key]) URL.revokeObjectURL(urls[key]);
+  for (const key of Object.keys(urls)) {
+    if (key === "recording") continue;
+    URL.revokeObjectURL(urls[key]);
     delete urls[key];
   }
   download.hidden = true;
@@ -153,6 +155,7 @@ function clearResult() {
   downloadAll.removeAttribute("href");
   preview.removeAttribute("src");
   preview.load();
+  previewBox.hidden = false;
   resultList.replaceChildren();
   resultList.hidden = true;
   progressBar.value = 0;
@@ -307,27 +310,66 @@ function measurements(result) {
   return lines.join(" ");
 }
 
-function uniqueNames(results) {
-  const files = {};
+// The names the files take in the .zip, in the order of the files: a name already taken (in
+// any case: Windows and macOS unpack "Hello.msg" over "hello.msg") gets " (2)", " (3)"… before
+// its extension. The rows and their downloads use the same names.
+function nameApart(results) {
+  const taken = new Set();
   for (const result of results) {
     let name = result.outputName;
-    for (let k = 2; name in files; k++) name = result.outputName.replace(/(\.[^.]*)$/, ` (${k})$1`);
-    files[name] = new Uint8Array(result.output);
+    for (let k = 2; taken.has(name.toLowerCase()); k++) name = result.outputName.replace(/(\.[^.]*)$/, ` (${k})$1`);
+    taken.add(name.toLowerCase());
+    result.outputName = name;
   }
-  return files;
+}
+
+// A file's download and, for d, its player too: the WAVE file is what the phone plays.
+function links(key, result, mode) {
+  const file = blobUrl(key, result.output, mode === "d" ? "audio/wav" : "application/octet-stream");
+  return { file, sound: mode === "d" ? file : blobUrl(key + "-preview", result.preview, "audio/wav") };
+}
+
+// A batch's file in the list: what became of it, and for a success a player and a download
+// under the name the file has in the .zip.
+function row(result, index, mode) {
+  const item = document.createElement("li");
+  const text = document.createElement("p");
+  item.append(text);
+  if (result.code !== 0) {
+    text.textContent = `${result.name}: ${result.message.trim()} ${result.hint}`.trim();
+    item.classList.add("failed");
+    return item;
+  }
+  text.textContent = `${result.name}: OK, ${summary(result, mode)}. ${measurements(result)}`.trim();
+  const { file, sound } = links(`row-${index}`, result, mode);
+  const player = document.createElement("audio");
+  player.controls = true;
+  player.preload = "metadata";
+  player.src = sound;
+  player.setAttribute("aria-label", `${result.outputName}, as the phone will play it`);
+  const link = document.createElement("a");
+  link.className = "download";
+  link.href = file;
+  link.download = result.outputName;
+  link.textContent = `Download ${result.outputName}`;
+  const controls = document.createElement("div");
+  controls.className = "row";
+  controls.append(player, link);
+  item.append(controls);
+  return item;
 }
 
 function show(results, mode, startedAt) {
   const done = results.filter((r) => r.code === 0);
-  const type = mode === "d" ? "audio/wav" : "application/octet-stream";
-  if (done.length > 0) preview.src = blobUrl("preview", mode === "d" ? done[0].output : done[0].preview, "audio/wav");
   let focus = statusLine;
   if (results.length === 1) {
     const result = results[0];
     if (result.code === 0) {
       say("OK: " + summary(result, mode));
       note.textContent = measurements(result);
-      download.href = blobUrl("download", result.output, type);
+      const { file, sound } = links("download", result, mode);
+      preview.src = sound;
+      download.href = file;
       download.download = result.outputName;
       download.textContent = `Download ${result.outputName}`;
       download.hidden = false;
@@ -336,28 +378,26 @@ function show(results, mode, startedAt) {
       say(result.message.trim(), true);
       note.textContent = result.hint;
     }
+    progressBar.value = result.code === 0 ? 100 : 0;
   } else {
-    for (const result of results) {
-      const item = document.createElement("li");
-      item.textContent = result.code === 0 ? `${result.name}: OK, ${summary(result, mode)}. ${measurements(result)}`
-        : `${result.name}: ${result.message.trim()} ${result.hint}`;
-      item.classList.toggle("failed", result.code !== 0);
-      resultList.append(item);
-    }
+    nameApart(done);
+    previewBox.hidden = true;  // each row has its own player
+    resultList.replaceChildren(...results.map((result, index) => row(result, index, mode)));
     resultList.hidden = false;
     const failed = results.length - done.length;
     say(failed === 0 ? `OK: ${results.length} files converted` : `${done.length} of ${results.length} files converted; ${failed} failed (see the list below)`,
       failed > 0);
     if (done.length > 0) {
       const name = mode === "d" ? "decoded.zip" : "messages.zip";
-      downloadAll.href = blobUrl("download-all", fflate.zipSync(uniqueNames(done)), "application/zip");
+      const files = Object.fromEntries(done.map((result) => [result.outputName, new Uint8Array(result.output)]));
+      downloadAll.href = blobUrl("download-all", fflate.zipSync(files), "application/zip");
       downloadAll.download = name;
       downloadAll.textContent = `Download all ${done.length} as ${name}`;
       downloadAll.hidden = false;
       focus = downloadAll;
     }
+    progressBar.value = 100;  // every file was tried, whatever became of it
   }
-  progressBar.value = done.length === results.length ? 100 : 0;
   // For measuring: from the click on Convert to the result.
   focus.dataset.milliseconds = String(Math.round(performance.now() - startedAt));
   focus.focus();
