@@ -630,6 +630,27 @@ class Page(unittest.TestCase):
             self.assertEqual(self.js("return [watch.most, Number(document.body.dataset.workers)]"), [workers, workers],
                              (cores, files))
 
+    def test_decode_anyway_names_the_wave_apart_from_its_input(self):
+        self.open()
+        audio = self.file("greeting44.wav", wave(1, 44100, 16, [2000, -2000] * 2000))
+        message = self.file("greeting44.msg", bytes(range(16, 200)) * 10)
+        for paths, names in [([audio], ["greeting44 (decoded).wav"]),
+                             ([audio, message], ["greeting44 (decoded).wav", "greeting44.wav"])]:
+            self.choose(*paths)
+            self.mode("d")
+            self.element("convert").click()
+            self.outcome()  # the warning that the file is audio
+            self.element("convert").click()  # "Decode anyway"
+            status, data = self.outcome(link="download" if len(paths) == 1 else "download-all")
+            if len(paths) == 1:
+                shown, decoded = [self.element("download").get_attribute("download")], {names[0]: data}
+            else:
+                shown = [row["name"] for row in self.rows()]
+                with zipfile.ZipFile(io.BytesIO(data)) as archive:
+                    decoded = {name: archive.read(name) for name in archive.namelist()}
+            self.assertEqual(shown, names)
+            self.assertEqual(decoded, {name: self.cli("d", path) for name, path in zip(names, paths)})
+
     def test_batch_dropped_on_the_page_gives_one_zip_of_the_command_lines_bytes(self):
         self.open()
         # 8 kHz inputs, so that no resampler stands between the page's q and the command line's.

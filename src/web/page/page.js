@@ -116,8 +116,14 @@ function blobUrl(key, bytes, type) {
   return urls[key];
 }
 
+// What a file becomes. Where that would be the file's own name (a WAVE file decoded anyway, a
+// recording named .msg) a word sets it apart, so that the download does not take the input's
+// place beside it.
 function outputNameFor(name, mode) {
-  return name.replace(/\.[^./\\]*$/, "") + (mode === "d" ? ".wav" : ".msg");
+  const base = name.replace(/\.[^./\\]*$/, "");
+  const extension = mode === "d" ? ".wav" : ".msg";
+  if ((base + extension).toLowerCase() !== name.toLowerCase()) return base + extension;
+  return `${base} (${mode === "d" ? "decoded" : "encoded"})${extension}`;
 }
 
 // Where each audio format the page takes shows itself in a file's first 12 bytes.
