@@ -573,15 +573,16 @@ class Page(unittest.TestCase):
     def test_batch_lists_its_files_in_order_with_players_and_their_names_in_the_zip(self):
         self.open(cores=3)
         source = self.file("source.wav", wave(1, 8000, 16, [int(9000 * tones(i / 8000)) for i in range(16000)]))
-        for name, codec in [("greeting.mp3", "libmp3lame"), ("greeting.flac", "flac"), ("greeting.ogg", "libvorbis")]:
+        for name, codec in [("greeting.mp3", "libmp3lame"), ("greeting.flac", "flac"), ("Greeting.ogg", "libvorbis")]:
             subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", source, "-c:a", codec, os.path.join(self.work, name)],
                            check=True)
         self.file("notes.txt", b"not audio at all")
         self.file("gone.wav", read(source))  # removed once chosen
         self.file("lost.wav", read(source))  # its worker dies
-        # (file, what its row holds): a success's name in the .zip, or a failure's message.
+        # (file, what its row holds): a success's name in the .zip (set apart in any case, as Windows
+        # unpacks it), or a failure's message.
         rows = [("greeting.mp3", "greeting.msg"), ("greeting.flac", "greeting (2).msg"),
-                ("notes.txt", "should be an audio file"), ("greeting.ogg", "greeting (3).msg"),
+                ("notes.txt", "should be an audio file"), ("Greeting.ogg", "Greeting (3).msg"),
                 ("gone.wav", "cannot be read"), ("lost.wav", "The converter stopped on lost.wav")]
         self.choose(*(os.path.join(self.work, name) for name, _ in rows))
         os.remove(os.path.join(self.work, "gone.wav"))
