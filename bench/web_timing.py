@@ -3,13 +3,15 @@
 file and all, gzipped), time to first use (from navigation until the WebAssembly module is
 ready), and the time from the click on Convert to the download link for e and q (with the
 page's default options, level and trim) on a 60-second 44.1 kHz stereo WAVE file and d on a
-60-second message. Median of several runs.
+60-second message; and q of a batch of four such files, in one worker and in one per core, to
+the .zip's link. Median of several runs.
 
     make web build && /usr/bin/python3 bench/web_timing.py [runs]
 """
 import gzip
 import math
 import os
+import shutil
 import statistics
 import struct
 import subprocess
@@ -66,19 +68,38 @@ for _ in range(runs):
     first_use.append(float(driver.execute_script("return document.body.dataset.ready")))
 print("time to first use: %.0f ms (median of %d, cache off)" % (statistics.median(first_use), runs))
 
-for mode, path in [("e", wav), ("q", wav), ("d", msg)]:
+
+
+def timed(mode, paths, link):
+    """Milliseconds from the click on Convert to the link, median of `runs`."""
     times = []
     for _ in range(runs):
-        # The input takes several files: clear it, then wait for the page to take the new one in.
+        # The input takes several files: clear it, then wait for the page to take the new ones in.
         before = driver.execute_script("document.getElementById('file').value = ''; return document.body.dataset.choice || '0'")
-        driver.find_element(By.ID, "file").send_keys(path)
+        driver.find_element(By.ID, "file").send_keys("\n".join(paths))
         WebDriverWait(driver, 10).until(lambda d: d.execute_script("return document.body.dataset.choice || '0'") != before)
         Select(driver.find_element(By.ID, "mode")).select_by_value(mode)
-        driver.execute_script("document.getElementById('download').hidden = true")
+        driver.execute_script("document.getElementById(arguments[0]).hidden = true", link)
         driver.find_element(By.ID, "convert").click()
-        WebDriverWait(driver, 120).until(lambda d: d.find_element(By.ID, "download").is_displayed())
-        times.append(float(driver.execute_script("return document.getElementById('download').dataset.milliseconds")))
+        WebDriverWait(driver, 300).until(lambda d: d.find_element(By.ID, link).is_displayed())
+        times.append(float(driver.execute_script("return document.getElementById(arguments[0]).dataset.milliseconds", link)))
+    return statistics.median(times)
+
+
+for mode, path in [("e", wav), ("q", wav), ("d", msg)]:
     print("%s of %s: %.0f ms from click to download link (median of %d)" % (mode, os.path.basename(path),
-                                                                          statistics.median(times), runs))
+                                                                          timed(mode, [path], "download"), runs))
+
+batch = []
+for k in range(4):
+    batch.append(os.path.join(work, "minute-%d.wav" % k))
+    shutil.copyfile(wav, batch[-1])
+for cores in sorted({1, os.cpu_count() or 1}):
+    driver.execute_cdp_cmd("Emulation.setHardwareConcurrencyOverride", {"hardwareConcurrency": cores})
+    milliseconds = timed("q", batch, "download-all")
+    workers = driver.execute_script("return document.body.dataset.workers")
+    print("q of 4 x %s in %s worker(s): %.0f ms from click to .zip link (median of %d)" % (
+        os.path.basename(wav), workers, milliseconds, runs))
 driver.quit()
 server.shutdown()
+shutil.rmtree(work, ignore_errors=True)

@@ -2,11 +2,13 @@
 """The web page in headless Chromium, driven through chromium-driver and python3-selenium.
 
 Each test serves build-web/ on 127.0.0.1 and opens it in a browser of its own, and checks: e and
-d give the command line's bytes, one file or a dropped batch in one .zip; refusals and advice;
-q on a float 48 kHz stereo WAVE and on an MP3 the browser decodes gives a message whose round
-trip clears a stated bound; recording from Chromium's fake microphone, fed with speech; no
-request leaves the origin; the page works offline; axe-core finds no violation in either colour
-scheme; and the faults an audit found stay fixed. Saves a screenshot to docs/images/web.png.
+d give the command line's bytes, one file or a dropped batch in one .zip; a batch runs in
+parallel workers and lists its files in their order, each with a player and its name in the
+.zip, with progress in words while it works; refusals and advice; q on a float 48 kHz stereo
+WAVE and on an MP3 the browser decodes gives a message whose round trip clears a stated bound;
+recording from Chromium's fake microphone, fed with speech; no request leaves the origin; the
+page works offline; axe-core finds no violation in either colour scheme; results are cleared
+when what made them changes. Saves a screenshot to docs/images/web.png.
 
     make web build && /usr/bin/python3 tests/web/test_page.py [-k NAME]
 """
@@ -47,6 +49,40 @@ STEPS = [7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41
          4026, 4428, 4871, 5358, 5894, 6484, 7132, 7845, 8630, 9493, 10442, 11487, 12635, 13899, 15289, 16818,
          18500, 20350, 22385, 24623, 27086, 29794, 32767]
 ADJUST = [-1, -1, -1, -1, 2, 4, 6, 8]
+
+# Runs before the page's own scripts when a test opens the page with `cores`: the page sees
+# ?cores=N as navigator.hardwareConcurrency, and `watch` follows its workers: the most jobs they
+# held at once; while `holding`, the answers wait for release(), which gives them in reverse
+# order (so that jobs overlap, and finish out of the order of their files); and the worker
+# given the file named `dieOn` ends as one does that runs out of memory, with an error event.
+HARNESS = """
+const cores = new URLSearchParams(location.search).get('cores');
+if (cores !== null) Object.defineProperty(Navigator.prototype, 'hardwareConcurrency', { get: () => Number(cores) });
+const watch = window.watch = { holding: false, held: [], busy: 0, most: 0, dieOn: null };
+const RealWorker = window.Worker;
+window.Worker = function (url, options) {
+  const worker = new RealWorker(url, options);
+  const handlers = {};
+  for (const type of ['message', 'error']) {
+    Object.defineProperty(worker, 'on' + type, { set: (f) => { handlers[type] = f; }, get: () => handlers[type] });
+  }
+  worker.addEventListener('error', (event) => handlers.error(event));
+  worker.addEventListener('message', (event) => {
+    if (event.data.type !== 'done') return handlers.message(event);
+    const answer = () => { watch.busy--; handlers.message(event); };
+    if (watch.holding) watch.held.push(answer); else answer();
+  });
+  const post = worker.postMessage.bind(worker);
+  worker.postMessage = (job, transfer) => {
+    watch.most = Math.max(watch.most, ++watch.busy);
+    if (job.inputName !== watch.dieOn) return post(job, transfer);
+    worker.terminate();
+    setTimeout(() => { watch.busy--; handlers.error(new ErrorEvent('error', { message: 'Out of memory' })); });
+  };
+  return worker;
+};
+window.release = () => { watch.holding = false; watch.held.reverse().forEach((answer) => answer()); };
+"""
 
 
 def decode_message(data):
@@ -130,8 +166,9 @@ class Page(unittest.TestCase):
         self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
         self.driver = None
 
-    def open(self, microphone=None):
-        """Starts the browser on the page; `microphone`: a WAVE file the fake microphone plays."""
+    def open(self, microphone=None, cores=None):
+        """Starts the browser on the page; `microphone`: a WAVE file the fake microphone plays;
+        `cores`: the processors the page is told of, with HARNESS watching its workers."""
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
         for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--disable-quic",
@@ -146,9 +183,14 @@ class Page(unittest.TestCase):
         self.driver = webdriver.Chrome(service=ChromeService(executable_path="/usr/bin/chromedriver"), options=options)
         self.addCleanup(self.driver.quit)
         self.driver.set_script_timeout(60)
-        self.driver.get(self.origin + "/")
-        WebDriverWait(self.driver, 30).until(lambda d: d.execute_script("return document.body.dataset.ready"))
+        if cores is not None:
+            self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": HARNESS})
+        self.navigate(cores)
         return self.driver
+
+    def navigate(self, cores=None):
+        self.driver.get(self.origin + "/" + ("" if cores is None else "?cores=%d" % cores))
+        WebDriverWait(self.driver, 30).until(lambda d: self.js("return document.body.dataset.ready"))
 
     def file(self, name, data):
         path = os.path.join(self.work, name)
@@ -206,6 +248,17 @@ class Page(unittest.TestCase):
         out = path + "." + mode + ".out"
         subprocess.run([TOOL, mode, *options, path, out], check=True, stdout=subprocess.DEVNULL)
         return read(out)
+
+    def rows(self):
+        """The batch's list, row by row: its text and, for a success, the download's name and
+        address and the length of the player's sound (once every player has read it)."""
+        WebDriverWait(self.driver, 10).until(lambda d: self.js(
+            "return [...document.querySelectorAll('#results audio')].every((a) => a.readyState >= 1)"))
+        return self.js("""return [...document.querySelectorAll('#results > li')].map((li) => {
+            const link = li.querySelector('a'), player = li.querySelector('audio');
+            return { text: li.querySelector('p').textContent, name: link && link.download, href: link && link.href,
+                     seconds: player && player.duration };
+          })""")
 
     def result_cleared(self):
         return self.js("""const p = document.getElementById('preview');
@@ -301,7 +354,7 @@ class Page(unittest.TestCase):
         self.assertEqual(foreign, [])
 
     def test_works_offline_after_the_first_visit(self):
-        d = self.open()
+        d = self.open(cores=2)
         cached = d.execute_async_script("""
             const done = arguments[arguments.length - 1];
             navigator.serviceWorker.ready.then(async () => {
@@ -318,6 +371,14 @@ class Page(unittest.TestCase):
         status, message = self.convert(path, "e")
         self.assertTrue(status.startswith("OK"))
         self.assertEqual(message, self.cli("e", path))
+        # A batch starts a second worker, which has to load from the cache as well.
+        other = self.file("other.wav", wave(1, 8000, 16, [500, -500] * 400))
+        self.choose(path, other)
+        self.element("convert").click()
+        status, packed = self.outcome(link="download-all")
+        self.assertEqual((status, self.js("return document.body.dataset.workers")), ("OK: 2 files converted", "2"))
+        with zipfile.ZipFile(io.BytesIO(packed)) as archive:
+            self.assertEqual(archive.read("other.msg"), self.cli("e", other))
 
     def axe(self):
         with open(AXE, encoding="utf-8") as f:
@@ -369,9 +430,7 @@ class Page(unittest.TestCase):
             self.mode(mode)
             self.assertFalse(self.element("opt-level").is_enabled(), mode)  # q's alone
 
-    # One test per fault an audit found: the faults must stay fixed.
-
-    def test_fault_1_mode_follows_the_file_and_d_warns_on_audio(self):
+    def test_mode_follows_the_file_and_d_warns_on_audio(self):
         self.open()
         message = self.file("greeting.msg", bytes(range(16, 200)) * 10)
         recording = self.file("greeting.wav", wave(1, 8000, 16, [2000, -2000] * 1500))
@@ -406,7 +465,7 @@ class Page(unittest.TestCase):
         self.assertEqual(status, "empty.msg is empty: there is nothing to decode.")
         self.assertTrue(self.result_cleared())
 
-    def test_fault_2_one_conversion_at_a_time_and_results_tied_to_their_mode(self):
+    def test_one_conversion_at_a_time_and_results_tied_to_their_mode(self):
         self.open()
         path = self.file("tone.wav", wave(1, 8000, 16, [int(8000 * math.sin(i / 3)) for i in range(40000)]))
         self.choose(path)
@@ -427,7 +486,7 @@ class Page(unittest.TestCase):
         self.assertEqual(exact, self.cli("e", path))
         self.assertNotEqual(exact, best)
 
-    def test_fault_3_old_results_are_cleared(self):
+    def test_a_new_file_mode_option_or_failure_clears_the_result(self):
         self.open()
         good = self.file("good.wav", wave(1, 8000, 16, [2000, -2000] * 1000))
         refused = self.file("float.wav", wave(1, 8000, 32, [0.1] * 2000, tag=3))
@@ -441,7 +500,7 @@ class Page(unittest.TestCase):
             act()
             self.assertTrue(self.result_cleared(), change)
 
-    def test_fault_4_large_files_are_refused_and_memory_is_released(self):
+    def test_large_files_are_refused_and_memory_is_released(self):
         self.open()
         status, _ = self.convert(self.file("huge.msg", bytes(16 * 1024 * 1024 + 2)), "d")
         self.assertIn("huge.msg is too large (16.8 MB): this page takes message files up to 16 MB", status)
@@ -458,7 +517,7 @@ class Page(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: self.js("return document.body.dataset.workerMemory"))
         self.assertLessEqual(int(self.js("return document.body.dataset.workerMemory")), 32 * 1024 * 1024)
 
-    def test_fault_5_advice_only_where_it_holds(self):
+    def test_advice_only_where_it_holds(self):
         self.open()
         riff_garbage = b"RIFF\x20\0\0\0WAVEjunk" + bytes(range(24))
         cases = [  # file, mode, what the status and the note must hold and must not
@@ -482,7 +541,7 @@ class Page(unittest.TestCase):
         self.assertIn("MP3", self.element("formats").text)  # listed before anything fails
         self.assertIn("AAC", self.element("formats").text)
 
-    def test_fault_6_focus_names_and_status(self):
+    def test_focus_moves_to_the_result_and_players_have_names(self):
         self.open()
         path = self.file("hello.wav", wave(1, 8000, 16, [3000, -3000] * 8000))
         status, _ = self.convert(path, "e")
@@ -496,7 +555,7 @@ class Page(unittest.TestCase):
                            self.element(player))
             self.assertTrue(name, player)
 
-    def test_fault_7_contrast_of_error_text_borders_and_focus_ring(self):
+    def test_contrast_of_error_text_borders_and_focus_ring(self):
         self.open()
         self.convert(self.file("float.wav", wave(1, 8000, 32, [0.1] * 2000, tag=3)), "e")  # an error shown
         self.js("document.getElementById('download').hidden = false")
@@ -510,6 +569,88 @@ class Page(unittest.TestCase):
             self.assertGreaterEqual(contrast(error, background), 4.5, scheme)
             self.assertGreaterEqual(contrast(border, background), 3.0, scheme)
             self.assertGreaterEqual(contrast(ring, background), 3.0, scheme)
+
+    def test_batch_lists_its_files_in_order_with_players_and_their_names_in_the_zip(self):
+        self.open(cores=3)
+        source = self.file("source.wav", wave(1, 8000, 16, [int(9000 * tones(i / 8000)) for i in range(16000)]))
+        for name, codec in [("greeting.mp3", "libmp3lame"), ("greeting.flac", "flac"), ("Greeting.ogg", "libvorbis")]:
+            subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", source, "-c:a", codec, os.path.join(self.work, name)],
+                           check=True)
+        self.file("notes.txt", b"not audio at all")
+        self.file("gone.wav", read(source))  # removed once chosen
+        self.file("lost.wav", read(source))  # its worker dies
+        # (file, what its row holds): a success's name in the .zip (set apart in any case, as Windows
+        # unpacks it), or a failure's message.
+        rows = [("greeting.mp3", "greeting.msg"), ("greeting.flac", "greeting (2).msg"),
+                ("notes.txt", "should be an audio file"), ("Greeting.ogg", "Greeting (3).msg"),
+                ("gone.wav", "cannot be read"), ("lost.wav", "The converter stopped on lost.wav")]
+        self.choose(*(os.path.join(self.work, name) for name, _ in rows))
+        os.remove(os.path.join(self.work, "gone.wav"))
+        self.js("watch.holding = true; watch.dieOn = 'lost.wav'")
+        self.element("convert").click()
+        # Three workers, a file each; they hold their answers, and the page says what runs.
+        WebDriverWait(self.driver, 20).until(lambda d: re.fullmatch(
+            r"Converting 6 files, 0 done: greeting\.mp3 \d+%, greeting\.flac \d+%, notes\.txt \d+%", self.element("status").text))
+        self.assertEqual(self.js("return [watch.busy, document.body.dataset.workers]"), [3, "3"])
+        self.js("release()")  # the third file's answer first
+        status, _ = self.outcome(link=None)
+        self.assertEqual(status, "3 of 6 files converted; 3 failed (see the list below)")
+        self.assertEqual(self.element("progress").get_attribute("value"), "100")
+        self.assertEqual(self.js("return watch.most"), 3)
+        self.assertFalse(self.element("preview-box").is_displayed())  # the rows have the players
+        packed = self.fetch(self.element("download-all").get_attribute("href"))
+        with zipfile.ZipFile(io.BytesIO(packed)) as archive:
+            self.assertEqual(archive.namelist(), [held for _, held in rows if held.endswith(".msg")])
+            for (name, held), row in zip(rows, self.rows(), strict=True):
+                self.assertTrue(row["text"].startswith(name + ": ") and held in row["text"], row["text"])
+                self.assertEqual(row["name"], held if held.endswith(".msg") else None, name)
+                if row["name"]:
+                    message = archive.read(held)
+                    self.assertEqual(self.fetch(row["href"]), message, name)
+                    self.assertAlmostEqual(row["seconds"], len(message) * 2 / 8000, places=3, msg=name)
+
+    def test_batch_runs_a_worker_per_core_but_no_more_than_files(self):
+        self.open(cores=1)
+        paths = [self.file("a%d.wav" % i, wave(1, 8000, 16, [2000, -2000] * 800)) for i in range(3)]
+        cases = [  # the cores the page is told of, files, the workers it runs, its words while they work
+            (1, 2, 1, r"Converting 2 files, 0 done: a0\.wav \d+%"),
+            (0, 2, 1, r"Converting 2 files, 0 done: a0\.wav \d+%"),  # a browser that does not tell
+            (8, 3, 3, r"Converting 3 files, 0 done: a0\.wav \d+%, a1\.wav \d+%, a2\.wav \d+%"),
+            (8, 1, 1, r"Converting a0\.wav: \d+%"),
+        ]
+        for cores, files, workers, words in cases:
+            self.navigate(cores)
+            self.choose(*paths[:files])
+            self.mode("e")
+            self.js("watch.holding = true")
+            self.element("convert").click()
+            WebDriverWait(self.driver, 20).until(lambda d: re.fullmatch(words, self.element("status").text))
+            self.js("release()")
+            status, _ = self.outcome(link=None)
+            self.assertTrue(status.startswith("OK"), status)
+            self.assertEqual(self.js("return [watch.most, Number(document.body.dataset.workers)]"), [workers, workers],
+                             (cores, files))
+
+    def test_decode_anyway_names_the_wave_apart_from_its_input(self):
+        self.open()
+        audio = self.file("greeting44.wav", wave(1, 44100, 16, [2000, -2000] * 2000))
+        message = self.file("greeting44.msg", bytes(range(16, 200)) * 10)
+        for paths, names in [([audio], ["greeting44 (decoded).wav"]),
+                             ([audio, message], ["greeting44 (decoded).wav", "greeting44.wav"])]:
+            self.choose(*paths)
+            self.mode("d")
+            self.element("convert").click()
+            self.outcome()  # the warning that the file is audio
+            self.element("convert").click()  # "Decode anyway"
+            status, data = self.outcome(link="download" if len(paths) == 1 else "download-all")
+            if len(paths) == 1:
+                shown, decoded = [self.element("download").get_attribute("download")], {names[0]: data}
+            else:
+                shown = [row["name"] for row in self.rows()]
+                with zipfile.ZipFile(io.BytesIO(data)) as archive:
+                    decoded = {name: archive.read(name) for name in archive.namelist()}
+            self.assertEqual(shown, names)
+            self.assertEqual(decoded, {name: self.cli("d", path) for name, path in zip(names, paths)})
 
     def test_batch_dropped_on_the_page_gives_one_zip_of_the_command_lines_bytes(self):
         self.open()
@@ -532,7 +673,12 @@ class Page(unittest.TestCase):
             self.assertEqual(sorted(archive.namelist()), sorted(n.replace(".wav", ".msg") for n in names))
             for name, path in paths.items():
                 self.assertEqual(archive.read(name.replace(".wav", ".msg")), self.cli("q", path, *CLI_OPTIONS), name)
-        self.driver.save_screenshot(os.path.join(ROOT, "docs", "images", "web.png"))
+        # The whole page, not only the part the window shows.
+        size = self.driver.execute_cdp_cmd("Page.getLayoutMetrics", {})["cssContentSize"]
+        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": True,
+                                                                        "clip": {**size, "x": 0, "y": 0, "scale": 1}})
+        with open(os.path.join(ROOT, "docs", "images", "web.png"), "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
 
 
 def correlation(a, b):

@@ -1,6 +1,6 @@
-// The page: takes the chosen files (or a recording), hands them to the worker one at a time,
-// shows progress, the outcome, the player and the download (one file, or a batch as one .zip).
-// It converts nothing itself: the worker runs aamsg's own code.
+// The page: takes the chosen files (or a recording), hands them to workers, several at a time,
+// shows progress in words, the outcome, and a player and a download for each file (a batch also
+// as one .zip). It converts nothing itself: the workers run aamsg's own code.
 "use strict";
 
 const $ = (id) => document.getElementById(id);
@@ -14,6 +14,7 @@ const recordButton = $("record");
 const progressBar = $("progress");
 const statusLine = $("status");
 const note = $("note");
+const previewBox = $("preview-box");
 const preview = $("preview");
 const resultList = $("results");
 const download = $("download");
@@ -29,10 +30,16 @@ const OPTION_LEVEL = 2;
 const OPTION_TRIM = 4;
 const LEVEL_DB = -22;
 const MODE_NAMES = { q: "“best sound (q)”", e: "“exactly as the format's own encoder (e)”", d: "“WAVE file from a message file (d)”" };
+// The progress in words changes at most this often: a screen reader takes about as long to
+// speak one such sentence, so the announcements do not pile up. The bar moves with every step.
+const ANNOUNCE_MS = 3000;
+// Files named in the progress words at most; the rest are counted.
+const NAMED_IN_PROGRESS = 3;
 
-// First, so that the module loads while the page's other script (fflate, for the .zip) does.
-const worker = new Worker("worker.js");
-let waiting = null;  // { id, resolve } of the job the worker is running
+// A converter is a worker and the job it runs. The first starts with the page, so that the
+// module loads while the page's other script (fflate, for the .zip) does; a batch starts one
+// more per core it can use and ends them when it is done, which gives their memory back.
+const converters = [startConverter()];
 let nextJob = 1;
 let sources = [];  // { name, file, kind } of each chosen file, or of the recording
 let choice = 0;  // counts choices: a warning acknowledged and a result shown belong to one
@@ -40,44 +47,66 @@ let choosing = Promise.resolve();
 let modeChanges = 0;
 let acknowledged = -1;  // the choice whose warning "this is not a message file" was passed
 let busy = false;
-let batchProgress = { done: 0, count: 1 };
+let batch = null;  // { count, done, lanes } of the conversion under way
 const urls = {};
 
 if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
 
-worker.onerror = (event) => {
-  event.preventDefault();
-  if (!waiting) return;
-  const { resolve } = waiting;
-  waiting = null;
-  resolve({ code: 106, failed: event.message || "the converter stopped" });
-};
+function startConverter() {
+  const converter = { worker: null, waiting: null, file: null };
+  startWorker(converter);
+  return converter;
+}
 
-// The body's data-* attributes (ready, jobs, choice, jobMemory, workerMemory) are figures for
-// the tests and the timing script to read; nothing on the page depends on them.
-worker.onmessage = (event) => {
-  const data = event.data;
+// The body's data-* attributes (ready, jobs, workers, choice, jobMemory, workerMemory) are
+// figures for the tests and the timing script to read; nothing on the page depends on them.
+function startWorker(converter) {
+  const worker = new Worker("worker.js");
+  converter.worker = worker;
+  worker.onmessage = (event) => {
+    if (converter.worker === worker) heard(converter, event.data);
+  };
+  // An error the worker did not catch (its script did not load, or it ran out of memory) fails
+  // only the job it had. The worker may be unusable after it: it is ended, and the converter's
+  // next job starts a new one.
+  worker.onerror = (event) => {
+    event.preventDefault();
+    if (converter.worker !== worker) return;
+    worker.terminate();
+    converter.worker = null;
+    answer(converter, { code: 106, failed: event.message || "the converter stopped" });
+  };
+}
+
+function heard(converter, data) {
   if (data.type === "ready") {
-    // The time to first use: the module is compiled and waiting.
-    document.body.dataset.ready = String(Math.round(performance.now()));
+    // The time to first use: the first module is compiled and waiting.
+    if (!document.body.dataset.ready) document.body.dataset.ready = String(Math.round(performance.now()));
   } else if (data.type === "idle") {
     document.body.dataset.workerMemory = String(data.memory);
-  } else if (data.type === "progress" && waiting) {
-    progressBar.value = Math.round((100 * (batchProgress.done + data.percent / 100)) / batchProgress.count);
-  } else if (data.type === "done" && waiting && data.id === waiting.id) {
-    const { resolve } = waiting;
-    waiting = null;
+  } else if (data.type === "progress" && converter.waiting && converter.file) {
+    converter.file.percent = data.percent;
+    showProgress();
+  } else if (data.type === "done" && converter.waiting && data.id === converter.waiting.id) {
     if (data.memory) document.body.dataset.jobMemory = String(data.memory);
-    resolve(data);
+    answer(converter, data);
   }
-};
+}
 
-function run(mode, bytes, inputName, outputName, options) {
+function answer(converter, data) {
+  const { waiting } = converter;
+  if (!waiting) return;
+  converter.waiting = null;
+  waiting.resolve(data);
+}
+
+function run(converter, mode, bytes, inputName, outputName, options) {
+  if (!converter.worker) startWorker(converter);
   return new Promise((resolve) => {
     const id = nextJob++;
-    waiting = { id, resolve };
+    converter.waiting = { id, resolve };
     document.body.dataset.jobs = String(id);
-    worker.postMessage({ id, mode, bytes, inputName, outputName, options, levelDb: LEVEL_DB }, [bytes]);
+    converter.worker.postMessage({ id, mode, bytes, inputName, outputName, options, levelDb: LEVEL_DB }, [bytes]);
   });
 }
 
@@ -87,8 +116,14 @@ function blobUrl(key, bytes, type) {
   return urls[key];
 }
 
+// What a file becomes. Where that would be the file's own name (a WAVE file decoded anyway, a
+// recording named .msg) a word sets it apart, so that the download does not take the input's
+// place beside it.
 function outputNameFor(name, mode) {
-  return name.replace(/\.[^./\\]*$/, "") + (mode === "d" ? ".wav" : ".msg");
+  const base = name.replace(/\.[^./\\]*$/, "");
+  const extension = mode === "d" ? ".wav" : ".msg";
+  if ((base + extension).toLowerCase() !== name.toLowerCase()) return base + extension;
+  return `${base} (${mode === "d" ? "decoded" : "encoded"})${extension}`;
 }
 
 // Where each audio format the page takes shows itself in a file's first 12 bytes.
@@ -115,8 +150,9 @@ function say(text, failed = false) {
 
 // Results belong to the input, mode and options that made them: any change drops them.
 function clearResult() {
-  for (const key of ["download", "download-all", "preview"]) {
-    if (urls[key]) URL.revokeObjectURL(urls[key]);
+  for (const key of Object.keys(urls)) {
+    if (key === "recording") continue;
+    URL.revokeObjectURL(urls[key]);
     delete urls[key];
   }
   download.hidden = true;
@@ -125,6 +161,7 @@ function clearResult() {
   downloadAll.removeAttribute("href");
   preview.removeAttribute("src");
   preview.load();
+  previewBox.hidden = false;
   resultList.replaceChildren();
   resultList.hidden = true;
   progressBar.value = 0;
@@ -196,8 +233,8 @@ async function decodeInBrowser(bytes) {
 }
 
 // q on a file: the module's own readers first, then the browser's decoder.
-async function best(source, bytes, outputName, options) {
-  const result = await run("q", bytes.slice(0), source.name, outputName, options);
+async function best(converter, source, bytes, outputName, options) {
+  const result = await run(converter, "q", bytes.slice(0), source.name, outputName, options);
   if (result.code !== 201) return result;
   let decoded;
   try {
@@ -208,14 +245,18 @@ async function best(source, bytes, outputName, options) {
   if (!decoded) {
     return { code: -1, message: `${source.name} is longer than ${MAX_DECODED_SECONDS / 60} minutes, the most this page converts from this format.` };
   }
-  return run("q", decoded, source.name, outputName, options);
+  return run(converter, "q", decoded, source.name, outputName, options);
 }
 
 function megabytes(size) {
   return (size / 1e6).toFixed(1) + " MB";
 }
 
-async function convertOne(source, mode, options) {
+function stopped(source) {
+  return `The converter stopped on ${source.name} (${megabytes(source.file.size)}): this browser may not have the memory for it. The aamsg command converts it.`;
+}
+
+async function convertOne(converter, source, mode, options) {
   const outputName = outputNameFor(source.name, mode);
   const named = { name: source.name, outputName, inputSize: source.file.size, hint: "" };
   const limit = mode === "d" ? MAX_MESSAGE_BYTES : MAX_AUDIO_BYTES;
@@ -227,22 +268,20 @@ async function convertOne(source, mode, options) {
     return { ...named, code: -1, message: `${source.name} is too large (${megabytes(source.file.size)}): this page takes ${what}. The aamsg command converts files of any size.` };
   }
   const bytes = await source.file.arrayBuffer();
-  const result = mode === "q" ? await best(source, bytes, outputName, options)
-    : await run(mode, bytes.slice(0), source.name, outputName, options);
-  if (result.code === 106) {
-    result.message = `The converter stopped on ${source.name} (${megabytes(source.file.size)}): this browser may not have the memory for it. The aamsg command converts it.`;
-  }
-  if (result.code !== 0) result.hint = await hintFor(source, mode, result, bytes, outputName);
+  const result = mode === "q" ? await best(converter, source, bytes, outputName, options)
+    : await run(converter, mode, bytes.slice(0), source.name, outputName, options);
+  if (result.code === 106) result.message = stopped(source);
+  if (result.code !== 0) result.hint = await hintFor(converter, source, mode, result, bytes, outputName);
   return { ...named, ...result };
 }
 
 // Advice on a failure, only where it holds: q is suggested after e only if q reads the file.
-async function hintFor(source, mode, result, bytes, outputName) {
+async function hintFor(converter, source, mode, result, bytes, outputName) {
   if (mode !== "d" && !source.kind.audio) {
     return `${source.name} looks like a message file: choose ${MODE_NAMES.d} to hear it.`;
   }
   if (mode === "e" && (result.code === 201 || result.code === 202)) {
-    const probe = await best(source, bytes, outputName, 0);
+    const probe = await best(converter, source, bytes, outputName, 0);
     if (probe.code === 0) return `Choose ${MODE_NAMES.q}: it reads this file.`;
   }
   return "";
@@ -277,27 +316,66 @@ function measurements(result) {
   return lines.join(" ");
 }
 
-function uniqueNames(results) {
-  const files = {};
+// The names the files take in the .zip, in the order of the files: a name already taken (in
+// any case: Windows and macOS unpack "Hello.msg" over "hello.msg") gets " (2)", " (3)"… before
+// its extension. The rows and their downloads use the same names.
+function nameApart(results) {
+  const taken = new Set();
   for (const result of results) {
     let name = result.outputName;
-    for (let k = 2; name in files; k++) name = result.outputName.replace(/(\.[^.]*)$/, ` (${k})$1`);
-    files[name] = new Uint8Array(result.output);
+    for (let k = 2; taken.has(name.toLowerCase()); k++) name = result.outputName.replace(/(\.[^.]*)$/, ` (${k})$1`);
+    taken.add(name.toLowerCase());
+    result.outputName = name;
   }
-  return files;
+}
+
+// A file's download and, for d, its player too: the WAVE file is what the phone plays.
+function links(key, result, mode) {
+  const file = blobUrl(key, result.output, mode === "d" ? "audio/wav" : "application/octet-stream");
+  return { file, sound: mode === "d" ? file : blobUrl(key + "-preview", result.preview, "audio/wav") };
+}
+
+// A batch's file in the list: what became of it, and for a success a player and a download
+// under the name the file has in the .zip.
+function row(result, index, mode) {
+  const item = document.createElement("li");
+  const text = document.createElement("p");
+  item.append(text);
+  if (result.code !== 0) {
+    text.textContent = `${result.name}: ${result.message.trim()} ${result.hint}`.trim();
+    item.classList.add("failed");
+    return item;
+  }
+  text.textContent = `${result.name}: OK, ${summary(result, mode)}. ${measurements(result)}`.trim();
+  const { file, sound } = links(`row-${index}`, result, mode);
+  const player = document.createElement("audio");
+  player.controls = true;
+  player.preload = "metadata";
+  player.src = sound;
+  player.setAttribute("aria-label", `${result.outputName}, as the phone will play it`);
+  const link = document.createElement("a");
+  link.className = "download";
+  link.href = file;
+  link.download = result.outputName;
+  link.textContent = `Download ${result.outputName}`;
+  const controls = document.createElement("div");
+  controls.className = "row";
+  controls.append(player, link);
+  item.append(controls);
+  return item;
 }
 
 function show(results, mode, startedAt) {
   const done = results.filter((r) => r.code === 0);
-  const type = mode === "d" ? "audio/wav" : "application/octet-stream";
-  if (done.length > 0) preview.src = blobUrl("preview", mode === "d" ? done[0].output : done[0].preview, "audio/wav");
   let focus = statusLine;
   if (results.length === 1) {
     const result = results[0];
     if (result.code === 0) {
       say("OK: " + summary(result, mode));
       note.textContent = measurements(result);
-      download.href = blobUrl("download", result.output, type);
+      const { file, sound } = links("download", result, mode);
+      preview.src = sound;
+      download.href = file;
       download.download = result.outputName;
       download.textContent = `Download ${result.outputName}`;
       download.hidden = false;
@@ -306,28 +384,26 @@ function show(results, mode, startedAt) {
       say(result.message.trim(), true);
       note.textContent = result.hint;
     }
+    progressBar.value = result.code === 0 ? 100 : 0;
   } else {
-    for (const result of results) {
-      const item = document.createElement("li");
-      item.textContent = result.code === 0 ? `${result.name}: OK, ${summary(result, mode)}. ${measurements(result)}`
-        : `${result.name}: ${result.message.trim()} ${result.hint}`;
-      item.classList.toggle("failed", result.code !== 0);
-      resultList.append(item);
-    }
+    nameApart(done);
+    previewBox.hidden = true;  // each row has its own player
+    resultList.replaceChildren(...results.map((result, index) => row(result, index, mode)));
     resultList.hidden = false;
     const failed = results.length - done.length;
     say(failed === 0 ? `OK: ${results.length} files converted` : `${done.length} of ${results.length} files converted; ${failed} failed (see the list below)`,
       failed > 0);
     if (done.length > 0) {
       const name = mode === "d" ? "decoded.zip" : "messages.zip";
-      downloadAll.href = blobUrl("download-all", fflate.zipSync(uniqueNames(done)), "application/zip");
+      const files = Object.fromEntries(done.map((result) => [result.outputName, new Uint8Array(result.output)]));
+      downloadAll.href = blobUrl("download-all", fflate.zipSync(files), "application/zip");
       downloadAll.download = name;
       downloadAll.textContent = `Download all ${done.length} as ${name}`;
       downloadAll.hidden = false;
       focus = downloadAll;
     }
+    progressBar.value = 100;  // every file was tried, whatever became of it
   }
-  progressBar.value = done.length === results.length ? 100 : 0;
   // For measuring: from the click on Convert to the result.
   focus.dataset.milliseconds = String(Math.round(performance.now() - startedAt));
   focus.focus();
@@ -338,6 +414,71 @@ function setBusy(on) {
   for (const control of [convertButton, fileInput, modeSelect]) control.disabled = on;
   if (!capture) recordButton.disabled = on;
   showOptions();
+}
+
+// The files in progress, in the order of the files.
+function running() {
+  return batch.lanes.filter((c) => c.file).map((c) => c.file).sort((a, b) => a.index - b.index);
+}
+
+function showProgress() {
+  const percents = running().reduce((sum, file) => sum + file.percent, 0);
+  progressBar.value = Math.round((100 * batch.done + percents) / batch.count);
+}
+
+// "Converting greeting.ogg: 40%", or for a batch "Converting 5 files, 2 done: greeting.ogg 40%,
+// hold.wav 10%".
+function progressWords() {
+  const files = running();
+  if (batch.count === 1) return files.length > 0 ? `Converting ${files[0].name}: ${files[0].percent}%` : statusLine.textContent;
+  const named = files.slice(0, NAMED_IN_PROGRESS).map((file) => `${file.name} ${file.percent}%`);
+  if (files.length > NAMED_IN_PROGRESS) named.push(`${files.length - NAMED_IN_PROGRESS} more`);
+  return `Converting ${batch.count} files, ${batch.done} done` + (named.length > 0 ? ": " + named.join(", ") : "");
+}
+
+function announce() {
+  const words = progressWords();
+  if (statusLine.textContent !== words) say(words);
+}
+
+// The files go to as many workers as the machine has cores (but no more workers than files),
+// each taking the next file when it is done with one; the results keep the order of the files.
+async function convertEach(mode, options) {
+  const files = sources;  // a recording stopped meanwhile chooses anew, for the next conversion
+  const count = files.length;
+  const workers = Math.max(1, Math.min(count, navigator.hardwareConcurrency || 1));
+  while (converters.length < workers) converters.push(startConverter());
+  document.body.dataset.workers = String(workers);
+  batch = { count, done: 0, lanes: converters.slice(0, workers) };
+  const results = new Array(count);
+  let next = 0;
+  const lane = async (converter) => {
+    while (next < count) {
+      const index = next++;
+      const source = files[index];
+      converter.file = { index, name: source.name, percent: 0 };
+      try {
+        results[index] = await convertOne(converter, source, mode, options);
+      } catch (error) {
+        // The file changed or went away since it was chosen, or the tab had no memory left for
+        // it: it fails alone, and the batch goes on.
+        const gone = error.name === "NotReadableError" || error.name === "NotFoundError";
+        const message = gone ? `${source.name} cannot be read: it was changed or removed after it was chosen.` : stopped(source);
+        results[index] = { name: source.name, code: -1, message, hint: "" };
+      }
+      converter.file = null;
+      batch.done++;
+      showProgress();
+    }
+  };
+  const announcing = setInterval(announce, ANNOUNCE_MS);
+  try {
+    await Promise.all(batch.lanes.map(lane));
+  } finally {
+    clearInterval(announcing);
+    for (const converter of converters.splice(1)) if (converter.worker) converter.worker.terminate();
+  }
+  return results;
 }
 
 async function convertAll(startedAt) {
@@ -363,14 +504,15 @@ async function convertAll(startedAt) {
   }
   const startedFor = choice;
   clearResult();
-  say(sources.length === 1 ? "Converting…" : `Converting ${sources.length} files…`);
-  const results = [];
-  batchProgress = { done: 0, count: sources.length };
-  for (const source of sources) {
-    results.push(await convertOne(source, mode, options));
-    batchProgress.done++;
+  say(sources.length === 1 ? `Converting ${sources[0].name}…` : `Converting ${sources.length} files…`);
+  const results = await convertEach(mode, options);
+  if (startedFor === choice && mode === modeSelect.value) {
+    show(results, mode, startedAt);
+  } else {
+    // A recording stopped meanwhile: these results are not what is chosen now.
+    clearResult();
+    say("");
   }
-  if (startedFor === choice && mode === modeSelect.value) show(results, mode, startedAt);
 }
 
 function convert() {
