@@ -1,6 +1,7 @@
 # The builds of the search's beam step: a scalar one everywhere (kept free of vector instructions,
 # so that it stays the reference the others are compared with), AVX2 and AVX-512 ones on x86-64
-# (their instruction sets are chosen inside the files), WebAssembly SIMD in the web module.
+# (their instruction sets are chosen inside the files), WebAssembly SIMD in the web module, which
+# is built for it whole.
 function(aamsg_search_kernels target)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     set(no_vectors -fno-tree-vectorize -fno-tree-slp-vectorize)
@@ -10,7 +11,6 @@ function(aamsg_search_kernels target)
   set_source_files_properties(${PROJECT_SOURCE_DIR}/src/search/search_scalar.cpp PROPERTIES COMPILE_OPTIONS "${no_vectors}")
   if(EMSCRIPTEN)
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/search/search_simd128.cpp)
-    set_source_files_properties(${PROJECT_SOURCE_DIR}/src/search/search_simd128.cpp PROPERTIES COMPILE_OPTIONS -msimd128)
   elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/search/search_avx2.cpp ${PROJECT_SOURCE_DIR}/src/search/search_avx512.cpp)
     target_compile_definitions(${target} PRIVATE AAMSG_SEARCH_X86)

@@ -11,6 +11,9 @@
 #if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
 #endif
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
 
 #include "codec/adpcm.hpp"
 #include "search/beam.hpp"
