@@ -88,6 +88,8 @@ struct Scratch {
     alignas(64) std::array<std::int32_t, kMaxCandidates> survivorValue{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates> rank{};  // packed rank and tie
     alignas(64) std::array<std::uint64_t, kMaxCandidates> select{};
+    alignas(64) std::array<std::uint64_t, kMaxCandidates + 8> below{};  // the selection's partitions
+    alignas(64) std::array<std::uint64_t, kMaxCandidates + 8> above{};
     alignas(64) std::array<std::uint32_t, kMaxCandidates> kept{};  // survivors kept, in order
     std::array<std::uint8_t, kMaxPaths> hasChild{};
     // Rotated weighting coefficients: the one for the history entry at each ring position.
