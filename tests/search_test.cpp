@@ -310,6 +310,41 @@ TEST(Search, BlocksAndShortSignalsChangeNothing) {
     }
 }
 
+// Each build of the search's step that this processor runs gives the scalar step's codes, on
+// every hard signal and on settings at the edges: one path and one code, every code tried and
+// the widest look ahead, the finest and the coarsest merge, a beam wider than a vector.
+class EveryInstructionSet : public testing::TestWithParam<SearchKernel> {};
+
+TEST_P(EveryInstructionSet, GivesTheScalarCodes) {
+    const SearchKernel kernel = GetParam();
+    if (searchFrameFunction(kernel) == nullptr) {
+        GTEST_SKIP() << searchKernelName(kernel) << ": not on this processor or in this build"
+                     << (kernel == SearchKernel::kSimd128 ? " (the web tests run it under node)" : "");
+    }
+    std::vector<SearchSettings> settings = {kShaped, kFlat, settingsOf(true, 1, 1, 0),
+                                            settingsOf(false, kMaxSearchPaths, kMaxSearchTries, kMaxSearchLookahead),
+                                            settingsOf(true, 37, 3, 8)};
+    settings[2].mergeShift = 0;
+    settings[4].mergeShift = 16;
+    std::vector<NamedSignal> all = signals();
+    all.push_back({"vowel", vowel(12000)});
+    for (const NamedSignal& s : all) {
+        for (SearchSettings setting : settings) {
+            // Half of each signal; the widest search a tenth: the edges are what they check.
+            const std::size_t length = setting.paths == kMaxSearchPaths ? 1200 : s.samples.size() / 2;
+            const Signal part(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(length));
+            setting.kernel = SearchKernel::kScalar;
+            const std::vector<std::uint8_t> scalar = searchAll(part, setting);
+            setting.kernel = kernel;
+            EXPECT_EQ(searchAll(part, setting), scalar) << s.name << " " << setting.paths << " paths";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Search, EveryInstructionSet,
+                         testing::Values(SearchKernel::kAvx2, SearchKernel::kAvx512, SearchKernel::kSimd128),
+                         [](const testing::TestParamInfo<SearchKernel>& info) { return std::string(searchKernelName(info.param)); });
+
 // The codes of one signal, pinned: a build whose arithmetic or order of choices differs
 // (optimisation level, processor, compiler, Windows, WebAssembly) fails here.
 TEST(Search, SameCodesOnEveryBuild) {
