@@ -14,5 +14,10 @@ function(aamsg_search_kernels target)
   elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/search/search_avx2.cpp ${PROJECT_SOURCE_DIR}/src/search/search_avx512.cpp)
     target_compile_definitions(${target} PRIVATE AAMSG_SEARCH_X86)
+    if(MINGW)
+      # Windows keeps the stack aligned to 16 bytes only, and GCC may spill a 32- or 64-byte
+      # vector with an aligned move: the assembler makes every such move an unaligned one.
+      target_compile_options(${target} PRIVATE -Wa,-muse-unaligned-vector-move)
+    endif()
   endif()
 endfunction()
