@@ -17,6 +17,7 @@ import io
 import json
 import math
 import os
+import random
 import re
 import shutil
 import struct
@@ -679,6 +680,35 @@ class Page(unittest.TestCase):
                                                                         "clip": {**size, "x": 0, "y": 0, "scale": 1}})
         with open(os.path.join(ROOT, "docs", "images", "web.png"), "wb") as f:
             f.write(base64.b64decode(shot["data"]))
+
+
+class SearchUnderNode(unittest.TestCase):
+    """The search built for WebAssembly SIMD, run by node, gives the scalar build's codes."""
+
+    def test_webassembly_simd_gives_the_scalar_codes(self):
+        work = tempfile.mkdtemp(prefix="aamsg-codes-")
+        self.addCleanup(shutil.rmtree, work)
+        rng = random.Random(5)
+        signals = {
+            "tone": [round(12000 * math.sin(2 * math.pi * 300 * i / 8000)) for i in range(6000)],
+            "chirp": [round(16000 * math.sin(2 * math.pi * (100 + 0.15 * i) * i / 8000)) for i in range(6000)],
+            "square": [32767 if i % 40 < 20 else -32768 for i in range(4000)],
+            "noise": [max(-32768, min(32767, round(rng.gauss(0, 6000)))) for i in range(6000)],
+            "clicks": [30000 if i % 997 == 0 else 0 for i in range(4000)],
+            "short": [100, -200, 300],
+        }
+        paths = []
+        for name, samples in signals.items():
+            paths.append(os.path.join(work, name + ".raw"))
+            with open(paths[-1], "wb") as f:
+                f.write(struct.pack("<%dh" % len(samples), *samples))
+        native = subprocess.run([os.path.join(ROOT, "build", "tests", "aamsg_search_codes"), "--kernel", "scalar", *paths],
+                                check=True, capture_output=True, text=True).stdout.splitlines()
+        wasm = subprocess.run(["node", "--no-experimental-fetch", os.path.join(ROOT, "build-wasm", "aamsg_search_codes.js"), *paths],
+                              check=True, capture_output=True, text=True).stdout.splitlines()
+        self.assertEqual(native[-1], "kernel scalar")
+        self.assertEqual(wasm[-1], "kernel simd128")
+        self.assertEqual(wasm[:-1], native[:-1])
 
 
 def correlation(a, b):
