@@ -8,7 +8,8 @@ parallel workers and lists its files in their order, each with a player and its 
 WAVE and on an MP3 the browser decodes gives a message whose round trip clears a stated bound;
 recording from Chromium's fake microphone, fed with speech; no request leaves the origin; the
 page works offline; axe-core finds no violation in either colour scheme; results are cleared
-when what made them changes. Saves a screenshot to docs/images/web.png.
+when what made them changes. Apart from the page, the search built for WebAssembly SIMD gives,
+under node, the scalar build's codes. Saves a screenshot to docs/images/web.png.
 
     make web build && /usr/bin/python3 tests/web/test_page.py [-k NAME]
 """
