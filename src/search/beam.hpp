@@ -23,15 +23,17 @@ inline constexpr std::size_t kMaxCandidates = kMaxPaths * kMaxSearchTries;
 inline constexpr std::size_t kRing = 16;
 static_assert(kRing >= kWeightOrder && std::has_single_bit(kRing));
 
-// Paths are kept in the order of their undecided codes, and a candidate (a path and a code) is
-// named by its tie: parent * 16 + code, which orders candidates as their codes would. Costs and
-// ranks are packed above it, so that one unsigned comparison orders candidates strictly: a cost
-// is less than 2^46 (all paths share every decided code, so costs differ by at most 33 squared
-// weighted errors of at most 2^20 + 2^16 each, and the least is taken off at each decision).
+// Each path knows its place among the paths in the order of their undecided codes, and a
+// candidate (a path and a code) is named by its tie: that place * 16 + code, which orders
+// candidates as their codes would. Costs and ranks are packed above it, so that one unsigned
+// comparison orders candidates strictly: a cost is less than 2^46 (all paths share every decided
+// code, so costs differ by at most 33 squared weighted errors of at most 2^20 + 2^16 each, and
+// the least is taken off at each decision).
 inline constexpr int kTieBits = std::bit_width(kMaxPaths - 1) + 4;
 inline constexpr int kCostBits = 46;
 static_assert(kTieBits + kCostBits <= 64);
 inline constexpr std::uint64_t kTieMask = (std::uint64_t{1} << kTieBits) - 1;
+inline constexpr int kPlaceBits = kTieBits - 4;
 
 // A path's last codes, the newest lowest: two words of 16.
 struct Pending {
@@ -52,9 +54,11 @@ struct History {
     std::array<std::int32_t, kRing> weighted{};
 };
 
-// The kept paths, in the order of their pending codes; each owns one slot of the history pool.
+// The kept paths, in no particular order; each knows its place in the order of their pending
+// codes, and owns one slot of the history pool.
 struct Beam {
     std::size_t count = 0;
+    std::size_t places = 1;  // places are below this: the paths' count when they were made
     alignas(64) std::array<std::int32_t, kMaxPaths> predictor{};
     alignas(64) std::array<std::int32_t, kMaxPaths> stepIndex{};
     alignas(64) std::array<std::uint64_t, kMaxPaths> cost{};  // error since the last decision, less the least
@@ -62,6 +66,7 @@ struct Beam {
     alignas(64) std::array<std::uint64_t, kMaxPaths> pendingHigh{};
     alignas(64) std::array<std::uint64_t, kMaxPaths> pendingLow{};
     alignas(64) std::array<std::uint32_t, kMaxPaths> slot{};
+    alignas(64) std::array<std::int32_t, kMaxPaths> place{};  // distinct, below kMaxPaths
 };
 
 // A path that takes the greedy encoder's code at every sample, beside the beam whatever its
@@ -86,12 +91,16 @@ struct Scratch {
     alignas(64) std::array<std::int32_t, kMaxCandidates> value{};  // the predictor each makes
     alignas(64) std::array<std::int32_t, kMaxCandidates> survivorCell{};
     alignas(64) std::array<std::int32_t, kMaxCandidates> survivorValue{};
+    alignas(64) std::array<std::int32_t, kMaxCandidates> survivorParent{};  // its parent's index
     alignas(64) std::array<std::uint64_t, kMaxCandidates> rank{};  // packed rank and tie
     alignas(64) std::array<std::uint64_t, kMaxCandidates> select{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 8> below{};  // the selection's partitions
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 8> above{};
-    alignas(64) std::array<std::uint32_t, kMaxCandidates> kept{};  // survivors kept, in order
+    alignas(64) std::array<std::uint32_t, kMaxCandidates> kept{};  // the survivors kept
     std::array<std::uint8_t, kMaxPaths> hasChild{};
+    // The kept ties, one bit each, and how many bits precede each word: the kept paths' places.
+    std::array<std::uint64_t, kMaxPaths * 16 / 64> keptTies{};
+    std::array<std::uint32_t, kMaxPaths * 16 / 64> keptBefore{};
     // Rotated weighting coefficients: the one for the history entry at each ring position.
     alignas(64) std::array<std::int32_t, kRing> zeros{};
     alignas(64) std::array<std::int32_t, kRing> poles{};
@@ -108,9 +117,6 @@ namespace aamsg {
 
 struct SearchState {
     SearchSettings settings;
-    // For each greedy code, the tries in the order of their codes: candidates taken in this order
-    // come in the order of their ties.
-    std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCount> triesByCode{};
     SearchFrameFunction searchFrame = nullptr;
     std::uint64_t searched = 0;
     // The last sample's least rank not kept, as the first guess for the next: a hint for speed
@@ -127,7 +133,8 @@ struct SearchState {
     beam::Scratch scratch;
     // The candidate of least packed cost in each merge cell (step index, predictor bucket),
     // indexed directly: a cell is found with one load. Empty between samples: each sample
-    // empties the cells it filled.
+    // empties the cells it filled. One entry more than there are cells, so that a wider load
+    // of the last stays inside.
     std::vector<beam::CellEntry> cells;
 };
 

@@ -6,7 +6,6 @@
 #include <array>
 
 #include "search/beam.hpp"
-#include "search/try_codes.hpp"
 
 namespace aamsg {
 
@@ -23,6 +22,7 @@ void restart(SearchState& s) {
     s.filter = {};
     Beam& first = s.beams[0];
     first.count = 1;
+    first.places = 1;
     first.predictor[0] = 0;
     first.stepIndex[0] = 0;
     first.cost[0] = 0;
@@ -30,6 +30,7 @@ void restart(SearchState& s) {
     first.pendingHigh[0] = 0;
     first.pendingLow[0] = 0;
     first.slot[0] = 0;
+    first.place[0] = 0;
     s.pool[0] = {};
     s.freeCount = 0;
     for (std::size_t slot = kMaxPaths; slot-- > 1;) s.freeSlots[s.freeCount++] = static_cast<std::uint32_t>(slot);
@@ -52,11 +53,12 @@ std::uint64_t square(std::int32_t value) {
     return static_cast<std::uint64_t>(v * v);
 }
 
-// The first path of least rank: the one whose codes the search would keep.
+// The path of least rank, and of those the first in the order of codes: the one whose codes the
+// search would keep.
 std::size_t bestPath(const Beam& beam) {
     std::size_t best = 0;
     for (std::size_t p = 1; p < beam.count; ++p) {
-        if (beam.rank[p] < beam.rank[best]) best = p;
+        if (beam.rank[p] < beam.rank[best] || (beam.rank[p] == beam.rank[best] && beam.place[p] < beam.place[best])) best = p;
     }
     return best;
 }
@@ -80,14 +82,7 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
     s.searchFrame = searchFrameFunction(own.kernel);
     if (s.searchFrame == nullptr) s.searchFrame = searchFrameFunction(SearchKernel::kBest);
-    for (std::size_t greedy = 0; greedy < kCodeCount; ++greedy) {
-        auto& order = s.triesByCode[greedy];
-        const auto tries = static_cast<std::size_t>(own.tries);
-        for (std::size_t t = 0; t < tries; ++t) order[t] = static_cast<std::uint8_t>(t);
-        std::stable_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(tries),
-                         [&](std::uint8_t a, std::uint8_t b) { return kTryCodes[greedy][a] < kTryCodes[greedy][b]; });
-    }
-    s.cells.assign(std::size_t{kStepCount} << (16 - own.mergeShift), beam::kEmptyCell);
+    s.cells.assign((std::size_t{kStepCount} << (16 - own.mergeShift)) + 1, beam::kEmptyCell);
     s.scratch.key[beam::kMaxCandidates] = ~std::uint64_t{0};
     restart(s);
     return search;
@@ -142,8 +137,12 @@ void snapshotSearch(const CodeSearch& search, SearchSnapshot& snapshot) {
     put(s.frame.filled);
     for (std::size_t i = 0; i < kFrameHistory; ++i) put(s.frame.samples[i]);
     put(beam.count);
-    // The paths are kept in the order of their codes: the same order in both.
-    for (std::size_t p = 0; p < beam.count; ++p) {
+    // The paths in the order of their codes, the same in both.
+    std::array<std::size_t, kMaxPaths> byPlace;
+    for (std::size_t p = 0; p < beam.count; ++p) byPlace[p] = p;
+    std::sort(byPlace.begin(), byPlace.begin() + static_cast<std::ptrdiff_t>(beam.count),
+              [&](std::size_t a, std::size_t b) { return beam.place[a] < beam.place[b]; });
+    for (const std::size_t p : std::span(byPlace.data(), beam.count)) {
         put(beam.predictor[p]);
         put(beam.stepIndex[p]);
         put(beam.cost[p]);
