@@ -278,8 +278,10 @@ void searchRun(Worker& worker, SplitRun& run) {
     }
 }
 
-// Waits until the thread's slot is free, then starts in it the next run that can still be of
-// use: one whose start the true state has not yet passed. False when no run is left to start.
+// Waits until the thread's slot is free, then starts in it the next run that is still worth its
+// warm-up: one whose start the true state is more than a quarter of a segment away from. A run
+// started just ahead of it would duplicate its warm-up and gain little, and would keep the
+// thread from the run after, which gains a whole segment. False when no run is left to start.
 bool startNextRun(Worker& worker, SplitRun& run) {
     SplitSearch& split = worker.split;
     const SplitShape& shape = split.shape;
@@ -290,7 +292,7 @@ bool startNextRun(Worker& worker, SplitRun& run) {
         if (split.stop || split.complete) return false;
         start = startOf(shape, split.nextIndex);
         if (split.ended && split.nextIndex * shape.segment > split.end) return false;
-        if (split.runs[split.certified].position < start) break;
+        if (split.runs[split.certified].position + shape.segment / 4 < start) break;
     }
     const std::uint64_t index = split.nextIndex++;
     run.state = RunState::kLive;

@@ -17,10 +17,10 @@ namespace aamsg {
 // fresh `warmUp` samples before its boundary k * segment, and records its state at
 // `checkpoints` points `spacing` apart from the boundary on, where the run before it compares.
 struct SplitShape {
-    std::uint32_t segment = 48000;
-    std::uint32_t warmUp = 3200;
-    std::uint32_t spacing = 1600;
-    std::uint32_t checkpoints = 8;
+    std::uint32_t segment = 32000;
+    std::uint32_t warmUp = 1600;
+    std::uint32_t spacing = 640;
+    std::uint32_t checkpoints = 24;
 };
 
 // What a split did, for measurement and for tests that must reach both outcomes.
