@@ -16,6 +16,8 @@ namespace aamsg {
 // Where the signal is cut, in samples, each a whole number of frames. Run k (k >= 1) starts
 // fresh `warmUp` samples before its boundary k * segment, and records its state at
 // `checkpoints` points `spacing` apart from the boundary on, where the run before it compares.
+// The defaults: 4 s segments, and 102 frames from a run's start to its last checkpoint, within
+// which nearly every restart on the speech measured reached the true state (docs/split-search.md).
 struct SplitShape {
     std::uint32_t segment = 32000;
     std::uint32_t warmUp = 1600;
