@@ -4,6 +4,9 @@
 // shapes, and after failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -68,11 +71,13 @@ std::vector<int> noise(std::size_t length) {
     return out;
 }
 
-// Near the greedy encoder's quantiser's own choice at the band's edge: a narrow flat search
-// loses to it, and the message is coded again greedily.
+// A faint tone at the band's edge, where a narrow flat search loses to the greedy encoder and
+// the message is coded again greedily.
 std::vector<int> faintTone(std::size_t length) {
     std::vector<int> out(length);
-    for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<int>(std::lround(300 * std::sin(2 * 3.141592653589793 * 3400 * static_cast<double>(i) / 8000)));
+    for (std::size_t i = 0; i < length; ++i) {
+        out[i] = static_cast<int>(std::lround(300 * std::sin(2 * std::numbers::pi * 3400 * static_cast<double>(i) / 8000)));
+    }
     return out;
 }
 
