@@ -125,9 +125,13 @@ ExitCode runBatch(const BestOptions& options, const char* outDirName, const Path
                   const std::vector<BatchFile>& files) {
     BatchRun run;
     run.jobs = planJobs(outDirName, outDirPath, files);
-    const std::size_t workers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, files.size());
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t workers = std::clamp<std::size_t>(cores, 1, files.size());
     BestOptions each = options;
     each.background = workers == 1;  // with several files at once the cores are already busy
+    // The cores left over when there are fewer files than cores go to each file's search: two
+    // files on two cores never start four busy search threads.
+    each.threads = std::max(1u, static_cast<unsigned>(cores / workers));
     std::vector<std::thread> threads;
     try {
         for (std::size_t i = 0; i < workers; ++i) threads.emplace_back(work, std::cref(each), std::ref(run));

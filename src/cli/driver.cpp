@@ -1,8 +1,10 @@
 // The command-line driver: arguments, files, one conversion, its message and exit status.
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "cli/batch.hpp"
 #include "cli/cli.hpp"
@@ -136,6 +138,8 @@ ExitCode runCommand(int argc, char** argv) {
         printUsage(program);
         return kBadUsage;
     }
+    // One file searches on every core; a batch shares them out among its files.
+    command.request.best.threads = std::max(1u, std::thread::hardware_concurrency());
     if (command.outDir != nullptr) return runFiles(argc, argv, command);
     // Names are shown as the narrow command line has them and opened as the platform's file
     // API takes them (on Windows the UTF-16 command line, which can spell every name).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/base.hpp"
+#include "convert/split_search.hpp"
 #include "io/stream.hpp"
 #include "prompt/prompt.hpp"
 #include "search/search.hpp"
@@ -26,7 +27,15 @@ struct BestOptions {
     SearchSettings search;   // the code search's; search.shaped: the noise under the formants
     bool background = true;  // read and convert the input on a second thread
     PromptOptions prompt;    // the level to bring the speech to, and whether to trim silence
+    // Threads for the code search, each searching part of the signal; the codes are the same
+    // for any number. With more than one the input is always read on a thread of its own.
+    unsigned threads = 1;
+    SplitShape split;  // where the signal is cut between them
 };
+
+// A machine with very many cores still gives one conversion no more search threads than this,
+// each with its own search and share of the window.
+inline constexpr unsigned kMaxSearchThreads = 64;
 
 // Which codes a message of `q` holds: the search's, or (where they would have been further
 // from the signal) the greedy encoder's, written over them in a second pass.
@@ -48,6 +57,7 @@ struct BestStats {
     std::uint64_t clipped = 0;  // of them, held to -32767..32767 after the rate conversion
     WrittenCodes codes = WrittenCodes::kSearch;
     PromptReport prompt;
+    SplitCounts split;  // with more than one search thread
 };
 
 struct Request {
