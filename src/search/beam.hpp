@@ -87,11 +87,12 @@ struct Scratch {
     alignas(64) std::array<std::int32_t, kMaxPaths> greedy{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 1> key{};  // the last: no candidate
     alignas(64) std::array<std::int32_t, kMaxCandidates> cell{};
-    alignas(64) std::array<std::uint64_t, kMaxCandidates> survivor{};  // packed cost and tie
+    // Survivors: whole vectors are stored past the last, so each has a vector's room more.
+    alignas(64) std::array<std::uint64_t, kMaxCandidates + 16> survivor{};  // packed cost and tie
     alignas(64) std::array<std::int32_t, kMaxCandidates> value{};  // the predictor each makes
-    alignas(64) std::array<std::int32_t, kMaxCandidates> survivorCell{};
-    alignas(64) std::array<std::int32_t, kMaxCandidates> survivorValue{};
-    alignas(64) std::array<std::int32_t, kMaxCandidates> survivorParent{};  // its parent's index
+    alignas(64) std::array<std::int32_t, kMaxCandidates + 16> survivorCell{};
+    alignas(64) std::array<std::int32_t, kMaxCandidates + 16> survivorValue{};
+    alignas(64) std::array<std::int32_t, kMaxCandidates + 16> survivorParent{};  // its parent's index
     alignas(64) std::array<std::uint64_t, kMaxCandidates> rank{};  // packed rank and tie
     alignas(64) std::array<std::uint64_t, kMaxCandidates> select{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 8> below{};  // the selection's partitions
