@@ -107,6 +107,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::printf("total %.3f s\n", totalSeconds);
+    std::printf("total %.3f s (%s)\n", totalSeconds, aamsg::searchKernelName(settings.kernel));
     return 0;
 }
