@@ -32,9 +32,10 @@ test: build
 	else echo "Windows build not tested: install g++-mingw-w64-x86-64 and wine"; fi
 
 WINDOWS = build-windows
-# libsndfile (with Ogg, FLAC, Vorbis, Opus) and libsoxr, built once from Debian's sources.
+# libsndfile (with Ogg, FLAC, Vorbis, Opus, MPEG) and libsoxr, built from Debian's sources once,
+# and again when the script changes.
 MINGW_PREFIX = build-third-party/mingw-prefix
-$(MINGW_PREFIX)/.complete:
+$(MINGW_PREFIX)/.complete: cmake/third-party.sh
 	cmake/third-party.sh mingw $(MINGW_PREFIX)
 
 build-windows: build $(MINGW_PREFIX)/.complete
@@ -125,7 +126,7 @@ fuzz:
 # page's files, in build-web/ (any static file host serves it).
 WASM_PREFIX = build-third-party/wasm-prefix
 EMSCRIPTEN_ENV = NODE_PATH=$${NODE_PATH:-/usr/share/nodejs}
-$(WASM_PREFIX)/.complete:
+$(WASM_PREFIX)/.complete: cmake/third-party.sh
 	$(EMSCRIPTEN_ENV) cmake/third-party.sh wasm $(WASM_PREFIX)
 
 # The page's npm packages (fflate makes the batch's .zip; axe-core is for the tests), exactly as
