@@ -61,7 +61,7 @@ package: build build-windows
 	$(BUILD)/package-check/root/usr/bin/aamsg e samples/thank-you.wav $(BUILD)/package-check/thank-you.msg >/dev/null
 	cmp $(BUILD)/package-check/thank-you.msg tests/data/thank-you.msg
 	unzip -l $(WINDOWS)/aamsg-*-windows-x86_64.zip | tee $(BUILD)/package-check/zip.txt
-	for f in aamsg.exe LICENSE README.md aamsg-manual.txt THIRD-PARTY.txt libsndfile-1.2.0/COPYING libsoxr-0.1.3/COPYING.LGPL; do grep -q "/$$f$$" $(BUILD)/package-check/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
+	for f in aamsg.exe LICENSE README.md aamsg-manual.txt THIRD-PARTY.txt libsndfile-1.2.0/COPYING libsoxr-0.1.3/COPYING.LGPL mpg123-1.31.2/COPYING lame-3.100/COPYING; do grep -q "/$$f$$" $(BUILD)/package-check/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
 	@echo "Packages: $$(ls $(BUILD)/aamsg_*.deb $(WINDOWS)/aamsg-*.zip)"
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
