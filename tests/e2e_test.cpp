@@ -434,7 +434,9 @@ TEST_F(EndToEnd, BestEncodesAudioFilesOfEveryKind) {
         {"tones.flac", "sox SRC -b 24 DST rate 22050", 20},
         {"tones.ogg", "sox SRC DST", 18},
     };
-    if (have("lame") && !runsUnderWine()) kinds.push_back({"tones.mp3", "lame --quiet -b 128 SRC DST", 17});
+    // lame writes bare frames; ffmpeg puts an ID3v2 tag before them, which libsndfile skips first.
+    if (have("lame")) kinds.push_back({"tones.mp3", "lame --quiet -b 128 SRC DST", 17});
+    kinds.push_back({"tagged.mp3", "ffmpeg -v error -i SRC -c:a libmp3lame -b:a 128k -metadata title=Hold DST", 17});
     for (const Kind& kind : kinds) {
         const std::string in = path(kind.file);
         std::string command = kind.make;
@@ -462,8 +464,7 @@ TEST_F(EndToEnd, BestRefusesWhatIsNoAudioAndKeepsWhatWasCut) {
         writeFile(in, file);
         const Result r = runTool({"Q", in, out});
         EXPECT_EQ(r.exitCode, 201);
-        const std::string formats = runsUnderWine() ? "WAVE, AIFF, CAF, FLAC, Ogg, Opus" : "WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3";
-        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: " + formats + "\r\n");
+        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n");
         EXPECT_EQ(fs::file_size(out), 0u);
     }
     const std::string cut = path("cut.wav");

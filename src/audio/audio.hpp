@@ -40,7 +40,8 @@ ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format);
 // on a read error.
 ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got);
 
-// Whether this build's libsndfile reads MP3 (Debian's does; the Windows build does not).
+// Whether this build's libsndfile reads MP3 (Debian's does, and so do the Windows and WebAssembly
+// builds; one built without libmpg123 does not).
 bool readsMp3();
 
 // The input's position, for progress by bytes when the frame count is unknown.
