@@ -44,7 +44,7 @@ constexpr std::array<double, kAnalysisLength> makeWindow() {
 constexpr std::array<double, kPredictionOrder + 1> makeLagWindow() {
     std::array<double, kPredictionOrder + 1> lag{};
     for (std::size_t k = 0; k <= kPredictionOrder; ++k) {
-        const double x = 2.0 * kPi * 60.0 * static_cast<double>(k) / 8000.0;
+        const double x = 2.0 * kPi * 60.0 * static_cast<double>(k) / static_cast<double>(kMessageRate);
         lag[k] = expSeries(-0.5 * x * x);
     }
     lag[0] = 1.0001;
