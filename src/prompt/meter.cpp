@@ -28,15 +28,7 @@ double naturalLog(double x) {
         --exponent;
     }
     // ln m = 2 atanh(z), z = (m - 1) / (m + 1), |z| <= 0.172: the odd series converges fast.
-    const double z = (m - 1.0) / (m + 1.0);
-    const double z2 = z * z;
-    double term = z;
-    double sum = 0.0;
-    for (int k = 1; k <= 29; k += 2) {
-        sum += term / k;
-        term *= z2;
-    }
-    return exponent * kLn2 + 2.0 * sum;
+    return exponent * kLn2 + 2.0 * atanhSeries((m - 1.0) / (m + 1.0));
 }
 
 // dB re full scale of threshold j (2^j in 16-bit units).

@@ -10,23 +10,13 @@
 #include <cstdint>
 #include <span>
 
+#include "base/series.hpp"
 #include "codec/adpcm.hpp"
 
 namespace aamsg {
 
-// ---- Deterministic decibels: series and exact scaling by powers of two, never libm's exp/log.
-
-// e^x by its Taylor series: accurate to the last bit or two for |x| <= 0.5, and usable in
-// constant expressions.
-constexpr double expSeries(double x) {
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; k <= 24; ++k) {
-        term = term * x / k;
-        sum += term;
-    }
-    return sum;
-}
+// ---- Deterministic decibels: series (base/series.hpp) and exact scaling by powers of two,
+// never libm's exp/log.
 
 // 10^(db/10), and its inverse; powerToDb(0) is kSilenceDb.
 double dbToPower(double db);

@@ -1,32 +1,13 @@
 // The frame analysis behind the weighting: window, autocorrelation, lag window, Levinson-Durbin.
 #include "search/weighting.hpp"
 
+#include "base/series.hpp"
+
 namespace aamsg {
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-// Taylor series, evaluated by the compiler: the tables below never depend on a C library.
-constexpr double sineSeries(double x) {
-    double term = x;
-    double sum = x;
-    for (int n = 1; n < 12; ++n) {
-        term = -term * x * x / ((2.0 * n) * (2.0 * n + 1.0));
-        sum += term;
-    }
-    return sum;
-}
-
-constexpr double expSeries(double x) {
-    double term = 1.0;
-    double sum = 1.0;
-    for (int n = 1; n < 30; ++n) {
-        term = term * x / n;
-        sum += term;
-    }
-    return sum;
-}
 
 // A Hann window over the analysis: sin^2(pi (i + 1/2) / N), symmetric, never quite zero.
 constexpr std::array<double, kAnalysisLength> makeWindow() {
@@ -56,6 +37,10 @@ constexpr std::array<double, kPredictionOrder + 1> kLagWindow = makeLagWindow();
 
 static_assert(kWindow[0] > 0.0 && kWindow[0] < 0.001 && kWindow[kAnalysisLength / 2] > 0.9999);
 static_assert(kLagWindow[1] < 1.0 && kLagWindow[kPredictionOrder] > 0.85);
+// The search's codes depend on these bits: the series must give them on every build.
+static_assert(kLagWindow[0] == 0x1.00068db8bac71p+0 && kLagWindow[1] == 0x1.ff6e8c2ab16fp-1 &&
+              kLagWindow[kPredictionOrder] == 0x1.ca3188f65da6ap-1);
+static_assert(kWindow[0] == 0x1.67561123c76c6p-15 && kWindow[kAnalysisLength / 4] == 0x1.0359d6f8e5942p-1);
 
 std::int32_t toFixed(double value) {
     constexpr double kLimit = 1 << 20;
