@@ -20,15 +20,20 @@ constexpr std::array<double, kAnalysisLength> makeWindow() {
     return window;
 }
 
-// A Gaussian lag window of 60 Hz: it widens the formant peaks, so that a sharp resonance does
-// not make the weighting swing; lag 0 carries a -40 dB noise floor.
+// The lag window's width: a Gaussian of this many Hz widens each formant peak by about as much,
+// so that a sharp resonance does not make the weighting swing from frame to frame.
+constexpr double kLagWindowHz = 60.0;
+// Lag 0 times this: white noise 40 dB under the frame's power (1e-4 of it) joins the analysis,
+// which keeps the recursion well conditioned on near-pure signals (a tone, a lone edge).
+constexpr double kNoiseFloorLag0 = 1.0001;
+
 constexpr std::array<double, kPredictionOrder + 1> makeLagWindow() {
     std::array<double, kPredictionOrder + 1> lag{};
     for (std::size_t k = 0; k <= kPredictionOrder; ++k) {
-        const double x = 2.0 * kPi * 60.0 * static_cast<double>(k) / static_cast<double>(kMessageRate);
+        const double x = 2.0 * kPi * kLagWindowHz * static_cast<double>(k) / static_cast<double>(kMessageRate);
         lag[k] = expSeries(-0.5 * x * x);
     }
-    lag[0] = 1.0001;
+    lag[0] = kNoiseFloorLag0;
     return lag;
 }
 
@@ -49,13 +54,13 @@ std::int32_t toFixed(double value) {
     return static_cast<std::int32_t>(held < 0 ? held - 0.5 : held + 0.5);
 }
 
-struct Prediction {
+struct LpcCoefficients {
     std::array<double, kPredictionOrder + 1> a{};  // A(z) = 1 + sum(a[k] z^-k); a[0] is unused
     bool tonal = false;  // the frame is predicted far better than speech is: tones, not a voice
 };
 
-// The predictor that whitens the frame.
-Prediction predictor(const AnalysisWindow& samples, const WeightShape& shape) {
+// The linear prediction coefficients of A(z), the filter that whitens the frame.
+LpcCoefficients lpcOfFrame(const AnalysisWindow& samples, const WeightShape& shape) {
     std::array<double, kAnalysisLength> x{};
     for (std::size_t i = 0; i < kAnalysisLength; ++i) x[i] = samples[i] * kWindow[i];
     std::array<double, kPredictionOrder + 1> r{};
@@ -88,9 +93,9 @@ Prediction predictor(const AnalysisWindow& samples, const WeightShape& shape) {
 }  // namespace
 
 WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& shape) {
-    const Prediction prediction = predictor(window, shape);
-    if (prediction.tonal) return {};
-    const std::array<double, kPredictionOrder + 1>& a = prediction.a;
+    const LpcCoefficients lpc = lpcOfFrame(window, shape);
+    if (lpc.tonal) return {};
+    const std::array<double, kPredictionOrder + 1>& a = lpc.a;
     const double g1 = shape.zeros / 1000.0;
     const double g2 = shape.poles / 1000.0;
     const double tilt = shape.tilt / 1000.0;
