@@ -32,9 +32,10 @@ test: build
 	else echo "Windows build not tested: install g++-mingw-w64-x86-64 and wine"; fi
 
 WINDOWS = build-windows
-# libsndfile (with Ogg, FLAC, Vorbis, Opus) and libsoxr, built once from Debian's sources.
+# libsndfile (with Ogg, FLAC, Vorbis, Opus, MPEG) and libsoxr, built from Debian's sources once,
+# and again when the script changes.
 MINGW_PREFIX = build-third-party/mingw-prefix
-$(MINGW_PREFIX)/.complete:
+$(MINGW_PREFIX)/.complete: cmake/third-party.sh
 	cmake/third-party.sh mingw $(MINGW_PREFIX)
 
 build-windows: build $(MINGW_PREFIX)/.complete
@@ -60,7 +61,7 @@ package: build build-windows
 	$(BUILD)/package-check/root/usr/bin/aamsg e samples/thank-you.wav $(BUILD)/package-check/thank-you.msg >/dev/null
 	cmp $(BUILD)/package-check/thank-you.msg tests/data/thank-you.msg
 	unzip -l $(WINDOWS)/aamsg-*-windows-x86_64.zip | tee $(BUILD)/package-check/zip.txt
-	for f in aamsg.exe LICENSE README.md aamsg-manual.txt THIRD-PARTY.txt libsndfile-1.2.0/COPYING libsoxr-0.1.3/COPYING.LGPL; do grep -q "/$$f$$" $(BUILD)/package-check/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
+	for f in aamsg.exe LICENSE README.md aamsg-manual.txt THIRD-PARTY.txt libsndfile-1.2.0/COPYING libsoxr-0.1.3/COPYING.LGPL mpg123-1.31.2/COPYING lame-3.100/COPYING; do grep -q "/$$f$$" $(BUILD)/package-check/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
 	@echo "Packages: $$(ls $(BUILD)/aamsg_*.deb $(WINDOWS)/aamsg-*.zip)"
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -126,7 +127,7 @@ fuzz:
 # page's files, in build-web/ (any static file host serves it).
 WASM_PREFIX = build-third-party/wasm-prefix
 EMSCRIPTEN_ENV = NODE_PATH=$${NODE_PATH:-/usr/share/nodejs}
-$(WASM_PREFIX)/.complete:
+$(WASM_PREFIX)/.complete: cmake/third-party.sh
 	$(EMSCRIPTEN_ENV) cmake/third-party.sh wasm $(WASM_PREFIX)
 
 # The page's npm packages (fflate makes the batch's .zip; axe-core is for the tests), exactly as
@@ -150,10 +151,12 @@ web: $(WASM_PREFIX)/.complete $(NPM_DIR)/.complete
 serve-web: web
 	python3 src/web/serve.py build-web 8000
 
-# The page in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the
+# The page's module under node: q on FLAC, Ogg Vorbis, Opus and MP3 as the command line's. Then
+# the page in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the
 # same bytes as the command line, one file or a batch, refusals and advice, q on files the
 # browser decodes, recording from a fake microphone, accessibility, and offline use.
 test-web: web build
+	node --test tests/web/test_formats.js
 	/usr/bin/python3 tests/web/test_page.py
 
 bench:

@@ -65,8 +65,23 @@ for name in sys.argv[2:]:
         print(f"{name}:")
     for r in results:
         print(f"  {r['median']*1000:9.1f} ms median  ({r['median']/base:5.2f}x aamsg)  {r['command']}")
+# The goal: q no slower than adpcm-xq -5, q --flat no slower than -5 -f, side by side.
+if "speech" in sys.argv[2:]:
+    def label(command):  # "q", "flat", or adpcm-xq's options ("-5 -f")
+        words = command.split()
+        if "adpcm-xq" in command:
+            return " ".join(w for w in words[words.index("-i") + 1:] if w.startswith("-"))
+        return "flat" if "--flat" in words else "q"
+    by = {label(r["command"]): r["median"] for r in json.load(open(f"{work}/speech.json"))["results"]}
+    print(f"  ratio q / adpcm-xq -5: {by['q'] / by['-5']:.2f}")
+    if "flat" in by:
+        print(f"  ratio q --flat / adpcm-xq -5 -f: {by['flat'] / by['-5 -f']:.2f}")
 PY
 
+# The instruction set the search runs here.
+if [ -x build-bench/bench/aamsg_search_eval ]; then
+  echo "search's instruction set: $(build-bench/bench/aamsg_search_eval "$work/probe.wav" | sed -n 's/^total .* (\(.*\))$/\1/p')"
+fi
 echo "== peak resident memory (KiB) =="
 head -c 1000000 /dev/urandom >"$work/1mb.msg"
 truncate -s 1000000000 "$work/1gb.msg"  # sparse: zero codes, decodes like any other bytes

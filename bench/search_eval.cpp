@@ -15,6 +15,7 @@
 #include "convert/message_writer.hpp"
 #include "search/search.hpp"
 #include "wave/wave.hpp"
+#include "../tests/measures.hpp"
 
 namespace {
 
@@ -82,20 +83,11 @@ int main(int argc, char** argv) {
         codes.resize(n);
         std::vector<std::uint8_t> greedy;
         aamsg::AdpcmState state;
-        double signal = 0;
-        double noise = 0;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            greedy.push_back(static_cast<std::uint8_t>(aamsg::encodeSample(x[i], state)));
-        }
-        state = {};
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const double d = x[i] - aamsg::decodeNibble(codes[i], state);
-            signal += double(x[i]) * x[i];
-            noise += d * d;
-        }
+        for (const std::int16_t sample : x) greedy.push_back(static_cast<std::uint8_t>(aamsg::encodeSample(sample, state)));
         const double gain = 10 * std::log10(meter(settings, x, greedy) / std::max(1.0, meter(settings, x, codes)));
         const char* name = std::strrchr(argv[f], '/') != nullptr ? std::strrchr(argv[f], '/') + 1 : argv[f];
-        std::printf("%-16s snr %6.2f  gain-over-greedy %5.2f dB  %.3f s\n", name, 10 * std::log10(signal / std::max(1.0, noise)), gain, seconds);
+        const double snr = aamsg::test::snrDb(x, aamsg::test::decodeCodes(codes));
+        std::printf("%-16s snr %6.2f  gain-over-greedy %5.2f dB  %.3f s\n", name, snr, gain, seconds);
         if (!out.empty()) {
             std::string path = out + "/" + name;
             path = path.substr(0, path.size() - 4) + ".msg";
@@ -107,6 +99,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::printf("total %.3f s\n", totalSeconds);
+    std::printf("total %.3f s (%s)\n", totalSeconds, aamsg::searchKernelName(settings.kernel));
     return 0;
 }

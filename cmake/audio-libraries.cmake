@@ -8,10 +8,16 @@ add_library(aamsg_soxr INTERFACE)
 if(AAMSG_THIRD_PARTY)
   set(ENV{PKG_CONFIG_LIBDIR} ${AAMSG_THIRD_PARTY}/lib/pkgconfig)
   set(ENV{PKG_CONFIG_PATH} "")
-  pkg_check_modules(SNDFILE REQUIRED sndfile)
+  # libsndfile and its codec libraries (FLAC, Ogg, Vorbis, Opus, MPEG), in the order a static
+  # link needs, asked at every configure rather than cached: a new build of the prefix may bring
+  # other libraries. It configures and links again.
+  execute_process(COMMAND ${PKG_CONFIG_EXECUTABLE} --static --libs sndfile OUTPUT_VARIABLE sndfile_libraries
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  separate_arguments(sndfile_libraries UNIX_COMMAND "${sndfile_libraries}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${AAMSG_THIRD_PARTY}/lib/pkgconfig/sndfile.pc)
   target_include_directories(aamsg_sndfile INTERFACE ${AAMSG_THIRD_PARTY}/include)
-  target_link_directories(aamsg_sndfile INTERFACE ${SNDFILE_STATIC_LIBRARY_DIRS})
-  target_link_libraries(aamsg_sndfile INTERFACE ${SNDFILE_STATIC_LIBRARIES})
+  target_link_libraries(aamsg_sndfile INTERFACE ${sndfile_libraries})
+  set_property(TARGET aamsg_sndfile APPEND PROPERTY INTERFACE_LINK_DEPENDS ${AAMSG_THIRD_PARTY}/.complete)
   if(MINGW)
     # libopus's configure builds with _FORTIFY_SOURCE, whose checks live in libssp there.
     target_link_libraries(aamsg_sndfile INTERFACE ssp)

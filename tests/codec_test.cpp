@@ -1,7 +1,8 @@
-// The ADPCM quantiser: known vectors, an independent implementation's output, and the
-// invariants a decoder relies on.
+// The ADPCM quantiser: codes and states worked out by hand, an independent implementation's
+// codes, the quantiser written plainly from its tables, and the ends of the ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <string>
@@ -12,39 +13,38 @@
 namespace aamsg {
 namespace {
 
-TEST(Codec, DecodesCodeSevenFromRest) {
-    AdpcmState state;
-    const int expected[] = {11, 41, 104, 240};
-    const int indices[] = {8, 16, 24, 32};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(decodeNibble(7, state), expected[i]);
-        EXPECT_EQ(state.stepIndex, indices[i]);
-    }
-}
-
-TEST(Codec, EncodesStepUpAndDownAndDecoderFollows) {
-    const std::int16_t samples[] = {1000, 1000, 1000, 1000, -1000, -1000};
-    const unsigned codes[] = {7, 7, 7, 7, 15, 15};
-    const int decoded[] = {11, 41, 104, 240, -53, -684};
+// Samples from rest, the code each takes and the state after it, worked out by hand from the
+// step table: step/8 is always added, code 0 moves too, the sign alone moves by step/8 the
+// other way. The encoder must give these codes and states, and the decoder, fed the codes,
+// these states.
+TEST(Codec, KnownCodesAndStatesFromRest) {
+    struct Row {
+        std::int16_t sample;
+        unsigned code;
+        std::int16_t predictor;
+        std::int32_t stepIndex;
+    };
+    const Row rows[] = {
+        {0, 0, 0, 0},          // step 7: 7 >> 3 is 0, silence stays at rest
+        {1000, 7, 11, 8},      // 0 + 7 + 3 + 1
+        {1000, 7, 41, 16},     // step 16: 2 + 16 + 8 + 4
+        {1000, 7, 104, 24},    // step 34
+        {1000, 7, 240, 32},    // step 73
+        {-1000, 15, -53, 40},  // step 157: 19 + 157 + 78 + 39 down
+        {-1000, 15, -684, 48}, // step 337
+        {-684, 0, -594, 47},   // on target, step 724: code 0 still adds 90
+        {-600, 8, -676, 46},   // step 658: the sign alone takes 82 off
+        {-200, 3, -154, 45},   // step 598: 74 + 299 + 149
+    };
     AdpcmState encoder;
     AdpcmState decoder;
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(encodeSample(samples[i], encoder), codes[i]) << i;
-        EXPECT_EQ(decodeNibble(codes[i], decoder), decoded[i]) << i;
+    for (const Row& row : rows) {
+        EXPECT_EQ(encodeSample(row.sample, encoder), row.code) << row.sample;
+        EXPECT_EQ(encoder.predictor, row.predictor) << row.sample;
+        EXPECT_EQ(encoder.stepIndex, row.stepIndex) << row.sample;
+        EXPECT_EQ(decodeNibble(row.code, decoder), row.predictor) << row.sample;
+        EXPECT_EQ(decoder.stepIndex, row.stepIndex) << row.sample;
     }
-    EXPECT_EQ(encoder.predictor, -684);
-    EXPECT_EQ(encoder.stepIndex, 48);
-    EXPECT_EQ(decoder.predictor, encoder.predictor);
-    EXPECT_EQ(decoder.stepIndex, encoder.stepIndex);
-}
-
-TEST(Codec, SilenceStaysAtRest) {
-    AdpcmState state;
-    EXPECT_EQ(encodeSample(0, state), 0u);
-    EXPECT_EQ(state.predictor, 0);
-    EXPECT_EQ(state.stepIndex, 0);
-    EXPECT_EQ(decodeNibble(0, state), 0);
-    EXPECT_EQ(state.stepIndex, 0);
 }
 
 TEST(Codec, PredictorIsHeldToSymmetricRange) {
@@ -107,33 +107,68 @@ TEST(Codec, MatchesIndependentImplementationOnGoldenSignal) {
     ASSERT_EQ(golden.size(), signal.size() / 2);
 
     AdpcmState encoder;
-    AdpcmState decoder;
     for (std::size_t i = 0; i < signal.size(); i += 2) {
         const unsigned high = encodeSample(signal[i], encoder);
         const unsigned low = encodeSample(signal[i + 1], encoder);
         ASSERT_EQ((high << kHighNibbleShift) | low, golden[i / 2]) << "byte " << i / 2;
-        decodeNibble(high, decoder);
-        decodeNibble(low, decoder);
-        ASSERT_EQ(decoder.predictor, encoder.predictor);
-        ASSERT_EQ(decoder.stepIndex, encoder.stepIndex);
     }
 }
 
-TEST(Codec, EncoderAndDecoderStayInStepOnHarshInput) {
+// The quantiser as the step and index tables define it, one branch per bit, without the
+// precomputed decode steps or the encoder's masks.
+struct PlainState {
+    int predictor = 0;
+    int stepIndex = 0;
+};
+
+int plainDecode(unsigned code, PlainState& state) {
+    const int step = kStepSizes[static_cast<std::size_t>(state.stepIndex)];
+    int difference = step >> 3;
+    if (code & 4) difference += step;
+    if (code & 2) difference += step >> 1;
+    if (code & 1) difference += step >> 2;
+    state.predictor = std::clamp(state.predictor + ((code & 8) ? -difference : difference), -32767, 32767);
+    state.stepIndex = std::clamp(state.stepIndex + kIndexAdjust[code], 0, static_cast<int>(kStepCount) - 1);
+    return state.predictor;
+}
+
+unsigned plainEncode(int sample, PlainState& state) {
+    int step = kStepSizes[static_cast<std::size_t>(state.stepIndex)];
+    int difference = sample - state.predictor;
+    unsigned code = 0;
+    if (difference < 0) {
+        code = 8;
+        difference = -difference;
+    }
+    for (unsigned bit = 4; bit != 0; bit >>= 1, step >>= 1) {
+        if (difference >= step) {
+            code |= bit;
+            difference -= step;
+        }
+    }
+    plainDecode(code, state);
+    return code;
+}
+
+// Noise and full-scale jumps through the encoder, random codes through the decoder: the codec
+// gives the plain quantiser's codes and states, at both ends of the table and at the clamp.
+TEST(Codec, AgreesWithThePlainQuantiserOnHarshInput) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> anySample(-32768, 32767);
+    std::uniform_int_distribution<unsigned> anyCode(0, 15);
     AdpcmState encoder;
     AdpcmState decoder;
+    PlainState plainEncoder;
+    PlainState plainDecoder;
     for (int i = 0; i < 200000; ++i) {
-        // Alternate full-scale jumps with noise, to visit both ends of the table and the clamp.
         const int s = (i / 1000) % 2 == 0 ? anySample(random) : ((i / 7) % 2 == 0 ? 32767 : -32768);
-        const unsigned code = encodeSample(static_cast<std::int16_t>(s), encoder);
-        ASSERT_LT(code, 16u);
-        ASSERT_EQ(decodeNibble(code, decoder), encoder.predictor);
-        ASSERT_EQ(decoder.stepIndex, encoder.stepIndex);
-        ASSERT_GE(encoder.predictor, -32767);
-        ASSERT_GE(encoder.stepIndex, 0);
-        ASSERT_LE(encoder.stepIndex, 88);
+        ASSERT_EQ(encodeSample(static_cast<std::int16_t>(s), encoder), plainEncode(s, plainEncoder)) << i;
+        ASSERT_EQ(encoder.predictor, plainEncoder.predictor) << i;
+        ASSERT_EQ(encoder.stepIndex, plainEncoder.stepIndex) << i;
+        // Any code drives the step index up; codes without the step's bit walk it back down.
+        const unsigned code = (i / 500) % 2 == 0 ? anyCode(random) : anyCode(random) & ~4u;
+        ASSERT_EQ(decodeNibble(code, decoder), plainDecode(code, plainDecoder)) << i;
+        ASSERT_EQ(decoder.stepIndex, plainDecoder.stepIndex) << i;
     }
 }
 

@@ -11,6 +11,7 @@
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
 #include "wave/wave.hpp"
+#include "measures.hpp"
 #include "support.hpp"
 #include "wave_builder.hpp"
 
@@ -296,14 +297,7 @@ TEST(RoundTrip, SineKeepsSignalToNoiseRatio) {
         const Converted decoded = convert(Mode::Decode, encoded.output);
         const std::vector<std::int16_t> back = samplesOf(decoded.output);
         ASSERT_EQ(back.size(), 16000u);
-        double signal = 0;
-        double error = 0;
-        for (std::size_t i = 100; i < back.size(); ++i) {  // past the codec's attack
-            signal += double(samples[i]) * samples[i];
-            error += (double(samples[i]) - back[i]) * (double(samples[i]) - back[i]);
-        }
-        const double snr = 10 * std::log10(signal / error);
-        EXPECT_GT(snr, bound) << frequency << " Hz";
+        EXPECT_GT(test::snrDb(samples, back, {.atStart = 100}), bound) << frequency << " Hz";  // past the codec's attack
     }
 }
 
@@ -325,14 +319,7 @@ TEST(RoundTrip, BundledSample) {
     const std::vector<int> resampled = referenceResample(mixed, 44100);
     const std::vector<std::int16_t> decoded = samplesOf(convert(Mode::Decode, encoded.output).output);
     ASSERT_EQ(decoded.size(), resampled.size() & ~std::size_t{1});
-    double signal = 0;
-    double error = 0;
-    for (std::size_t i = 0; i < decoded.size(); ++i) {
-        signal += double(resampled[i]) * resampled[i];
-        error += (double(resampled[i]) - decoded[i]) * (double(resampled[i]) - decoded[i]);
-    }
-    const double snr = 10 * std::log10(signal / error);
-    EXPECT_GT(snr, 18.0);  // measured: 19.5 dB
+    EXPECT_GT(test::snrDb(resampled, decoded), 18.0);  // measured: 19.5 dB
 }
 
 }  // namespace

@@ -375,31 +375,6 @@ bool have(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// What the format's decoder makes of a message, as `aamsg d` would.
-std::vector<double> decodeMessage(const Bytes& message) {
-    const std::vector<std::int16_t> decoded = test::decodedSamples(message);
-    return {decoded.begin(), decoded.end()};
-}
-
-// The best signal-to-noise ratio over small constant delays (lossy formats and their decoders
-// may shift the signal by some samples).
-double bestSnr(const std::vector<double>& reference, const std::vector<double>& decoded, int maxDelay) {
-    double best = -1e9;
-    for (int d = -maxDelay; d <= maxDelay; ++d) {
-        double signal = 0;
-        double noise = 0;
-        for (std::size_t i = 2000; i + 2000 < decoded.size(); ++i) {
-            const auto j = static_cast<std::ptrdiff_t>(i) + d;
-            if (j < 0 || static_cast<std::size_t>(j) >= reference.size()) continue;
-            const double r = reference[static_cast<std::size_t>(j)];
-            signal += r * r;
-            noise += (r - decoded[i]) * (r - decoded[i]);
-        }
-        best = std::max(best, 10 * std::log10(signal / std::max(noise, 1e-9)));
-    }
-    return best;
-}
-
 // `q` on the files people have, made here by sox, ffmpeg and lame from one stereo recording of
 // a few tones that come and go: each must give the tones back within a stated bound.
 TEST_F(EndToEnd, BestEncodesAudioFilesOfEveryKind) {
@@ -434,7 +409,9 @@ TEST_F(EndToEnd, BestEncodesAudioFilesOfEveryKind) {
         {"tones.flac", "sox SRC -b 24 DST rate 22050", 20},
         {"tones.ogg", "sox SRC DST", 18},
     };
-    if (have("lame") && !runsUnderWine()) kinds.push_back({"tones.mp3", "lame --quiet -b 128 SRC DST", 17});
+    // lame writes bare frames; ffmpeg puts an ID3v2 tag before them, which libsndfile skips first.
+    if (have("lame")) kinds.push_back({"tones.mp3", "lame --quiet -b 128 SRC DST", 17});
+    kinds.push_back({"tagged.mp3", "ffmpeg -v error -i SRC -c:a libmp3lame -b:a 128k -metadata title=Hold DST", 17});
     for (const Kind& kind : kinds) {
         const std::string in = path(kind.file);
         std::string command = kind.make;
@@ -445,7 +422,7 @@ TEST_F(EndToEnd, BestEncodesAudioFilesOfEveryKind) {
         const Result r = runTool({"q", in, out});
         EXPECT_EQ(r.exitCode, 0) << kind.file << r.console;
         EXPECT_EQ(r.console, kBanner + names(in, out) + progressLine(100) + "\r\nTotal time: 0m 3s\r\nOK\r\n\n") << kind.file;
-        const double snr = bestSnr(reference, decodeMessage(readFile(out)), 64);
+        const double snr = test::bestSnrDb(reference, test::decodeMessage(readFile(out)), {.atStart = 2000, .atEnd = 2000}, 64);
         EXPECT_GT(snr, kind.minimumSnr) << kind.file;
         RecordProperty(kind.file + " SNR dB", std::to_string(snr));
     }
@@ -462,8 +439,7 @@ TEST_F(EndToEnd, BestRefusesWhatIsNoAudioAndKeepsWhatWasCut) {
         writeFile(in, file);
         const Result r = runTool({"Q", in, out});
         EXPECT_EQ(r.exitCode, 201);
-        const std::string formats = runsUnderWine() ? "WAVE, AIFF, CAF, FLAC, Ogg, Opus" : "WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3";
-        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: " + formats + "\r\n");
+        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n");
         EXPECT_EQ(fs::file_size(out), 0u);
     }
     const std::string cut = path("cut.wav");
@@ -500,7 +476,7 @@ std::vector<int> recordedPrompt(double peakDb, double spikeDb = 0) {
 
 // The active speech level of a message, as the meter of --level measures it.
 double activeLevel(const Bytes& message) {
-    const std::vector<std::int16_t> samples = test::decodedSamples(message);
+    const std::vector<std::int16_t> samples = test::decodeMessage(message);
     const std::vector<float> decoded(samples.begin(), samples.end());
     SpeechMeter meter = makeSpeechMeter();
     meterSamples(meter, decoded);

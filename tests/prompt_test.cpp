@@ -19,9 +19,7 @@ namespace {
 
 using Samples = std::vector<float>;
 
-static_assert(kPromptRate == kMessageRate, "the prompt's times are counted at the rate q hands its signal over");
-
-std::size_t secondsToSamples(double seconds) { return static_cast<std::size_t>(seconds * kPromptRate); }
+std::size_t secondsToSamples(double seconds) { return static_cast<std::size_t>(seconds * kMessageRate); }
 double amplitudeOf(double rmsDb) { return kFullScale * std::pow(10.0, rmsDb / 20.0); }
 
 Samples silence(double seconds) { return Samples(secondsToSamples(seconds), 0.0f); }
@@ -29,7 +27,7 @@ Samples silence(double seconds) { return Samples(secondsToSamples(seconds), 0.0f
 Samples tone(double seconds, double rmsDb) {
     Samples s(secondsToSamples(seconds));
     const double peak = amplitudeOf(rmsDb) * std::numbers::sqrt2;
-    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<float>(peak * std::sin(2 * std::numbers::pi * 440.0 * double(i) / kPromptRate));
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<float>(peak * std::sin(2 * std::numbers::pi * 440.0 * double(i) / kMessageRate));
     return s;
 }
 
@@ -222,8 +220,8 @@ TEST(PromptProcessor, TrimKeepsTheSpeechAndLittleMore) {
         std::size_t to = from + speech.size();
         while (to > from && speech[to - from - 1] == 0.0f) --to;
         for (std::size_t k = 0; c.clicks && k < secondsToSamples(0.005); ++k) {
-            s[from - kPromptRate + k] = k % 2 ? 32767.0f : -32767.0f;
-            s[to + kPromptRate + k] = s[from - kPromptRate + k];
+            s[from - kMessageRate + k] = k % 2 ? 32767.0f : -32767.0f;
+            s[to + kMessageRate + k] = s[from - kMessageRate + k];
         }
         const std::string name = std::to_string(c.lead) + " s before, " + std::to_string(c.tail) + " s after";
 
@@ -231,10 +229,10 @@ TEST(PromptProcessor, TrimKeepsTheSpeechAndLittleMore) {
         const Samples out = process(s, plan);
         EXPECT_LE(plan.keepFrom, from) << name;
         EXPECT_GE(plan.keepTo, to) << name;
-        EXPECT_LE(double(from - plan.keepFrom), 0.2 * kPromptRate) << name;
-        EXPECT_LE(double(plan.keepTo - to), 0.2 * kPromptRate) << name;
+        EXPECT_LE(double(from - plan.keepFrom), 0.2 * kMessageRate) << name;
+        EXPECT_LE(double(plan.keepTo - to), 0.2 * kMessageRate) << name;
         EXPECT_EQ(out.size(), plan.keepTo - plan.keepFrom) << name;
-        EXPECT_DOUBLE_EQ((plan.trimmedStartSeconds + plan.trimmedEndSeconds) * kPromptRate + double(out.size()), double(s.size())) << name;
+        EXPECT_DOUBLE_EQ((plan.trimmedStartSeconds + plan.trimmedEndSeconds) * kMessageRate + double(out.size()), double(s.size())) << name;
         EXPECT_EQ(plan.fadeIn, plan.keepFrom > 0) << name;
         EXPECT_EQ(plan.fadeOut, plan.keepTo < s.size()) << name;
         if (plan.fadeIn) {

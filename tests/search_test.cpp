@@ -76,7 +76,7 @@ BestOptions optionsOf(const SearchSettings& search, bool background = true) {
     return options;
 }
 
-using test::decodedSamples;
+using test::decodeMessage;
 using test::greedyCodes;
 using test::messageOf;
 
@@ -337,7 +337,7 @@ TEST(Best, ChannelsAreAveraged) {
     ASSERT_EQ(reference.result, kOk);
     EXPECT_EQ(encodeBest(test::wave(2, 8000, 16, twice)).output, reference.output);
     EXPECT_EQ(encodeBest(test::wave(6, 8000, 16, six)).output, reference.output);
-    for (const std::int16_t s : decodedSamples(encodeBest(test::wave(2, 8000, 16, opposite)).output)) ASSERT_EQ(s, 0);
+    for (const std::int16_t s : decodeMessage(encodeBest(test::wave(2, 8000, 16, opposite)).output)) ASSERT_EQ(s, 0);
 }
 
 // Above full scale is held at full scale and counted, never wrapped; NaN too.
@@ -350,7 +350,7 @@ TEST(Best, LoudFloatIsClippedAndCounted) {
     const BestStats& stats = run.outcome.stats;
     EXPECT_EQ(stats.samples, 4000u);
     EXPECT_GT(stats.clipped, 1000u);
-    const std::vector<std::int16_t> decoded = decodedSamples(run.output);
+    const std::vector<std::int16_t> decoded = decodeMessage(run.output);
     for (std::size_t i = 110; i < 220; ++i) EXPECT_GT(decoded[i], 25000) << i;  // the first crest, not wrapped
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
+#include "measures.hpp"
 #include "convert/convert.hpp"
 #include "wave_builder.hpp"
 
@@ -131,17 +132,6 @@ std::vector<std::uint8_t> greedyCodes(const std::vector<Sample>& samples) {
 
 // The greedy encoder's message for the samples.
 inline Bytes greedyMessage(const std::vector<int>& samples) { return messageOf(greedyCodes(samples)); }
-
-// What the format's decoder makes of a message.
-inline std::vector<std::int16_t> decodedSamples(const Bytes& message) {
-    AdpcmState state;
-    std::vector<std::int16_t> out;
-    for (const std::uint8_t byte : message) {
-        out.push_back(decodeNibble(byte >> kHighNibbleShift, state));
-        out.push_back(decodeNibble(byte & 15u, state));
-    }
-    return out;
-}
 
 // The samples of a canonical 16-bit WAVE file, after its 44-byte header.
 inline std::vector<std::int16_t> samplesOf(const Bytes& wave) {

@@ -1,6 +1,6 @@
 // The input path of `q`: any audio file libsndfile reads, its channels averaged into one, and
 // converted to the message rate by libsoxr. The two libraries stay behind this header: their
-// handles are opaque here and their errors become ExitCodes in one place.
+// handles are opaque here and their errors become statuses in one place.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +41,8 @@ Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format);
 // on a read error.
 Status readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got);
 
-// Whether this build's libsndfile reads MP3 (Debian's does; the Windows build does not).
+// Whether this build's libsndfile reads MP3 (Debian's does, and so do the Windows and WebAssembly
+// builds; one built without libmpg123 does not).
 bool readsMp3();
 
 // The input's position, for progress by bytes when the frame count is unknown.

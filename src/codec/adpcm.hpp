@@ -7,11 +7,13 @@
 
 namespace aamsg {
 
-// Every message stream, and every WAVE file this tool writes, runs at this rate, mono.
+// Every message stream, and every WAVE file this tool writes, runs at this rate, mono; so do
+// the signals the search and the prompt's level and trim work on.
 inline constexpr std::uint32_t kMessageRate = 8000;
 
 // A message file is a bare run of codes, two per byte, the earlier sample in the high nibble.
 inline constexpr unsigned kHighNibbleShift = 4;
+inline constexpr unsigned kLowNibbleMask = 0x0F;
 
 struct AdpcmState {
     std::int16_t predictor = 0;  // the last reconstructed sample

@@ -28,19 +28,15 @@ double naturalLog(double x) {
         --exponent;
     }
     // ln m = 2 atanh(z), z = (m - 1) / (m + 1), |z| <= 0.172: the odd series converges fast.
-    const double z = (m - 1.0) / (m + 1.0);
-    const double z2 = z * z;
-    double term = z;
-    double sum = 0.0;
-    for (int k = 1; k <= 29; k += 2) {
-        sum += term / k;
-        term *= z2;
-    }
-    return exponent * kLn2 + 2.0 * sum;
+    return exponent * kLn2 + 2.0 * atanhSeries((m - 1.0) / (m + 1.0));
 }
 
+// Full scale, 32768, is 2^15: threshold 15 would lie at 0 dB.
+constexpr double kFullScaleLog2 = 15.0;
+static_assert(kFullScale == 1 << 15);
+
 // dB re full scale of threshold j (2^j in 16-bit units).
-double thresholdDb(std::size_t j) { return (static_cast<double>(j) - 15.0) * kThresholdStepDb; }
+double thresholdDb(std::size_t j) { return (static_cast<double>(j) - kFullScaleLog2) * kThresholdStepDb; }
 
 }  // namespace
 

@@ -25,8 +25,8 @@ PromptPlan planPrompt(const SpeechLevel& level, const PromptOptions& options) {
     }
     plan.mayLimit = level.peak * plan.gain > kCeiling;
     plan.predictedLevelDb = level.activeDb + plan.gainDb;
-    plan.trimmedStartSeconds = static_cast<double>(plan.keepFrom) / kPromptRate;
-    if (options.trim) plan.trimmedEndSeconds = static_cast<double>(level.samples - plan.keepTo) / kPromptRate;
+    plan.trimmedStartSeconds = static_cast<double>(plan.keepFrom) / kMessageRate;
+    if (options.trim) plan.trimmedEndSeconds = static_cast<double>(level.samples - plan.keepTo) / kMessageRate;
     return plan;
 }
 

@@ -1,8 +1,8 @@
 // Prompts at an even level and without dead air: the active speech level meter (ITU-T P.56
 // method B), the plan it leads to (gain, samples kept, fades) and the streaming processor that
-// applies it with a look-ahead limiter. The signal is 8000 samples a second in 16-bit units
-// (full scale 32768); everything that decides an output sample uses + - * / sqrt and integers
-// only, so every build gives the same samples.
+// applies it with a look-ahead limiter. The signal comes at the message rate, as q hands it
+// over, in 16-bit units (full scale 32768); everything that decides an output sample uses
+// + - * / sqrt and integers only, so every build gives the same samples.
 #pragma once
 
 #include <array>
@@ -10,23 +10,14 @@
 #include <cstdint>
 #include <span>
 
+#include "base/series.hpp"
+#include "codec/adpcm.hpp"
 #include "prompt/levels.hpp"
 
 namespace aamsg {
 
-// ---- Deterministic decibels: series and exact scaling by powers of two, never libm's exp/log.
-
-// e^x by its Taylor series: accurate to the last bit or two for |x| <= 0.5, and usable in
-// constant expressions.
-constexpr double expSeries(double x) {
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; k <= 24; ++k) {
-        term = term * x / k;
-        sum += term;
-    }
-    return sum;
-}
+// ---- Deterministic decibels: series (base/series.hpp) and exact scaling by powers of two,
+// never libm's exp/log.
 
 // 10^(db/10), and its inverse; powerToDb(0) is kSilenceDb.
 double dbToPower(double db);
@@ -49,13 +40,12 @@ inline double cleanSample(float value) {
 
 inline constexpr double kFullScale = 32768.0;                 // the input's unit: dB re this RMS
 inline constexpr double kFullScalePower = kFullScale * kFullScale;
-inline constexpr std::uint32_t kPromptRate = 8000;  // the message rate, at which q hands over its signal
 
 // The envelope's time constant (0.03 s), as the coefficient of each of its two first-order
 // smoothing stages: exp(-1 / (rate * 0.03)).
-inline constexpr double kEnvelopeCoefficient = expSeries(-1.0 / (kPromptRate * 0.03));
+inline constexpr double kEnvelopeCoefficient = expSeries(-1.0 / (kMessageRate * 0.03));
 // After the envelope falls below a threshold, this long still counts as active (0.2 s).
-inline constexpr std::uint32_t kHangoverSamples = kPromptRate / 5;
+inline constexpr std::uint32_t kHangoverSamples = kMessageRate / 5;
 // The active level lies this far above the threshold it is measured at.
 inline constexpr double kMarginDb = 15.9;
 // Thresholds 1, 2, 4 ... 16384 in 16-bit units: a geometric series a factor 2 (6.02 dB)
@@ -64,7 +54,7 @@ inline constexpr std::size_t kThresholds = 15;
 // For trimming, a run of the envelope above a threshold is speech once this many of its samples
 // (30 ms) reach the threshold themselves: a click lifts the envelope as high, for as long, but
 // with a few ms of loud samples.
-inline constexpr std::uint32_t kMinSpeechSamples = kPromptRate * 3 / 100;
+inline constexpr std::uint32_t kMinSpeechSamples = kMessageRate * 3 / 100;
 
 struct SpeechMeter {
     double envelope1 = 0.0;  // the first smoothing stage of |x|
@@ -114,9 +104,9 @@ SpeechLevel finishMeter(const SpeechMeter& meter);
 // ---- The plan.
 
 // Kept before the first and after the last active sample (150 ms).
-inline constexpr std::uint32_t kTrimMarginSamples = kPromptRate * 3 / 20;
+inline constexpr std::uint32_t kTrimMarginSamples = kMessageRate * 3 / 20;
 // A cut into the signal fades in or out over this many samples (5 ms), from and to zero.
-inline constexpr std::uint32_t kFadeSamples = kPromptRate / 200;
+inline constexpr std::uint32_t kFadeSamples = kMessageRate / 200;
 // The limiter holds every sample to this.
 inline constexpr double kCeiling = 32767.0;
 
@@ -157,7 +147,7 @@ bool planChangesNothing(const PromptPlan& plan);
 // samples before the peak, linearly.
 inline constexpr std::size_t kLimiterWindow = 32;
 // The limiter's gain recovers exponentially with this time constant (50 ms) after a peak.
-inline constexpr double kReleaseCoefficient = expSeries(-1.0 / (kPromptRate * 0.05));
+inline constexpr double kReleaseCoefficient = expSeries(-1.0 / (kMessageRate * 0.05));
 // The limiter's gains are counted in these units: fine enough to be smooth, and a window's sum
 // of them is exact.
 inline constexpr std::int64_t kGainUnit = std::int64_t{1} << 40;

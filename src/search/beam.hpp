@@ -69,6 +69,24 @@ struct Beam {
     alignas(64) std::array<std::int32_t, kMaxPaths> place{};  // distinct, below kMaxPaths
 };
 
+// Moves path `from` into place `to`: a path's fields go together.
+inline void movePath(Beam& beam, std::size_t to, std::size_t from) {
+    beam.predictor[to] = beam.predictor[from];
+    beam.stepIndex[to] = beam.stepIndex[from];
+    beam.cost[to] = beam.cost[from];
+    beam.rank[to] = beam.rank[from];
+    beam.pendingHigh[to] = beam.pendingHigh[from];
+    beam.pendingLow[to] = beam.pendingLow[from];
+    beam.slot[to] = beam.slot[from];
+    beam.place[to] = beam.place[from];
+}
+
+// A merge cell is a step index above a predictor's bucket: predictors, offset to count from 0,
+// span 16 bits, of which the top 16 - mergeShift name the bucket.
+inline constexpr int kPredictorBits = 16;
+inline constexpr std::int32_t kPredictorOffset = 32768;
+inline int bucketBits(int mergeShift) { return kPredictorBits - mergeShift; }
+
 // A path that takes the greedy encoder's code at every sample, beside the beam whatever its
 // cost: the search can always fall back to it. When a decision goes against it, it restarts
 // from the best path.

@@ -82,7 +82,7 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
     s.searchFrame = searchFrameFunction(own.kernel);
     if (s.searchFrame == nullptr) s.searchFrame = searchFrameFunction(SearchKernel::kBest);
-    s.cells.assign((std::size_t{kStepCount} << (16 - own.mergeShift)) + 1, beam::kEmptyCell);
+    s.cells.assign((std::size_t{kStepCount} << beam::bucketBits(own.mergeShift)) + 1, beam::kEmptyCell);
     s.scratch.key[beam::kMaxCandidates] = ~std::uint64_t{0};
     restart(s);
     return search;

@@ -68,8 +68,8 @@ struct SearchDefaults {
 // sources of the quality set, in weighted error and in the frequency-weighted measure, for 7%
 // more time; sharply pulsed voices lose a little (1.3 dB on a synthetic vowel, 0.2 dB on the
 // lowest male voice), and lose much more with still finer buckets or narrower beams.
-inline constexpr SearchDefaults kShapedDefaults{64, 7, 3};
-inline constexpr SearchDefaults kFlatDefaults{128, 8, 3};
+inline constexpr SearchDefaults kShapedDefaults{.paths = 64, .mergeShift = 7, .lookahead = 3};
+inline constexpr SearchDefaults kFlatDefaults{.paths = 128, .mergeShift = 8, .lookahead = 3};
 
 // A code is decided this many samples after its sample is searched.
 inline constexpr std::size_t kSearchDelay = 32;

@@ -1,32 +1,13 @@
 // The frame analysis behind the weighting: window, autocorrelation, lag window, Levinson-Durbin.
 #include "search/weighting.hpp"
 
+#include "base/series.hpp"
+
 namespace aamsg {
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-// Taylor series, evaluated by the compiler: the tables below never depend on a C library.
-constexpr double sineSeries(double x) {
-    double term = x;
-    double sum = x;
-    for (int n = 1; n < 12; ++n) {
-        term = -term * x * x / ((2.0 * n) * (2.0 * n + 1.0));
-        sum += term;
-    }
-    return sum;
-}
-
-constexpr double expSeries(double x) {
-    double term = 1.0;
-    double sum = 1.0;
-    for (int n = 1; n < 30; ++n) {
-        term = term * x / n;
-        sum += term;
-    }
-    return sum;
-}
 
 // A Hann window over the analysis: sin^2(pi (i + 1/2) / N), symmetric, never quite zero.
 constexpr std::array<double, kAnalysisLength> makeWindow() {
@@ -39,15 +20,20 @@ constexpr std::array<double, kAnalysisLength> makeWindow() {
     return window;
 }
 
-// A Gaussian lag window of 60 Hz: it widens the formant peaks, so that a sharp resonance does
-// not make the weighting swing; lag 0 carries a -40 dB noise floor.
+// The lag window's width: a Gaussian of this many Hz widens each formant peak by about as much,
+// so that a sharp resonance does not make the weighting swing from frame to frame.
+constexpr double kLagWindowHz = 60.0;
+// Lag 0 times this: white noise 40 dB under the frame's power (1e-4 of it) joins the analysis,
+// which keeps the recursion well conditioned on near-pure signals (a tone, a lone edge).
+constexpr double kNoiseFloorLag0 = 1.0001;
+
 constexpr std::array<double, kPredictionOrder + 1> makeLagWindow() {
     std::array<double, kPredictionOrder + 1> lag{};
     for (std::size_t k = 0; k <= kPredictionOrder; ++k) {
-        const double x = 2.0 * kPi * 60.0 * static_cast<double>(k) / 8000.0;
+        const double x = 2.0 * kPi * kLagWindowHz * static_cast<double>(k) / static_cast<double>(kMessageRate);
         lag[k] = expSeries(-0.5 * x * x);
     }
-    lag[0] = 1.0001;
+    lag[0] = kNoiseFloorLag0;
     return lag;
 }
 
@@ -56,6 +42,10 @@ constexpr std::array<double, kPredictionOrder + 1> kLagWindow = makeLagWindow();
 
 static_assert(kWindow[0] > 0.0 && kWindow[0] < 0.001 && kWindow[kAnalysisLength / 2] > 0.9999);
 static_assert(kLagWindow[1] < 1.0 && kLagWindow[kPredictionOrder] > 0.85);
+// The search's codes depend on these bits: the series must give them on every build.
+static_assert(kLagWindow[0] == 0x1.00068db8bac71p+0 && kLagWindow[1] == 0x1.ff6e8c2ab16fp-1 &&
+              kLagWindow[kPredictionOrder] == 0x1.ca3188f65da6ap-1);
+static_assert(kWindow[0] == 0x1.67561123c76c6p-15 && kWindow[kAnalysisLength / 4] == 0x1.0359d6f8e5942p-1);
 
 std::int32_t toFixed(double value) {
     constexpr double kLimit = 1 << 20;
@@ -64,13 +54,13 @@ std::int32_t toFixed(double value) {
     return static_cast<std::int32_t>(held < 0 ? held - 0.5 : held + 0.5);
 }
 
-struct Prediction {
+struct LpcCoefficients {
     std::array<double, kPredictionOrder + 1> a{};  // A(z) = 1 + sum(a[k] z^-k); a[0] is unused
     bool tonal = false;  // the frame is predicted far better than speech is: tones, not a voice
 };
 
-// The predictor that whitens the frame.
-Prediction predictor(const AnalysisWindow& samples, const WeightShape& shape) {
+// The linear prediction coefficients of A(z), the filter that whitens the frame.
+LpcCoefficients lpcOfFrame(const AnalysisWindow& samples, const WeightShape& shape) {
     std::array<double, kAnalysisLength> x{};
     for (std::size_t i = 0; i < kAnalysisLength; ++i) x[i] = samples[i] * kWindow[i];
     std::array<double, kPredictionOrder + 1> r{};
@@ -103,9 +93,9 @@ Prediction predictor(const AnalysisWindow& samples, const WeightShape& shape) {
 }  // namespace
 
 WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& shape) {
-    const Prediction prediction = predictor(window, shape);
-    if (prediction.tonal) return {};
-    const std::array<double, kPredictionOrder + 1>& a = prediction.a;
+    const LpcCoefficients lpc = lpcOfFrame(window, shape);
+    if (lpc.tonal) return {};
+    const std::array<double, kPredictionOrder + 1>& a = lpc.a;
     const double g1 = shape.zeros / 1000.0;
     const double g2 = shape.poles / 1000.0;
     const double tilt = shape.tilt / 1000.0;

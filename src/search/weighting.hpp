@@ -8,12 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/adpcm.hpp"
+
 namespace aamsg {
 
 // The prediction's order, and the weighting filter's (one more for the tilt).
 inline constexpr std::size_t kPredictionOrder = 10;
 inline constexpr std::size_t kWeightOrder = kPredictionOrder + 1;
-inline constexpr std::size_t kFrameLength = 160;  // 20 ms at 8000 per second
+inline constexpr std::size_t kFrameLength = kMessageRate / 50;  // 20 ms
 // The analysis window: the frame and the samples before it.
 inline constexpr std::size_t kFrameHistory = 80;
 inline constexpr std::size_t kAnalysisLength = kFrameHistory + kFrameLength;

@@ -46,8 +46,9 @@ inline std::int32_t widenSample(const std::uint8_t* bytes, std::uint16_t bitsPer
     return static_cast<std::int16_t>(loadU16le(bytes));
 }
 
-// Whether the frame is one 32-bit (or 24-in-32) sample, read from its top two bytes; the Part
-// of the rule that keeps little-endian 32-bit files from becoming noise.
+// Whether the frame is one 32-bit (or 24-in-32) sample, read from its top two bytes: true for a
+// frame of four bytes that is not two channels and has more than 16 bits per sample. Read from
+// its low two bytes as a 16-bit sample, a little-endian 32-bit file would turn into noise.
 inline bool isWideMono(const WaveFormat& format) {
     return format.blockAlign == 4 && format.channels != 2 && format.bitsPerSample > 16;
 }
