@@ -1,4 +1,4 @@
-// `q` on one file with one search thread and with several, for one split shape: the time each
+// `q` on one file with one search thread and with several, for one split layout: the time each
 // takes (read, rate conversion, search and tally, as the command runs them), whether the
 // messages are the same, the processor time all threads took together (what the warm-ups and
 // abandoned runs cost), and how often a run started part way was taken over or abandoned.
@@ -71,11 +71,11 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[at], "flat") == 0) options.search.shaped = false;
         if (std::strcmp(argv[at], "once") == 0) once = true;
     }
-    const aamsg::SplitShape shape = aamsg::usableShape(options.split);
+    const aamsg::SplitLayout layout = aamsg::usableLayout(options.split);
     const Run split = convert(file, options);
     const aamsg::SplitCounts& counts = split.outcome.stats.split;
-    std::printf("shape %u %u %u %u threads %u: %.0f ms (processor %.0f ms), started %llu joined %llu abandoned %llu", shape.segment,
-                shape.warmUp, shape.spacing, shape.checkpoints, options.threads, split.ms, split.processor, static_cast<unsigned long long>(counts.started),
+    std::printf("layout %u %u %u %u threads %u: %.0f ms (processor %.0f ms), started %llu joined %llu abandoned %llu", layout.segment,
+                layout.warmUp, layout.spacing, layout.checkpoints, options.threads, split.ms, split.processor, static_cast<unsigned long long>(counts.started),
                 static_cast<unsigned long long>(counts.joined), static_cast<unsigned long long>(counts.abandoned));
     if (!once) {
         options.threads = 1;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The split search's schedule (src/convert/split_search.cpp) played frame by frame over measured
 convergence figures: the speed-up it would reach with T threads on cores of their own, and how
-many runs it abandons, for each shape. On a shared machine wall times scatter; this does not.
+many runs it abandons, for each layout. On a shared machine wall times scatter; this does not.
 
     aamsg_split_convergence --step 800 speech.wav > conv.txt
     bench/split_model.py conv.txt THREADS [--seconds S] SEGMENT:WARMUP:SPACING:CHECKPOINTS...
@@ -106,15 +106,15 @@ def main():
     convergence = read_convergence(sys.argv[1])
     length = (max(convergence) + FRAME) // FRAME * FRAME
     threads = int(sys.argv[2])
-    shapes = sys.argv[3:]
-    if shapes[0] == "--seconds":  # the signal's first S seconds only
-        length = min(length, int(float(shapes[1]) * 8000) // FRAME * FRAME)
-        shapes = shapes[2:]
-    for shape in shapes:
-        segment, warm_up, spacing, checkpoints = (int(v) for v in shape.split(":"))
+    layouts = sys.argv[3:]
+    if layouts[0] == "--seconds":  # the signal's first S seconds only
+        length = min(length, int(float(layouts[1]) * 8000) // FRAME * FRAME)
+        layouts = layouts[2:]
+    for layout in layouts:
+        segment, warm_up, spacing, checkpoints = (int(v) for v in layout.split(":"))
         checkpoints = min(checkpoints, (segment - 1) // spacing + 1)  # as the split makes them usable
         speedup, started, joined, abandoned = simulate(convergence, length, threads, segment, warm_up, spacing, checkpoints)
-        print(f"{shape}: speed-up {speedup:.2f}, started {started}, joined {joined}, abandoned {abandoned}")
+        print(f"{layout}: speed-up {speedup:.2f}, started {started}, joined {joined}, abandoned {abandoned}")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 // `q` with its search split over threads: exactly the bytes, console and outcome of one search
 // for any number of threads, on speech (where runs started part way take over) and on noise
 // (where they are abandoned), with the input ending at every point of a split, with odd
-// shapes, and after failures.
+// layouts, and after failures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,11 +20,11 @@ namespace aamsg {
 namespace {
 
 // A boundary every four frames: a second of signal crosses a dozen.
-constexpr SplitShape kSmall{640, 320, 160, 3};
+constexpr SplitLayout kSmall{640, 320, 160, 3};
 
 struct Setup {
     unsigned threads = 1;
-    SplitShape shape = kSmall;
+    SplitLayout layout = kSmall;
     SearchSettings search;
 };
 
@@ -32,7 +32,7 @@ test::Converted encode(const test::Bytes& file, const Setup& setup, const test::
     Request request;
     request.mode = Mode::Best;
     request.best.threads = setup.threads;
-    request.best.split = &setup.shape;
+    request.best.split = &setup.layout;
     request.best.search = &setup.search;
     return test::convert(request, file, faults);
 }
@@ -134,17 +134,17 @@ TEST(SplitSearch, SameBytesAsOneSearchWhereverTheSignalEnds) {
     EXPECT_GT(greedy, 0);
 }
 
-// Shapes the split has to make usable: nothing given, a warm-up longer than a segment,
+// Layouts the split has to make usable: nothing given, a warm-up longer than a segment,
 // checkpoints beyond it, sizes that are not whole frames.
-TEST(SplitSearch, OddShapes) {
+TEST(SplitSearch, OddLayouts) {
     const std::vector<int> words = speech();
     const test::Bytes wave = test::wave(1, 8000, 16, std::vector<int>(words.begin(), words.begin() + 12000));
     const test::Converted single = encode(wave, {1, kSmall, {}});
-    const SplitShape shapes[] = {{0, 0, 0, 0}, {500, 5000, 100, 50}, {1000, 170, 330, 2}};
-    for (const SplitShape& shape : shapes) {
+    const SplitLayout layouts[] = {{0, 0, 0, 0}, {500, 5000, 100, 50}, {1000, 170, 330, 2}};
+    for (const SplitLayout& layout : layouts) {
         for (const unsigned threads : {2u, 8u}) {
-            const test::Converted split = encode(wave, {threads, shape, {}});
-            expectSame(split, single, std::to_string(shape.segment) + ", " + std::to_string(threads) + " threads");
+            const test::Converted split = encode(wave, {threads, layout, {}});
+            expectSame(split, single, std::to_string(layout.segment) + ", " + std::to_string(threads) + " threads");
             EXPECT_GT(split.outcome.stats.split.started, 0u);
         }
     }

@@ -97,10 +97,10 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     const bool background = options.background;
     const unsigned threads = std::min(options.threads, kMaxSearchThreads);
 #endif
-    const SplitShape shape = options.split != nullptr ? *options.split : SplitShape{};
+    const SplitLayout layout = options.split != nullptr ? *options.split : SplitLayout{};
     Status result = kOk;
-    if (threads > 1 && worthSplitting(source, shape)) {
-        result = searchSplit(run, source, greedy, settings, shape, threads);
+    if (threads > 1 && worthSplitting(source, layout)) {
+        result = searchSplit(run, source, greedy, settings, layout, threads);
     } else {
         result = background ? searchBeside(run, source, greedy) : searchInline(run, source, greedy);
     }

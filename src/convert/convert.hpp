@@ -12,7 +12,7 @@
 namespace aamsg {
 
 struct SearchSettings;  // search/search.hpp
-struct SplitShape;      // convert/split_search.hpp
+struct SplitLayout;      // convert/split_search.hpp
 
 // What to do: `e` and `d` are the format's exact conversions; `q` encodes any audio file as
 // well as the format allows.
@@ -35,7 +35,7 @@ struct BestOptions {
     // For tests and measurements: a search other than the default one of `shaped` (used whole,
     // its own `shaped` included), and another place to cut the signal between threads.
     const SearchSettings* search = nullptr;
-    const SplitShape* split = nullptr;
+    const SplitLayout* split = nullptr;
 };
 
 // A machine with very many cores still gives one conversion no more search threads than this,

@@ -161,15 +161,15 @@ Status takeSplitCodes(SearchRun& run, SplitSearch& split, MarkQueue& marks) {
 
 }  // namespace
 
-bool worthSplitting(const SignalSource& source, const SplitShape& shape) {
+bool worthSplitting(const SignalSource& source, const SplitLayout& layout) {
     if (source.byBytes) return true;
     const double samples = static_cast<double>(source.format.frames) * kMessageRate / source.format.sampleRate;
-    return samples > usableShape(shape).segment;
+    return samples > usableLayout(layout).segment;
 }
 
 Status searchSplit(SearchRun& run, SignalSource& source, GreedyTally& greedy, const SearchSettings& settings,
-                   const SplitShape& shape, unsigned threads) {
-    const SplitSearchPtr split = startSplitSearch(settings, shape, threads);
+                   const SplitLayout& layout, unsigned threads) {
+    const SplitSearchPtr split = startSplitSearch(settings, layout, threads);
     MarkQueue marks;
     Status result = kOk;
     {

@@ -9,11 +9,11 @@ namespace aamsg {
 
 // Whether the signal reaches the first place a second thread could take over; an input of
 // unknown length may.
-bool worthSplitting(const SignalSource& source, const SplitShape& shape);
+bool worthSplitting(const SignalSource& source, const SplitLayout& layout);
 
 // The search over `threads` threads, the input on one more: the codes, the tally, the
 // progress and the statistics exactly as one search's.
 Status searchSplit(SearchRun& run, SignalSource& source, GreedyTally& greedy, const SearchSettings& settings,
-                   const SplitShape& shape, unsigned threads);
+                   const SplitLayout& layout, unsigned threads);
 
 }  // namespace aamsg

@@ -53,7 +53,7 @@ struct SplitRun {
 
 struct SplitSearch {
     SearchSettings settings;
-    SplitShape shape;
+    SplitLayout layout;
     std::mutex mutex;
     std::condition_variable changed;  // any change below; every waiter checks its own condition
     // The signal [windowBase, end) in a ring; windowBase is the least position still needed.
@@ -76,23 +76,23 @@ namespace {
 
 using Lock = std::unique_lock<std::mutex>;
 
-std::uint64_t startOf(const SplitShape& shape, std::uint64_t index) { return index * shape.segment - shape.warmUp; }
+std::uint64_t startOf(const SplitLayout& layout, std::uint64_t index) { return index * layout.segment - layout.warmUp; }
 
 // Which of its run's checkpoints the position is, or -1.
-int checkpointAt(const SplitShape& shape, const SplitRun& run, std::uint64_t position) {
-    if (run.index == 0 || position < run.boundary || (position - run.boundary) % shape.spacing != 0) return -1;
-    const std::uint64_t number = (position - run.boundary) / shape.spacing;
-    return number < shape.checkpoints ? static_cast<int>(number) : -1;
+int checkpointAt(const SplitLayout& layout, const SplitRun& run, std::uint64_t position) {
+    if (run.index == 0 || position < run.boundary || (position - run.boundary) % layout.spacing != 0) return -1;
+    const std::uint64_t number = (position - run.boundary) / layout.spacing;
+    return number < layout.checkpoints ? static_cast<int>(number) : -1;
 }
 
 // The next point after `position` where some run may be compared: every run stops at each.
-std::uint64_t nextCheckpoint(const SplitShape& shape, std::uint64_t position) {
-    const std::uint64_t boundary = position / shape.segment * shape.segment;
+std::uint64_t nextCheckpoint(const SplitLayout& layout, std::uint64_t position) {
+    const std::uint64_t boundary = position / layout.segment * layout.segment;
     if (boundary > 0) {
-        const std::uint64_t number = (position - boundary) / shape.spacing + 1;
-        if (number < shape.checkpoints) return boundary + number * shape.spacing;
+        const std::uint64_t number = (position - boundary) / layout.spacing + 1;
+        if (number < layout.checkpoints) return boundary + number * layout.spacing;
     }
-    return boundary + shape.segment;
+    return boundary + layout.segment;
 }
 
 // An abandoned run's thread may still be searching its last stretch: its samples stay until it
@@ -185,13 +185,13 @@ bool awaitCertainty(SplitSearch& split, SplitRun& run, Lock& lock) {
 // segment. True if the run goes on searching.
 bool arrive(Worker& worker, SplitRun& run, Lock& lock) {
     SplitSearch& split = worker.split;
-    const SplitShape& shape = split.shape;
+    const SplitLayout& layout = split.layout;
     const std::uint64_t position = run.position;
     if (split.stop || run.state != RunState::kLive) {
         if (run.state == RunState::kAbandoned) run.state = RunState::kFree;
         return false;
     }
-    if (const int own = checkpointAt(shape, run, position); own >= 0 && !run.certified) {
+    if (const int own = checkpointAt(layout, run, position); own >= 0 && !run.certified) {
         lock.unlock();
         snapshotSearch(worker.search, run.snapshots[static_cast<std::size_t>(own)]);
         lock.lock();
@@ -200,7 +200,7 @@ bool arrive(Worker& worker, SplitRun& run, Lock& lock) {
     }
     if (run.certified) {
         SplitRun* next = successorOf(split, run);
-        const int at = next != nullptr ? checkpointAt(shape, *next, position) : -1;
+        const int at = next != nullptr ? checkpointAt(layout, *next, position) : -1;
         if (at >= 0) {
             lock.unlock();
             snapshotSearch(worker.search, worker.own);
@@ -214,7 +214,7 @@ bool arrive(Worker& worker, SplitRun& run, Lock& lock) {
                     split.changed.notify_all();
                     return false;
                 }
-                if (number + 1 == shape.checkpoints) {
+                if (number + 1 == layout.checkpoints) {
                     next->state = RunState::kAbandoned;
                     ++split.counts.abandoned;
                     split.changed.notify_all();
@@ -237,14 +237,14 @@ bool arrive(Worker& worker, SplitRun& run, Lock& lock) {
     if (run.certified) return !run.finished;
     // Beyond its segment a run would compare with the next one; it only does so once it is
     // known to hold the true state.
-    if (run.finished || position >= run.boundary + shape.segment) return awaitCertainty(split, run, lock);
+    if (run.finished || position >= run.boundary + layout.segment) return awaitCertainty(split, run, lock);
     return true;
 }
 
 // Waits for the samples of the run's next stretch and for room for its codes; false if the
 // run is to stop. The stretch may be empty when the signal has just ended where the run stands.
 bool nextStretch(SplitSearch& split, SplitRun& run, Lock& lock, std::uint64_t& to) {
-    const std::uint64_t wanted = std::min(run.position + kChunk, nextCheckpoint(split.shape, run.position));
+    const std::uint64_t wanted = std::min(run.position + kChunk, nextCheckpoint(split.layout, run.position));
     const std::size_t room = kChunk + kMaxUndecided;
     split.changed.wait(lock, [&] {
         return split.stop || run.state != RunState::kLive ||
@@ -284,20 +284,20 @@ void searchRun(Worker& worker, SplitRun& run) {
 // thread from the run after, which gains a whole segment. False when no run is left to start.
 bool startNextRun(Worker& worker, SplitRun& run) {
     SplitSearch& split = worker.split;
-    const SplitShape& shape = split.shape;
+    const SplitLayout& layout = split.layout;
     Lock lock(split.mutex);
     split.changed.wait(lock, [&] { return split.stop || split.complete || run.state == RunState::kFree; });
     std::uint64_t start = 0;
     for (;; ++split.nextIndex) {
         if (split.stop || split.complete) return false;
-        start = startOf(shape, split.nextIndex);
-        if (split.ended && split.nextIndex * shape.segment > split.end) return false;
-        if (split.runs[split.certified].position + shape.segment / 4 < start) break;
+        start = startOf(layout, split.nextIndex);
+        if (split.ended && split.nextIndex * layout.segment > split.end) return false;
+        if (split.runs[split.certified].position + layout.segment / 4 < start) break;
     }
     const std::uint64_t index = split.nextIndex++;
     run.state = RunState::kLive;
     run.index = index;
-    run.boundary = index * shape.segment;
+    run.boundary = index * layout.segment;
     run.position = start;
     run.needFrom = start - kFrameHistory;
     run.certified = false;
@@ -354,22 +354,22 @@ void SplitSearchDeleter::operator()(SplitSearch* split) const {
     delete split;
 }
 
-SplitShape usableShape(const SplitShape& shape) {
+SplitLayout usableLayout(const SplitLayout& layout) {
     constexpr auto kFrame = static_cast<std::uint32_t>(kFrameLength);
     const auto frames = [](std::uint32_t samples) { return samples / kFrame * kFrame; };
-    SplitShape usable;
-    usable.segment = std::max(frames(shape.segment), kFrame);
-    usable.spacing = std::max(frames(shape.spacing), kFrame);
-    usable.warmUp = std::min(frames(shape.warmUp), usable.segment - kFrame);
-    usable.checkpoints = std::clamp<std::uint32_t>(shape.checkpoints, 1, (usable.segment - 1) / usable.spacing + 1);
+    SplitLayout usable;
+    usable.segment = std::max(frames(layout.segment), kFrame);
+    usable.spacing = std::max(frames(layout.spacing), kFrame);
+    usable.warmUp = std::min(frames(layout.warmUp), usable.segment - kFrame);
+    usable.checkpoints = std::clamp<std::uint32_t>(layout.checkpoints, 1, (usable.segment - 1) / usable.spacing + 1);
     return usable;
 }
 
-SplitSearchPtr startSplitSearch(const SearchSettings& settings, const SplitShape& shape, unsigned threads) {
+SplitSearchPtr startSplitSearch(const SearchSettings& settings, const SplitLayout& layout, unsigned threads) {
     SplitSearchPtr split(new SplitSearch);
     split->settings = settings;
-    split->shape = usableShape(shape);
-    const SplitShape& s = split->shape;
+    split->layout = usableLayout(layout);
+    const SplitLayout& s = split->layout;
     // A run holds at most a segment of codes before it is certain, and its window a segment and
     // its warm-up and checkpoints beyond the output.
     const std::size_t span = std::size_t{s.segment} + s.warmUp + std::size_t{s.checkpoints} * s.spacing + 2 * kChunk + kMaxUndecided;

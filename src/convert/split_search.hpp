@@ -19,7 +19,7 @@ namespace aamsg {
 // `checkpoints` points `spacing` apart from the boundary on, where the run before it compares.
 // The defaults: 4 s segments, and 102 frames from a run's start to its last checkpoint, within
 // which nearly every restart on the speech measured reached the true state (docs/split-search.md).
-struct SplitShape {
+struct SplitLayout {
     std::uint32_t segment = 32000;
     std::uint32_t warmUp = 1600;
     std::uint32_t spacing = 640;
@@ -36,14 +36,14 @@ struct SplitSearchDeleter {
 
 using SplitSearchPtr = std::unique_ptr<SplitSearch, SplitSearchDeleter>;
 
-// The shape as a split uses it: whole frames, a warm-up shorter than a segment, and every
+// The layout as a split uses it: whole frames, a warm-up shorter than a segment, and every
 // checkpoint inside its segment (a run waits at the end of its segment until it is known to
 // hold the true state, and its checkpoints must come before that).
-SplitShape usableShape(const SplitShape& shape);
+SplitLayout usableLayout(const SplitLayout& layout);
 
 // Starts `threads` search threads (2 or more) on a signal yet to come. Throws only what
 // allocation and thread creation throw.
-SplitSearchPtr startSplitSearch(const SearchSettings& settings, const SplitShape& shape, unsigned threads);
+SplitSearchPtr startSplitSearch(const SearchSettings& settings, const SplitLayout& layout, unsigned threads);
 
 // The input's side: the signal's next samples, taken as room in the window allows; false once
 // the search has been stopped.
