@@ -10,6 +10,7 @@
 #include <string>
 
 #include "convert/convert.hpp"
+#include "search/search.hpp"
 
 int main(int argc, char** argv) {
     if (argc < 4) {
@@ -30,13 +31,16 @@ int main(int argc, char** argv) {
         aamsg::OutStream output = aamsg::fileOutput(out);
         aamsg::Request request;
         request.mode = aamsg::Mode::Best;
-        request.best.search.paths = paths;
-        request.best.search.lookahead = lookahead;
-        request.best.search.mergeShift = merge;
-        request.best.search.shaped = argv[i][std::strlen(argv[i]) - 1] != 'f';
+        aamsg::SearchSettings search;
+        search.paths = paths;
+        search.lookahead = lookahead;
+        search.mergeShift = merge;
+        search.shaped = argv[i][std::strlen(argv[i]) - 1] != 'f';
+        request.best.search = &search;
         request.best.background = std::getenv("AAMSG_BENCH_INLINE") == nullptr;
         const auto start = std::chrono::steady_clock::now();
-        const aamsg::Outcome outcome = aamsg::runConversion(request, input, output, aamsg::makeProgressReport(nullptr));
+        aamsg::ProgressReport progress;
+        const aamsg::Outcome outcome = aamsg::runConversion(request, input, output, progress);
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         std::fclose(in);
         const bool greedy = outcome.stats.codes == aamsg::WrittenCodes::kGreedy;

@@ -55,7 +55,8 @@ std::size_t convert(aamsg::Mode mode, const Bytes& input, Bytes& output) {
     aamsg::OutStream out = aamsg::memoryOutput(output);
     aamsg::Request request;
     request.mode = mode;
-    aamsg::runConversion(request, in, out, aamsg::makeProgressReport(nullptr));
+    aamsg::ProgressReport progress;
+    aamsg::runConversion(request, in, out, progress);
     return output.size();
 }
 

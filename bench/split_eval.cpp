@@ -39,7 +39,8 @@ Run convert(const std::vector<std::uint8_t>& file, const aamsg::BestOptions& opt
     request.best = options;
     const double processor = processorMs();
     const auto start = std::chrono::steady_clock::now();
-    run.outcome = aamsg::runConversion(request, input, output, aamsg::makeProgressReport(nullptr));
+    aamsg::ProgressReport progress;
+    run.outcome = aamsg::runConversion(request, input, output, progress);
     run.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     run.processor = processorMs() - processor;
     return run;
