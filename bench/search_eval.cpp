@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
-#include "codec/message_writer.hpp"
+#include "convert/message_writer.hpp"
 #include "search/search.hpp"
 #include "wave/wave.hpp"
 #include "../tests/measures.hpp"

@@ -180,7 +180,7 @@ TEST(Encode, TruncatedDataKeepsPartialOutput) {
 
 TEST(Encode, HeaderFailureWritesNothing) {
     const Converted run = convert(Mode::Encode, Bytes{'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e', '!', '!'});
-    EXPECT_EQ(run.result, kNotRiffWave);
+    EXPECT_EQ(run.result, kNotAudioFile);
     EXPECT_TRUE(run.output.empty());
     EXPECT_TRUE(run.console.empty());
 }

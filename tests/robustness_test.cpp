@@ -20,7 +20,7 @@ using test::Converted;
 
 Converted encode(const Bytes& file) { return convert(Mode::Encode, file, {64}); }
 
-const std::set<ExitCode> kEncodeResults = {kOk, kNotRiffWave, kNotPcm, kCorrupted};
+const std::set<Status> kEncodeResults = {kOk, kNotAudioFile, kNotPcm, kCorrupted};
 
 bool isPrefix(const Bytes& part, const Bytes& whole) {
     return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
@@ -63,7 +63,7 @@ TEST(Truncation, EveryPrefixEndsWithItsCode) {
             const Converted cut = encode(prefix);
             const std::string where = std::string(layout.name) + " cut at " + std::to_string(length);
             if (length < 12) {
-                EXPECT_EQ(cut.result, kNotRiffWave) << where;
+                EXPECT_EQ(cut.result, kNotAudioFile) << where;
             } else {
                 EXPECT_EQ(cut.result, kCorrupted) << where;
             }
@@ -88,11 +88,11 @@ TEST(Corruption, EveryHeaderByteEndsWithAListedCode) {
             const Converted outcome = encode(bad);
             const std::string where = "byte " + std::to_string(at) + " = " + std::to_string(value);
             ASSERT_TRUE(kEncodeResults.count(outcome.result)) << where << ": " << outcome.result;
-            if (outcome.result == kNotRiffWave || outcome.result == kNotPcm) {
+            if (outcome.result == kNotAudioFile || outcome.result == kNotPcm) {
                 EXPECT_TRUE(outcome.output.empty()) << where;
             }
             if ((at < 4 || (at >= 8 && at < 12)) && value != original) {
-                EXPECT_EQ(outcome.result, kNotRiffWave) << where;
+                EXPECT_EQ(outcome.result, kNotAudioFile) << where;
             }
             if ((at == 20 || at == 21) && value != original) {
                 EXPECT_EQ(outcome.result, kNotPcm) << where;
@@ -150,7 +150,7 @@ TEST(Corruption, FormatFieldsAtTheirLimits) {
         std::uint16_t channels;
         std::uint32_t rate;
         std::uint16_t blockAlign;
-        ExitCode expected;
+        Status expected;
     };
     // Zero rates and impossible block aligns are in the reader's own table.
     const Case cases[] = {{1, 1, 2, kOk}, {1, 4294967295u, 2, kOk}, {0, 8000, 2, kOk}, {65535, 8000, 2, kOk}};

@@ -71,7 +71,7 @@ const SearchSettings kWeak = settingsOf(false, 2, 5, 0);
 
 BestOptions optionsOf(const SearchSettings& search, bool background = true) {
     BestOptions options;
-    options.search = search;
+    options.search = &search;
     options.background = background;
     return options;
 }
@@ -122,7 +122,8 @@ Outcome encodeInto(std::FILE* file, const test::Bytes& wave) {
     request.best = optionsOf(kWeak);
     InStream in = memoryInput(wave);
     OutStream out = fileOutput(file);
-    return runConversion(request, in, out, makeProgressReport(nullptr));
+    ProgressReport progress;
+    return runConversion(request, in, out, progress);
 }
 
 // Where the greedy encoder wins, its codes are written over the search's in a second pass, and
@@ -143,7 +144,7 @@ TEST(Best, SecondPassOnAFileAndOnAPipe) {
     ASSERT_EQ(lseek(fileno(file), 0, SEEK_SET), 0);
     const int fd = dup(fileno(file));
     const Outcome filed = encodeInto(file, wave);
-    ASSERT_EQ(filed.result, kOk);
+    ASSERT_EQ(filed.status, kOk);
     ASSERT_EQ(filed.stats.codes, WrittenCodes::kGreedy);
     std::FILE* written = fdopen(fd, "rb");
     std::rewind(written);
@@ -163,7 +164,7 @@ TEST(Best, SecondPassOnAFileAndOnAPipe) {
     });
     const Outcome pipedOutcome = encodeInto(fdopen(ends[1], "wb"), wave);
     reader.join();
-    EXPECT_EQ(pipedOutcome.result, kOk);
+    EXPECT_EQ(pipedOutcome.status, kOk);
     EXPECT_EQ(pipedOutcome.stats.codes, WrittenCodes::kSearch);
     EXPECT_EQ(piped.size(), greedy.size());
     EXPECT_NE(piped, greedy);
@@ -380,7 +381,7 @@ TEST(Best, RefusalsAndFailures) {
     struct Case {
         const char* name;
         test::Bytes file;
-        ExitCode expected;
+        Status expected;
     };
     const Case cases[] = {
         {"empty", {}, kNotAudioFile},

@@ -3,7 +3,6 @@
 // console's progress line).
 #pragma once
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -62,9 +61,9 @@ inline OutStream cappedOutput(CappedBytes& target, std::size_t block = kDefaultB
 }
 
 struct Converted {
-    ExitCode result = kOk;
+    Status result = kOk;
     Bytes output;
-    std::string console;  // the progress, then the closing text
+    std::string console;  // the progress and the duration line, as the command line shows them
     Outcome outcome;
 };
 
@@ -74,20 +73,38 @@ struct Faults {
     std::uint64_t failReadAt = UINT64_MAX;
 };
 
-// Runs a conversion through the entry point every front end calls.
+// The console's progress line up to `lastPercent`, and the duration line.
+inline std::string progressLine(int lastPercent) {
+    std::string s = "\r\nProgress: 0%";
+    for (int p = 1; p <= lastPercent; ++p) s += "\rProgress: " + std::to_string(p) + "%";
+    return s;
+}
+
+inline std::string duration(int minutes, int seconds) {
+    return "\r\nTotal time: " + std::to_string(minutes) + "m " + std::to_string(seconds) + "s\r\n";
+}
+
+// Each mark the conversion reports, as the console prints it.
+inline bool printMark(void* console, int percent) {
+    auto& text = *static_cast<std::string*>(console);
+    text += percent == 0 ? std::string("\r\nProgress: 0%") : "\rProgress: " + std::to_string(percent) + "%";
+    return true;
+}
+
+// Runs a conversion through the entry point the library calls.
 inline Converted convert(const Request& request, const Bytes& input, const Faults& faults = {}) {
     Converted run;
-    std::FILE* console = std::tmpfile();
     const FaultyBytes source{&input, faults.failReadAt};
     InStream in = faultyInput(source, faults.block);
     CappedBytes target{{}, faults.outputCapacity};
     OutStream out = cappedOutput(target, faults.block);
-    run.outcome = runConversion(request, in, out, makeProgressReport(console));
-    run.result = run.outcome.result;
+    ProgressReport progress;
+    progress.listener = printMark;
+    progress.listenerContext = &run.console;
+    run.outcome = runConversion(request, in, out, progress);
+    if (progress.finished) run.console += duration(static_cast<int>(progress.seconds / 60), static_cast<int>(progress.seconds % 60));
+    run.result = run.outcome.status;
     run.output = std::move(target.bytes);
-    std::rewind(console);
-    for (int c = std::fgetc(console); c != EOF; c = std::fgetc(console)) run.console.push_back(static_cast<char>(c));
-    std::fclose(console);
     return run;
 }
 
@@ -121,17 +138,6 @@ inline std::vector<std::int16_t> samplesOf(const Bytes& wave) {
     std::vector<std::int16_t> s;
     for (std::size_t i = 44; i + 1 < wave.size(); i += 2) s.push_back(static_cast<std::int16_t>(wave[i] | wave[i + 1] << 8));
     return s;
-}
-
-// The console's progress line up to `lastPercent`, and the duration line.
-inline std::string progressLine(int lastPercent) {
-    std::string s = "\r\nProgress: 0%";
-    for (int p = 1; p <= lastPercent; ++p) s += "\rProgress: " + std::to_string(p) + "%";
-    return s;
-}
-
-inline std::string duration(int minutes, int seconds) {
-    return "\r\nTotal time: " + std::to_string(minutes) + "m " + std::to_string(seconds) + "s\r\n";
 }
 
 inline Bytes readFile(const std::string& path) {

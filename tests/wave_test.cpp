@@ -16,7 +16,7 @@ using test::riff;
 struct HeaderCase {
     const char* name;
     Bytes file;
-    ExitCode expected;
+    Status expected;
     std::uint32_t frameCount = 0;
 };
 
@@ -36,10 +36,10 @@ std::vector<HeaderCase> headerCases() {
         {"data_before_fmt_is_skipped", riff({{"data", data16(9)}, {"fmt ", mono16Fmt()}, {"data", data16(2)}}), kOk, 2},
         {"odd_chunk_with_pad_byte", riff({{"fmt ", mono16Fmt()}, {"note", Bytes(5, 'n')}, {"data", data16(2)}}), kOk, 2},
         {"partial_trailing_frame_ignored", riff({{"fmt ", mono16Fmt()}, {"data", Bytes(7, 1)}}), kOk, 3},
-        {"empty_file", Bytes{}, kNotRiffWave},
-        {"eleven_bytes", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V'}, kNotRiffWave},
-        {"text_file", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n', 'x'}, kNotRiffWave},
-        {"riff_but_avi", riff({{"fmt ", mono16Fmt()}}, "AVI "), kNotRiffWave},
+        {"empty_file", Bytes{}, kNotAudioFile},
+        {"eleven_bytes", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V'}, kNotAudioFile},
+        {"text_file", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n', 'x'}, kNotAudioFile},
+        {"riff_but_avi", riff({{"fmt ", mono16Fmt()}}, "AVI "), kNotAudioFile},
         {"lowercase_fmt_id", riff({{"FMT ", mono16Fmt()}, {"data", data16(1)}}), kCorrupted},
         {"header_only", riff({}), kCorrupted},
         {"fmt_cut_short", riff({{"fmt ", Bytes(10, 1)}}), kCorrupted},
@@ -99,7 +99,7 @@ TEST(Reader, ReadFailureIsNotTakenForEndOfFile) {
         InStream in = test::faultyInput(faults, 4);
         WaveFormat format;
         std::uint32_t frames = 0;
-        ExitCode rc = readWaveHeader(in, format, frames);
+        Status rc = readWaveHeader(in, format, frames);
         double sample = 0;
         while (rc == kOk) rc = readFrame(in, format, sample);
         EXPECT_EQ(rc, kCannotReadInput) << failAt;

@@ -1,6 +1,6 @@
 // The input path of `q`: any audio file libsndfile reads, its channels averaged into one, and
 // converted to the message rate by libsoxr. The two libraries stay behind this header: their
-// handles are opaque here and their errors become ExitCodes in one place.
+// handles are opaque here and their errors become statuses in one place.
 #pragma once
 
 #include <cstddef>
@@ -32,13 +32,14 @@ inline constexpr std::uint32_t kMaxAudioRate = 1536000;
 // Opens an audio file on `input` (left open; it must outlive the file). kOk; kNotAudioFile
 // when libsndfile reads no format in it; kCorrupted for an impossible rate or channel count;
 // kCannotReadInput when the input could not be read.
-ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format);
+Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format);
 
 // Reads up to `count` frames, each the average of its channels in 16-bit sample units (full
-// scale 32768), into `mono`; `got` says how many. kOk with got 0 at the end; kCorrupted when
+// scale 32768), into `mono`; `got` says how many. Float samples that are NaN count as silence
+// and infinite ones as full scale (audioNotNumbers counts both). kOk with got 0 at the end; kCorrupted when
 // the file ends before the length its header declares or fails to decode; kCannotReadInput
 // on a read error.
-ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got);
+Status readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got);
 
 // Whether this build's libsndfile reads MP3 (Debian's does, and so do the Windows and WebAssembly
 // builds; one built without libmpg123 does not).
@@ -46,6 +47,9 @@ bool readsMp3();
 
 // The input's position, for progress by bytes when the frame count is unknown.
 std::uint64_t audioBytesRead(const AudioFile& file);
+
+// The samples read so far (of every channel) that were NaN or infinite.
+std::uint64_t audioNotNumbers(const AudioFile& file);
 
 struct Resampler;
 struct ResamplerCloser {
@@ -55,12 +59,12 @@ using ResamplerPtr = std::unique_ptr<Resampler, ResamplerCloser>;
 
 // An anti-aliased conversion from `inputRate` to the message rate (libsoxr). kInternalError if
 // libsoxr cannot make one.
-ExitCode makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler);
+Status makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler);
 
 // Converts up to `count` input samples (`used` says how many were taken) into at most `room`
 // output samples (`made` says how many). With `input` null it gives the samples still held in
 // the filter, and `made` is 0 once there are none. kInternalError when libsoxr fails.
-ExitCode resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
+Status resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
                   std::size_t room, std::size_t& made);
 
 }  // namespace aamsg

@@ -2,6 +2,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct AudioFile {
     std::uint64_t declaredFrames = kUnknownFrames;  // what the header promises, when it is exact
     bool cutShort = false;  // the header promises more sample bytes than the file holds
     std::uint64_t delivered = 0;
+    std::uint64_t notNumbers = 0;
     std::vector<float> interleaved;
 };
 
@@ -58,10 +60,29 @@ sf_count_t streamRead(void* ptr, sf_count_t count, void* user) {
 
 sf_count_t streamWrite(const void*, sf_count_t, void*) { return 0; }
 
+// Floats are read as stored, full scale 1. A float file may hold values that are no numbers:
+// NaN becomes silence and an infinity full scale of its sign, here, before the rate conversion
+// would spread them over its filter's length and any gain were measured on them. Numbers far
+// past full scale are held where nothing after can overflow to an infinity (no recording
+// holds them; they are clipped in the end all the same).
+float numberOf(float value, std::uint64_t& notNumbers) {
+    constexpr float kLargest = 65536.0f;
+    if (value >= -kLargest && value <= kLargest) return value;
+    if (std::isnan(value)) {
+        ++notNumbers;
+        return 0.0f;
+    }
+    if (std::isinf(value)) {
+        ++notNumbers;
+        return value > 0.0f ? 1.0f : -1.0f;
+    }
+    return value > 0.0f ? kLargest : -kLargest;
+}
+
 // Whether a RIFF WAVE or AIFF file declares more sample bytes than it holds. libsndfile reads
 // such a file up to its end without a word, but a recording cut off in copying is corrupted,
 // as `e` reports it. Leaves the stream at its start; kCannotReadInput if it cannot go back.
-ExitCode checkSampleData(InStream& in, bool& cut) {
+Status checkSampleData(InStream& in, bool& cut) {
     cut = false;
     std::uint8_t header[12];
     if (readBytes(in, header, sizeof header) == sizeof header) {
@@ -91,10 +112,10 @@ bool framesAreExact(int format) {
 
 }  // namespace
 
-ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
+Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
     auto opened = AudioFilePtr(new AudioFile);
     opened->input = &input;
-    if (const ExitCode rc = checkSampleData(input, opened->cutShort); rc != kOk) return rc;
+    if (const Status rc = checkSampleData(input, opened->cutShort); rc != kOk) return rc;
     SF_VIRTUAL_IO io{streamLength, streamSeek, streamRead, streamWrite, streamTell};
     opened->handle = sf_open_virtual(&io, SFM_READ, &opened->info, opened.get());
     if (input.ioError) return kCannotReadInput;
@@ -116,7 +137,7 @@ ExitCode openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
     return kOk;
 }
 
-ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got) {
+Status readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& got) {
     got = 0;
     const auto channels = static_cast<std::size_t>(file.info.channels);
     const std::size_t perRead = file.interleaved.size() / channels;
@@ -134,7 +155,7 @@ ExitCode readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& 
         const float scale = 32768.0f / static_cast<float>(channels);
         for (sf_count_t i = 0; i < frames; ++i, frame += channels) {
             float sum = 0.0f;
-            for (std::size_t c = 0; c < channels; ++c) sum += frame[c];
+            for (std::size_t c = 0; c < channels; ++c) sum += numberOf(frame[c], file.notNumbers);
             mono[got++] = sum * scale;
         }
         file.delivered += static_cast<std::uint64_t>(frames);
@@ -157,5 +178,7 @@ bool readsMp3() {
 }
 
 std::uint64_t audioBytesRead(const AudioFile& file) { return tellInput(*file.input); }
+
+std::uint64_t audioNotNumbers(const AudioFile& file) { return file.notNumbers; }
 
 }  // namespace aamsg

@@ -21,7 +21,7 @@ void ResamplerCloser::operator()(Resampler* resampler) const {
 // loses (docs/quality.md). The filter runs beside the search, which hides its cost.
 constexpr unsigned long kResampleQuality = SOXR_VHQ;
 
-ExitCode makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler) {
+Status makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler) {
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(kResampleQuality, 0);
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
@@ -36,7 +36,7 @@ ExitCode makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler) {
     return kOk;
 }
 
-ExitCode resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
+Status resample(Resampler& resampler, const float* input, std::size_t count, std::size_t& used, float* output,
                   std::size_t room, std::size_t& made) {
     used = 0;
     made = 0;

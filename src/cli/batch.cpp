@@ -1,5 +1,5 @@
-// Many files with `q`: each converted into a file beside its final name and moved there only
-// when it is whole; results printed in the order given, as each is known.
+// Many files with `q`: each converted by the library into a file beside its final name and moved
+// there only when it is whole; results printed in the order given, as each is known.
 #include "cli/batch.hpp"
 
 #include <algorithm>
@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <string>
 #include <thread>
+
+#include "cli/files.hpp"
 
 namespace aamsg {
 
@@ -18,14 +19,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// UTF-8 names as paths and back: on Windows a narrow string would be taken in the ANSI code page.
+fs::path pathOf(const std::string& utf8) {
+#ifdef _WIN32
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+#else
+    return fs::path(utf8);
+#endif
+}
+
+std::string utf8Of(const fs::path& path) {
+#ifdef _WIN32
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+#else
+    return path.string();
+#endif
+}
+
 // A job's names and its result line.
 struct BatchJob {
     const BatchFile* input = nullptr;
-    fs::path target;        // the message's final name
-    fs::path partial;       // where it is written until it is whole
-    std::string shownName;  // the final name as the console shows it
-    bool duplicate = false;  // an earlier file of the batch has the same message name
-    ExitCode result = kOk;
+    fs::path target;         // the message's final name
+    std::string targetName;  // and in UTF-8
+    std::string partialName;  // where it is written until it is whole
+    std::string shownName;    // the final name as the console shows it
+    bool duplicate = false;   // an earlier file of the batch has the same message name
+    ExitCode result = kExitOk;
     std::string text;  // the report and the result's message, on one line
     bool done = false;
 };
@@ -48,31 +68,25 @@ void settle(BatchJob& job, ExitCode code, const std::string& text) {
     job.text = text;
 }
 
-// One file: opened, checked, converted beside its name, then moved over it.
-void convertOne(const BestOptions& options, BatchJob& job) {
+// One file: checked, converted beside its name, then moved over it.
+void convertOne(const aamsg_options& options, const BestChoices& choices, BatchJob& job) {
     const char* name = job.input->name;
+    const char* shown = job.shownName.c_str();
     if (job.duplicate) return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": another infile has its name");
-    std::FILE* inputFile = nullptr;
-    if (openInputFile(job.input->path, inputFile) != OpenResult::kOpened) return settle(job, kCannotOpenInput, std::string("Cannot open infile ") + name);
-    if (namesFile(job.target.c_str(), inputFile)) {
-        std::fclose(inputFile);
+    if (namesInput(job.input->path.c_str(), job.targetName.c_str())) {
         return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": it is the infile");
     }
-    std::FILE* outputFile = nullptr;
-    if (openOutputFile(job.partial.c_str(), inputFile, outputFile) != OpenResult::kOpened) {
-        std::fclose(inputFile);
-        return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName);
-    }
-    Request request{Mode::Best, options, name, job.shownName.c_str()};
-    InStream input = fileInput(inputFile);
-    OutStream output = fileOutput(outputFile);
-    const Outcome outcome = runConversion(request, input, output, makeProgressReport(nullptr));
-    std::fclose(inputFile);
-    settle(job, outcome.result, oneLine(outcome.message));
-    if (outcome.result == kOk && !replaceFile(job.partial.c_str(), job.target.c_str())) {
+    aamsg_report report{};
+    report.size = sizeof report;
+    aamsg_status status = aamsg_convert_file(job.input->path.c_str(), job.partialName.c_str(), &options, nullptr, nullptr, &report);
+    // The partial file is no name of the user's: whatever kept it from opening, it is worded alike.
+    if (status == AAMSG_OUTPUT_IS_INPUT) status = AAMSG_CANNOT_OPEN_OUTPUT;
+    settle(job, exitCodeOf(status), oneLine(closingText(AAMSG_MODE_BEST, status, report, choices, name, shown)));
+    if (status == AAMSG_CANNOT_OPEN_INPUT || status == AAMSG_CANNOT_OPEN_OUTPUT) return;  // nothing was created
+    if (status == AAMSG_OK && !replaceFile(job.partialName.c_str(), job.targetName.c_str())) {
         settle(job, kCannotWriteOutput, "Cannot write outfile " + job.shownName);
     }
-    if (job.result != kOk) removeFile(job.partial.c_str());
+    if (job.result != kExitOk) removeFile(job.partialName.c_str());
 }
 
 // Workers take the next file until none is left; the printer waits for each in turn.
@@ -83,11 +97,11 @@ struct BatchRun {
     std::condition_variable finished;
 };
 
-void work(const BestOptions& options, BatchRun& run) {
+void work(const aamsg_options& options, const BestChoices& choices, BatchRun& run) {
     for (std::size_t i; (i = run.next++) < run.jobs.size();) {
         BatchJob& job = run.jobs[i];
         try {
-            convertOne(options, job);
+            convertOne(options, choices, job);
         } catch (...) {
             settle(job, kInternalError, "Internal error");
         }
@@ -99,17 +113,16 @@ void work(const BestOptions& options, BatchRun& run) {
     }
 }
 
-std::vector<BatchJob> planJobs(const char* outDirName, const PathChar* outDirPath, const std::vector<BatchFile>& files) {
+std::vector<BatchJob> planJobs(const char* outDirName, const std::string& folder, const std::vector<BatchFile>& files) {
     std::vector<BatchJob> jobs(files.size());
     std::map<fs::path, std::size_t> taken;
     for (std::size_t i = 0; i < files.size(); ++i) {
         BatchJob& job = jobs[i];
         job.input = &files[i];
-        const fs::path stem = fs::path(files[i].path).stem();
-        job.target = fs::path(outDirPath) / stem;
+        job.target = pathOf(folder) / pathOf(files[i].path).stem();
         job.target += ".msg";
-        job.partial = job.target;
-        job.partial += ".part";
+        job.targetName = utf8Of(job.target);
+        job.partialName = job.targetName + ".part";
         // Shown as the folder was given, whatever the platform's separator.
         const std::string dirName = outDirName;
         const bool separated = dirName.back() == '/' || dirName.back() == '\\';
@@ -121,25 +134,23 @@ std::vector<BatchJob> planJobs(const char* outDirName, const PathChar* outDirPat
 
 }  // namespace
 
-ExitCode runBatch(const BestOptions& options, const char* outDirName, const PathChar* outDirPath,
+ExitCode runBatch(aamsg_options& options, const BestChoices& choices, const char* outDirName, const std::string& folder,
                   const std::vector<BatchFile>& files) {
     BatchRun run;
-    run.jobs = planJobs(outDirName, outDirPath, files);
+    run.jobs = planJobs(outDirName, folder, files);
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t workers = std::clamp<std::size_t>(cores, 1, files.size());
-    BestOptions each = options;
-    each.background = workers == 1;  // with several files at once the cores are already busy
     // The cores left over when there are fewer files than cores go to each file's search: two
-    // files on two cores never start four busy search threads.
-    each.threads = std::max(1u, static_cast<unsigned>(cores / workers));
+    // files on two cores never start four busy search threads, and each reads its own input.
+    aamsg_options_set_threads(&options, std::max(1u, static_cast<unsigned>(cores / workers)));
     std::vector<std::thread> threads;
     try {
-        for (std::size_t i = 0; i < workers; ++i) threads.emplace_back(work, std::cref(each), std::ref(run));
+        for (std::size_t i = 0; i < workers; ++i) threads.emplace_back(work, std::cref(options), std::cref(choices), std::ref(run));
     } catch (...) {
         // Fewer threads than cores still do every file; with none, this one does them.
     }
-    if (threads.empty()) work(each, run);
-    ExitCode first = kOk;
+    if (threads.empty()) work(options, choices, run);
+    ExitCode first = kExitOk;
     std::size_t converted = 0;
     for (BatchJob& job : run.jobs) {
         {
@@ -148,8 +159,8 @@ ExitCode runBatch(const BestOptions& options, const char* outDirName, const Path
         }
         std::printf("%d\t%s\t%s\t%s\r\n", static_cast<int>(job.result), job.input->name, job.shownName.c_str(), job.text.c_str());
         std::fflush(stdout);
-        if (job.result == kOk) ++converted;
-        if (first == kOk) first = job.result;
+        if (job.result == kExitOk) ++converted;
+        if (first == kExitOk) first = job.result;
     }
     for (std::thread& thread : threads) thread.join();
     std::printf("%zu of %zu converted\r\n", converted, run.jobs.size());

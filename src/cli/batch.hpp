@@ -1,24 +1,26 @@
 // Many files with `q` at once: each into a message of its name in one folder, over the cores.
 #pragma once
 
+#include <string>
 #include <vector>
 
-#include "convert/convert.hpp"
-#include "io/stream.hpp"
+#include "aamsg.h"
+#include "cli/console.hpp"
 
 namespace aamsg {
 
-// One input of a batch: its name as the console shows it and as the file API opens it.
+// One input of a batch: its name as the console shows it, and in UTF-8 for the library.
 struct BatchFile {
     const char* name;
-    const PathChar* path;
+    std::string path;
 };
 
-// Converts every file into `outDir`/<its name without extension>.msg, several at a time, and
+// Converts every file into `folder`/<its name without extension>.msg, several at a time, and
 // prints one line a file in the given order, then "N of M converted". A file that fails leaves
-// nothing under its message's name (a message that was there stays). Returns kOk when all
-// converted, else the first failing file's code.
-ExitCode runBatch(const BestOptions& options, const char* outDirName, const PathChar* outDirPath,
+// nothing under its message's name (a message that was there stays). `options` are shared by
+// every conversion (their threads are set here). Returns kExitOk when all converted, else the
+// first failing file's code. `outDirName` is the folder as the console shows it.
+ExitCode runBatch(aamsg_options& options, const BestChoices& choices, const char* outDirName, const std::string& folder,
                   const std::vector<BatchFile>& files);
 
 }  // namespace aamsg

@@ -1,8 +1,6 @@
 // The command line: the driver that ties a run together, from arguments to exit status.
 #pragma once
 
-#include "base/base.hpp"
-
 namespace aamsg {
 
 // Runs one command line; prints to standard output and returns the process exit status.

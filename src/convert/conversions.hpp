@@ -1,4 +1,5 @@
-// The three conversions, each writing without closing; only runConversion calls them.
+// The three conversions, each writing without closing; only runConversion calls them. Each
+// ends with kCancelled as soon as the progress listener asks it to stop.
 #pragma once
 
 #include "convert/convert.hpp"
@@ -8,11 +9,11 @@ namespace aamsg {
 // Decodes every input byte as two codes into a 16-bit mono 8000 Hz WAVE file. kOk, or
 // kMessageTooLong before anything is written, kCannotReadInput when the input cannot be read
 // to the length it had at the start, kCannotWriteOutput at the first failed write.
-ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progress);
+Status decodeToWave(InStream& input, OutStream& output, ProgressReport& progress);
 
-// Encodes a PCM WAVE file into a message file. kOk, or the reader's result (kNotRiffWave,
+// Encodes a PCM WAVE file into a message file. kOk, or the reader's result (kNotAudioFile,
 // kNotPcm, kCorrupted, kCannotReadInput), or kCannotWriteOutput.
-ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport progress);
+Status encodeToMessage(InStream& input, OutStream& output, ProgressReport& progress);
 
 // `q`: encodes any audio file libsndfile reads into a message file, choosing the codes by a
 // search for the smallest error the format's decoder makes. Never worse than the greedy
@@ -21,7 +22,7 @@ ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport prog
 // `stats` says which were written). kOk, or kNotAudioFile, kCorrupted (cut short or
 // undecodable: what came before is encoded), kCannotReadInput, kCannotWriteOutput,
 // kInternalError (a library failed).
-ExitCode encodeBestMessage(InStream& input, OutStream& output, ProgressReport progress, const BestOptions& options,
-                           BestStats& stats);
+Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& progress, const BestOptions& options,
+                         BestStats& stats);
 
 }  // namespace aamsg

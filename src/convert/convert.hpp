@@ -1,18 +1,18 @@
-// The conversions between audio files and message files, behind the one entry point that every
-// front end (the command line, the web page's module, the tests, the fuzzers, the benchmarks)
-// calls.
+// The conversions between audio files and message files, behind the one entry point the
+// library (and the tests, the fuzzers and the benchmarks) calls. Plain records only: the
+// search's and the prompt processor's insides stay in src/convert.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "base/base.hpp"
-#include "convert/split_search.hpp"
 #include "io/stream.hpp"
-#include "prompt/prompt.hpp"
-#include "search/search.hpp"
+#include "prompt/levels.hpp"
 
 namespace aamsg {
+
+struct SearchSettings;  // search/search.hpp
+struct SplitShape;      // convert/split_search.hpp
 
 // What to do: `e` and `d` are the format's exact conversions; `q` encodes any audio file as
 // well as the format allows.
@@ -24,13 +24,18 @@ inline constexpr std::uint64_t kMaxMessageBytes = ((std::uint64_t{1} << 32) - 37
 
 // The options of `q`; `e` and `d` have none.
 struct BestOptions {
-    SearchSettings search;   // the code search's; search.shaped: the noise under the formants
-    bool background = true;  // read and convert the input on a second thread
-    PromptOptions prompt;    // the level to bring the speech to, and whether to trim silence
+    bool shaped = true;  // the coding noise under the speech's formants; false: the least plain error
+    bool level = false;  // bring the active speech to levelDb (kMinTargetDb..kMaxTargetDb)
+    double levelDb = kDefaultTargetDb;
+    bool trim = false;   // remove the silence before and after the speech
     // Threads for the code search, each searching part of the signal; the codes are the same
     // for any number. With more than one the input is always read on a thread of its own.
     unsigned threads = 1;
-    SplitShape split;  // where the signal is cut between them
+    bool background = true;  // with one: read and convert the input on a second thread
+    // For tests and measurements: a search other than the default one of `shaped` (used whole,
+    // its own `shaped` included), and another place to cut the signal between threads.
+    const SearchSettings* search = nullptr;
+    const SplitShape* split = nullptr;
 };
 
 // A machine with very many cores still gives one conversion no more search threads than this,
@@ -45,16 +50,25 @@ enum class WrittenCodes { kSearch, kGreedy };
 struct PromptReport {
     bool measured = false;  // the input was measured first (a level or a trim was asked for)
     bool active = false;    // it holds active speech; otherwise it is left as it is
-    double levelBeforeDb = kSilenceDb;  // active speech level, dB re full scale
+    double levelBeforeDb = 0.0;  // active speech level, dB re full scale
     double gainDb = 0.0;
-    double levelAfterDb = kSilenceDb;   // measured on the samples encoded
+    double levelAfterDb = 0.0;   // measured on the samples encoded
     double trimmedStartSeconds = 0.0;
     double trimmedEndSeconds = 0.0;
+};
+
+// What a split of the search over threads did, for measurement and for tests that must reach
+// both outcomes.
+struct SplitCounts {
+    std::uint64_t started = 0;    // runs started part way through the signal
+    std::uint64_t joined = 0;     // of them, taken over by the run before
+    std::uint64_t abandoned = 0;  // of them, given up: no equal state at any checkpoint
 };
 
 struct BestStats {
     std::uint64_t samples = 0;  // 8 kHz samples encoded
     std::uint64_t clipped = 0;  // of them, held to -32767..32767 after the rate conversion
+    std::uint64_t notNumbers = 0;  // input samples (of every channel) that were NaN or infinite
     WrittenCodes codes = WrittenCodes::kSearch;
     PromptReport prompt;
     SplitCounts split;  // with more than one search thread
@@ -63,24 +77,17 @@ struct BestStats {
 struct Request {
     Mode mode = Mode::Encode;
     BestOptions best;
-    const char* inputName = "";   // as the messages show them
-    const char* outputName = "";
 };
 
 struct Outcome {
-    ExitCode result = kOk;
+    Status status = kOk;
     BestStats stats;
-    // What the console shows after the progress: `q`'s report lines, then the result's message,
-    // byte for byte as the command line prints it (empty for results that print none).
-    std::string message;
 };
 
 // Runs the conversion the request names from `input` to `output`, then closes the output:
-// success is claimed only once every byte is written. Reports through `progress`, set up
-// (console, listener) but not started. Never throws: an exception becomes kInternalError.
-Outcome runConversion(const Request& request, InStream& input, OutStream& output, ProgressReport progress);
-
-// The message of a result that the conversion did not reach (the driver's own failures).
-std::string resultMessage(Mode mode, ExitCode result, const char* inputName, const char* outputName);
+// success is claimed only once every byte is written. Tells `progress`'s listener each mark,
+// and leaves in `progress` whether the conversion finished and how long the audio lasts.
+// Never throws: an exception becomes kOutOfMemory or kInternalError.
+Outcome runConversion(const Request& request, InStream& input, OutStream& output, ProgressReport& progress);
 
 }  // namespace aamsg

@@ -30,7 +30,7 @@ std::array<std::uint8_t, 44> waveHeader(std::uint32_t dataSize) {
 
 }  // namespace
 
-ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progress) {
+Status decodeToWave(InStream& input, OutStream& output, ProgressReport& progress) {
     const std::optional<std::uint64_t> size = inputSize(input);
     if (!size) return kCannotReadInput;
     if (*size > kMaxMessageBytes) return kMessageTooLong;
@@ -43,6 +43,7 @@ ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progres
     if (!writeBytes(output, header.data(), header.size())) return kCannotWriteOutput;
 
     progress.start(byteCount);
+    if (progress.cancelled) return kCancelled;
 
     AdpcmState state;
     constexpr std::size_t kChunk = 16384;
@@ -67,6 +68,7 @@ ExitCode decodeToWave(InStream& input, OutStream& output, ProgressReport progres
         }
         if (!writeBytes(output, samples.data(), got * 4)) return kCannotWriteOutput;
         if (got != want) return kCannotReadInput;
+        if (progress.cancelled) return kCancelled;
     }
     progress.finish(seconds);
     return kOk;

@@ -1,7 +1,7 @@
 // PCM WAVE file to message file: mixdown, rate conversion to 8000 per second, ADPCM.
 #include <array>
 
-#include "codec/message_writer.hpp"
+#include "convert/message_writer.hpp"
 #include "convert/conversions.hpp"
 #include "wave/wave.hpp"
 
@@ -32,7 +32,7 @@ struct FrameSource {
     std::size_t count = 0;
     std::size_t at = 0;
 
-    ExitCode fetch(double& sample) {
+    Status fetch(double& sample) {
         if (at == count && !fill()) return readFrame(input, format, sample);
         sample = mixed[at++];
         return kOk;
@@ -73,13 +73,13 @@ struct Interpolation {
 };
 
 // Reads the first two frames (one frame serves as both).
-ExitCode prime(FrameSource& frames, std::uint32_t frameCount, Interpolation& at) {
-    if (const ExitCode rc = frames.fetch(at.current); rc != kOk) return rc;
+Status prime(FrameSource& frames, std::uint32_t frameCount, Interpolation& at) {
+    if (const Status rc = frames.fetch(at.current); rc != kOk) return rc;
     at.remaining = frameCount - 1;
     if (at.remaining == 0) {
         at.next = at.current;
     } else {
-        if (const ExitCode rc = frames.fetch(at.next); rc != kOk) return rc;
+        if (const Status rc = frames.fetch(at.next); rc != kOk) return rc;
         --at.remaining;
     }
     at.tIn = at.inPeriod;
@@ -130,16 +130,17 @@ void skipToNextOutput(Interpolation& at, FrameSource& frames, ProgressReport& pr
 
 }  // namespace
 
-ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport progress) {
+Status encodeToMessage(InStream& input, OutStream& output, ProgressReport& progress) {
     WaveFormat format;
     std::uint32_t frameCount = 0;
-    if (const ExitCode rc = readWaveHeader(input, format, frameCount); rc != kOk) return rc;
+    if (const Status rc = readWaveHeader(input, format, frameCount); rc != kOk) return rc;
 
     FrameSource frames{input, format};
     Interpolation at;
     at.inPeriod = 1.0 / static_cast<double>(format.sampleRate);
-    if (const ExitCode rc = prime(frames, frameCount, at); rc != kOk) return rc;
+    if (const Status rc = prime(frames, frameCount, at); rc != kOk) return rc;
     progress.start(at.remaining);
+    if (progress.cancelled) return kCancelled;
 
     MessageWriter writer{output};
     AdpcmState state;
@@ -149,9 +150,10 @@ ExitCode encodeToMessage(InStream& input, OutStream& output, ProgressReport prog
         if (at.remaining == 0) break;
         --at.remaining;
         at.current = at.next;
-        if (const ExitCode rc = frames.fetch(at.next); rc != kOk) return rc;
+        if (const Status rc = frames.fetch(at.next); rc != kOk) return rc;
         progress.step(at.remaining);
         if (!passThrough) skipToNextOutput(at, frames, progress);
+        if (progress.cancelled) return kCancelled;
     }
     progress.finish(frameCount / format.sampleRate);
     return kOk;

@@ -1,25 +1,14 @@
-// Block buffering for the conversions' streams, and the platform's file-opening checks.
+// Block buffering for the conversions' streams, over files and over memory.
 #include "io/stream.hpp"
 
 #include <algorithm>
 #include <climits>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <windows.h>
-// after windows.h, which it needs
-#include <shellapi.h>
-
-#include <new>
 #else
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -184,179 +173,5 @@ bool closeOutput(OutStream& out) {
     out.failed = out.failed || !flushed;
     return !out.failed;
 }
-
-#ifdef _WIN32
-
-namespace {
-
-// Read and write sharing, so that the output can be opened on the input's file and be
-// recognised as such rather than refused as "in use".
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-OpenResult closeWith(HANDLE handle, OpenResult result) {
-    CloseHandle(handle);
-    return result;
-}
-
-// Hands a checked handle to a C stream, or closes it.
-OpenResult adopt(HANDLE handle, int flags, const char* mode, std::FILE*& file) {
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
-    if (fd < 0) return closeWith(handle, OpenResult::kFailed);
-    file = _fdopen(fd, mode);
-    if (file == nullptr) {
-        _close(fd);  // closes the handle too
-        return OpenResult::kFailed;
-    }
-    return OpenResult::kOpened;
-}
-
-bool isDiskFile(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
-    return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) != 0 &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-}  // namespace
-
-std::vector<const PathChar*> argumentPaths(int argc, char** argv) {
-    // The narrow argv holds names in the ANSI code page, which cannot spell every name; the
-    // UTF-16 command line can. Its words are kept for the whole run (never freed).
-    int count = 0;
-    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<const PathChar*> paths;
-    if (words == nullptr || count != argc) {
-        // The two parsers disagree on this command line: fall back to the narrow names.
-        for (int i = 0; i < argc; ++i) {
-            const int length = MultiByteToWideChar(CP_ACP, 0, argv[i], -1, nullptr, 0);
-            auto* wide = new (std::nothrow) wchar_t[static_cast<std::size_t>(std::max(length, 1))];
-            if (wide == nullptr) return {};
-            wide[0] = L'\0';
-            if (length > 0) MultiByteToWideChar(CP_ACP, 0, argv[i], -1, wide, length);
-            paths.push_back(wide);
-        }
-        return paths;
-    }
-    paths.assign(words, words + count);
-    return paths;
-}
-
-OpenResult openInputFile(const PathChar* path, std::FILE*& file) {
-    file = nullptr;
-    // A folder cannot be opened without FILE_FLAG_BACKUP_SEMANTICS, so it fails here.
-    const HANDLE handle = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return OpenResult::kFailed;
-    BY_HANDLE_FILE_INFORMATION info{};
-    // NUL, CON, COM1 and pipes are not files on a disk.
-    if (!isDiskFile(handle, info)) return closeWith(handle, OpenResult::kNotRegular);
-    return adopt(handle, _O_RDONLY, "rb", file);
-}
-
-OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& file) {
-    file = nullptr;
-    BY_HANDLE_FILE_INFORMATION inputInfo{};
-    const auto inputHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input)));
-    if (inputHandle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(inputHandle, &inputInfo) == 0) {
-        return OpenResult::kFailed;
-    }
-    // Opened without truncating, and compared by volume and file index on the open handle:
-    // every name of the input (another case, a short name, a hard link) is caught here.
-    const HANDLE handle = CreateFileW(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return OpenResult::kFailed;
-    if (GetFileType(handle) == FILE_TYPE_DISK) {
-        // A file whose identity cannot be had is not truncated: it might be the input.
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!isDiskFile(handle, info)) return closeWith(handle, OpenResult::kFailed);
-        if (info.dwVolumeSerialNumber == inputInfo.dwVolumeSerialNumber && info.nFileIndexHigh == inputInfo.nFileIndexHigh &&
-            info.nFileIndexLow == inputInfo.nFileIndexLow) {
-            return closeWith(handle, OpenResult::kSameFile);
-        }
-        if (SetEndOfFile(handle) == 0) return closeWith(handle, OpenResult::kFailed);  // at offset 0
-    }
-    return adopt(handle, _O_WRONLY, "wb", file);
-}
-
-bool namesFile(const PathChar* path, std::FILE* input) {
-    BY_HANDLE_FILE_INFORMATION inputInfo{};
-    BY_HANDLE_FILE_INFORMATION info{};
-    const auto inputHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input)));
-    if (inputHandle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(inputHandle, &inputInfo) == 0) return false;
-    const HANDLE handle = CreateFileW(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    const bool known = GetFileInformationByHandle(handle, &info) != 0;
-    CloseHandle(handle);
-    return known && info.dwVolumeSerialNumber == inputInfo.dwVolumeSerialNumber &&
-           info.nFileIndexHigh == inputInfo.nFileIndexHigh && info.nFileIndexLow == inputInfo.nFileIndexLow;
-}
-
-bool replaceFile(const PathChar* from, const PathChar* to) { return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
-
-bool removeFile(const PathChar* path) { return DeleteFileW(path) != 0; }
-
-void setBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
-
-#else
-
-namespace {
-
-OpenResult closeWith(int fd, OpenResult result) {
-    close(fd);
-    return result;
-}
-
-// Hands a checked descriptor to a stream, or closes it.
-OpenResult adopt(int fd, const char* mode, std::FILE*& file) {
-    file = fdopen(fd, mode);
-    return file != nullptr ? OpenResult::kOpened : closeWith(fd, OpenResult::kFailed);
-}
-
-}  // namespace
-
-std::vector<const PathChar*> argumentPaths(int argc, char** argv) { return {argv, argv + argc}; }
-
-OpenResult openInputFile(const PathChar* path, std::FILE*& file) {
-    file = nullptr;
-    // O_NONBLOCK keeps a FIFO without a writer from stalling the open; it is refused below.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return OpenResult::kFailed;
-    struct stat info {};
-    if (fstat(fd, &info) != 0) return closeWith(fd, OpenResult::kFailed);
-    if (!S_ISREG(info.st_mode)) return closeWith(fd, OpenResult::kNotRegular);
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return closeWith(fd, OpenResult::kFailed);
-    return adopt(fd, "rb", file);
-}
-
-OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& file) {
-    file = nullptr;
-    struct stat inputInfo {};
-    if (fstat(fileno(input), &inputInfo) != 0) return OpenResult::kFailed;
-    const auto isInput = [&](const struct stat& info) {
-        return info.st_dev == inputInfo.st_dev && info.st_ino == inputInfo.st_ino;
-    };
-    struct stat info {};
-    if (stat(path, &info) == 0 && isInput(info)) return OpenResult::kSameFile;
-    // Opened without O_TRUNC and checked again on the open descriptor, so that nothing is
-    // truncated before we know it is not the input, even if the name changed in between.
-    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return OpenResult::kFailed;
-    if (fstat(fd, &info) != 0) return closeWith(fd, OpenResult::kFailed);
-    if (isInput(info)) return closeWith(fd, OpenResult::kSameFile);
-    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) return closeWith(fd, OpenResult::kFailed);
-    return adopt(fd, "wb", file);
-}
-
-bool namesFile(const PathChar* path, std::FILE* input) {
-    struct stat inputInfo {};
-    struct stat info {};
-    return fstat(fileno(input), &inputInfo) == 0 && stat(path, &info) == 0 && info.st_dev == inputInfo.st_dev &&
-           info.st_ino == inputInfo.st_ino;
-}
-
-bool replaceFile(const PathChar* from, const PathChar* to) { return std::rename(from, to) == 0; }
-
-bool removeFile(const PathChar* path) { return unlink(path) == 0; }
-
-void setBinaryStdout() {}
-
-#endif
 
 }  // namespace aamsg

@@ -1,5 +1,4 @@
-// Block-buffered byte streams over an open file or over memory, with the open-time checks
-// the command line needs (regular input, output that is not the input).
+// Block-buffered byte streams over an open file or over memory.
 #pragma once
 
 #include <algorithm>
@@ -139,39 +138,5 @@ bool truncateOutput(OutStream& out);
 // Hands every byte on and closes a file (the stream takes no more bytes); false if any write,
 // the flush or the close failed. Success may be claimed only after this.
 bool closeOutput(OutStream& out);
-
-enum class OpenResult { kOpened, kFailed, kNotRegular, kSameFile };
-
-// A file name as the platform's file API takes it: UTF-16 on Windows, where the narrow
-// command line cannot spell every name; bytes elsewhere.
-#ifdef _WIN32
-using PathChar = wchar_t;
-#else
-using PathChar = char;
-#endif
-
-// The command line's arguments as file names for opening: on Windows taken from the UTF-16
-// command line, elsewhere `argv` itself. Empty if they cannot be had.
-std::vector<const PathChar*> argumentPaths(int argc, char** argv);
-
-// Opens a regular file for binary reading without blocking on FIFOs or devices; folders and
-// devices are kNotRegular.
-OpenResult openInputFile(const PathChar* path, std::FILE*& file);
-
-// Opens `path` for binary writing (created, or truncated), unless it is the file `input` is
-// open on: then nothing is truncated and kSameFile comes back. The check is made on the open
-// file, not on names, so no second name, link or rename can slip past it.
-OpenResult openOutputFile(const PathChar* path, std::FILE* input, std::FILE*& file);
-
-// Whether `path` names the file `input` is open on (another name or a link included).
-bool namesFile(const PathChar* path, std::FILE* input);
-
-// Moves a finished file over `to` in one step, so that `to` is never seen half written.
-bool replaceFile(const PathChar* from, const PathChar* to);
-
-bool removeFile(const PathChar* path);
-
-// Puts standard output in binary mode where the C runtime would rewrite line ends.
-void setBinaryStdout();
 
 }  // namespace aamsg

@@ -14,8 +14,7 @@ PromptPlan planPrompt(const SpeechLevel& level, const PromptOptions& options) {
     plan.active = true;
     plan.levelBeforeDb = level.activeDb;
     if (options.level) {
-        const double target = options.targetDb >= kMinTargetDb ? std::min(options.targetDb, kMaxTargetDb) : kMinTargetDb;
-        plan.gainDb = target - level.activeDb;
+        plan.gainDb = options.targetDb - level.activeDb;
         plan.gain = dbToGain(plan.gainDb);
     }
     if (options.trim) {

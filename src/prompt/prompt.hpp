@@ -12,6 +12,7 @@
 
 #include "base/series.hpp"
 #include "codec/adpcm.hpp"
+#include "prompt/levels.hpp"
 
 namespace aamsg {
 
@@ -102,11 +103,6 @@ SpeechLevel finishMeter(const SpeechMeter& meter);
 
 // ---- The plan.
 
-inline constexpr double kDefaultTargetDb = -22.0;
-// The levels a prompt may be brought to: from faint to a sine wave at full scale. The plan
-// holds a target outside them to them (NaN to the lowest); the command line refuses it.
-inline constexpr double kMinTargetDb = -60.0;
-inline constexpr double kMaxTargetDb = -3.0;
 // Kept before the first and after the last active sample (150 ms).
 inline constexpr std::uint32_t kTrimMarginSamples = kMessageRate * 3 / 20;
 // A cut into the signal fades in or out over this many samples (5 ms), from and to zero.
@@ -116,7 +112,8 @@ inline constexpr double kCeiling = 32767.0;
 
 struct PromptOptions {
     bool level = false;
-    double targetDb = kDefaultTargetDb;  // active speech level wanted, dB re full scale
+    double targetDb = kDefaultTargetDb;  // active speech level wanted, dB re full scale, within the
+                                         // levels of prompt/levels.hpp (the library checks it)
     bool trim = false;
 };
 

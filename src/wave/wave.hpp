@@ -32,12 +32,12 @@ enum class ByteOrder { kLittle, kBig };
 // bodies (and the pad byte after an odd-sized one) until the chunk `id`, whose body the stream
 // then stands at. Sizes are unsigned, so the walk only moves forward and always ends. kCorrupted
 // when the data end first, kCannotReadInput when a read or a seek fails.
-ExitCode findChunk(InStream& input, const char* id, ByteOrder order, ChunkHeader& chunk);
+Status findChunk(InStream& input, const char* id, ByteOrder order, ChunkHeader& chunk);
 
 // Walks the chunks up to the sample data. On kOk `format` and `frameCount` are filled and the
-// stream stands at the first byte of the "data" body; otherwise kNotRiffWave, kNotPcm,
+// stream stands at the first byte of the "data" body; otherwise kNotAudioFile, kNotPcm,
 // kCorrupted, or kCannotReadInput when the file could not be read.
-ExitCode readWaveHeader(InStream& input, WaveFormat& format, std::uint32_t& frameCount);
+Status readWaveHeader(InStream& input, WaveFormat& format, std::uint32_t& frameCount);
 
 // One channel's value, in 16-bit sample units, from the bytes of its slot: 8-bit samples are
 // unsigned and centred on 128, wider ones are little-endian signed 16-bit.
@@ -74,16 +74,16 @@ inline bool slotsFitFrame(const WaveFormat& format) {
 
 // Reads `count` bytes. A short read at the end of the file is the caller's verdict
 // (`whenShort`); a failed read is not the file's fault.
-inline ExitCode readExactly(InStream& input, std::uint8_t* dst, std::size_t count, ExitCode whenShort) {
+inline Status readExactly(InStream& input, std::uint8_t* dst, std::size_t count, Status whenShort) {
     if (readBytes(input, dst, count) == count) return kOk;
     return input.ioError ? kCannotReadInput : whenShort;
 }
 
 // Reads and mixes the next frame. kCorrupted when the frame is cut short.
-inline ExitCode readFrame(InStream& input, const WaveFormat& format, double& sample) {
+inline Status readFrame(InStream& input, const WaveFormat& format, double& sample) {
     // Slots that reach past the frame's bytes read zeros from here, never outside it.
     std::uint8_t frame[4] = {0, 0, 0, 0};
-    if (const ExitCode rc = readExactly(input, frame, format.blockAlign, kCorrupted); rc != kOk) return rc;
+    if (const Status rc = readExactly(input, frame, format.blockAlign, kCorrupted); rc != kOk) return rc;
     sample = static_cast<double>(mixFrame(frame, format));
     return kOk;
 }

@@ -1,49 +1,112 @@
-// The WebAssembly module behind the web page: the command line's own entry point, on bytes in
-// memory. A Web Worker calls these; progress goes to the page as the console's percentages.
+// The WebAssembly module behind the web page: a client of the library's memory conversions. A
+// Web Worker calls these; progress goes to the page as the console's percentages, failures
+// with the command line's exit codes and words.
 #include <emscripten.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "convert/convert.hpp"
+#include "aamsg.h"
 
 namespace {
 
 struct Job {
-    std::vector<std::uint8_t> output;
-    std::vector<std::uint8_t> preview;  // the message decoded, as the phone plays it
-    aamsg::Outcome outcome;
+    void* output = nullptr;
+    std::size_t outputSize = 0;
+    void* preview = nullptr;  // the message decoded, as the phone plays it
+    std::size_t previewSize = 0;
+    std::string message;
+    aamsg_report report{};
 };
 
 Job job;
+
+void clearJob() {
+    aamsg_free(job.output);
+    aamsg_free(job.preview);
+    job = Job{};
+    job.report.size = sizeof job.report;
+}
 
 EM_JS(void, postProgress, (int percent), {
     if (typeof postMessage === "function") postMessage({type: "progress", percent: percent});
 });
 
-void onProgress(void*, int percent) { postProgress(percent); }
-
-aamsg::Mode modeOf(int letter) {
-    if (letter == 'e') return aamsg::Mode::Encode;
-    if (letter == 'd') return aamsg::Mode::Decode;
-    return aamsg::Mode::Best;
+int onProgress(void*, int percent) {
+    postProgress(percent);
+    return 0;
 }
 
-double levelOr(double db) {
-    const aamsg::PromptReport& prompt = job.outcome.stats.prompt;
-    return prompt.measured && prompt.active ? db : std::nan("");
+// The command line's exit code of each status, which the page tells failures apart by.
+int exitCodeOf(aamsg_status status) {
+    switch (status) {
+        case AAMSG_OK: return 0;
+        case AAMSG_INVALID_ARGUMENT: return 101;
+        case AAMSG_CANNOT_OPEN_INPUT: return 102;
+        case AAMSG_CANNOT_OPEN_OUTPUT:
+        case AAMSG_OUTPUT_IS_INPUT: return 103;
+        case AAMSG_WRITE_FAILED: return 104;
+        case AAMSG_READ_FAILED: return 105;
+        case AAMSG_NOT_AUDIO: return 201;
+        case AAMSG_NOT_PCM_WAVE: return 202;
+        case AAMSG_CORRUPTED: return 203;
+        case AAMSG_TOO_LONG: return 204;
+        default: return 106;
+    }
 }
+
+// A failure in the command line's words (the page shows them); memory has no file to open.
+std::string messageOf(int mode, aamsg_status status, const std::string& input, const std::string& output) {
+    switch (status) {
+        case AAMSG_OK: return "OK\r\n";
+        case AAMSG_NOT_AUDIO:
+            if (mode != 'q') return input + " should be a RIFF WAVE file\r\n";
+            return input + ((aamsg_features() & AAMSG_READS_MP3) != 0 ? " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n"
+                                                                      : " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus\r\n");
+        case AAMSG_NOT_PCM_WAVE: return input + " should be a WAVE PCM file\r\n";
+        case AAMSG_CORRUPTED: return input + " is corrupted\r\n";
+        case AAMSG_TOO_LONG: return input + " is too long for a WAVE file\r\n";
+        case AAMSG_WRITE_FAILED: return "Cannot write outfile " + output + "\n";
+        case AAMSG_READ_FAILED: return "Cannot read infile " + input + "\n";
+        case AAMSG_OUT_OF_MEMORY: return "\r\nOut of memory\n";
+        case AAMSG_INVALID_ARGUMENT: return "The level must lie between -60 and -3 dB\n";
+        default: return "\r\nInternal error\n";
+    }
+}
+
+double levelOr(double db) { return job.report.level_measured != 0 && job.report.speech_found != 0 ? db : std::nan(""); }
+
+struct Options {
+    aamsg_options* handle = aamsg_options_new();
+    Options() = default;
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
+    ~Options() { aamsg_options_free(handle); }
+};
 
 // What the phone will play: the message decoded. A failure here leaves no preview.
 void makePreview() {
-    using namespace aamsg;
-    InStream message = memoryInput(job.output);
-    OutStream wave = memoryOutput(job.preview);
-    Request request;
-    request.mode = Mode::Decode;
-    if (runConversion(request, message, wave, makeProgressReport(nullptr)).result != kOk) job.preview.clear();
+    Options decode;
+    if (decode.handle == nullptr || aamsg_options_set_mode(decode.handle, AAMSG_MODE_DECODE) != AAMSG_OK) return;
+    if (aamsg_convert_memory(job.output, job.outputSize, &job.preview, &job.previewSize, decode.handle, nullptr, nullptr, nullptr) !=
+        AAMSG_OK) {
+        aamsg_free(job.preview);
+        job.preview = nullptr;
+        job.previewSize = 0;
+    }
+}
+
+aamsg_status setOptions(aamsg_options* options, int mode, int bits, double levelDb) {
+    if (options == nullptr) return AAMSG_OUT_OF_MEMORY;
+    const aamsg_mode chosen = mode == 'e' ? AAMSG_MODE_ENCODE : mode == 'd' ? AAMSG_MODE_DECODE : AAMSG_MODE_BEST;
+    aamsg_status status = aamsg_options_set_mode(options, chosen);
+    if (status == AAMSG_OK) status = aamsg_options_set_flat(options, bits & 1);
+    if (status == AAMSG_OK) status = aamsg_options_set_level(options, bits & 2, levelDb);
+    if (status == AAMSG_OK) status = aamsg_options_set_trim(options, bits & 4);
+    if (status == AAMSG_OK) status = aamsg_options_set_threads(options, 1);  // the worker is the second thread
+    return status;
 }
 
 }  // namespace
@@ -56,40 +119,31 @@ extern "C" {
 // speech. Returns the exit code the command line would.
 EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std::size_t size, const char* inputName,
                                        const char* outputName, int options, double levelDb) {
-    using namespace aamsg;
-    job = Job{};
-    Request request;
-    request.mode = modeOf(mode);
-    request.inputName = inputName;
-    request.outputName = outputName;
-    request.best.background = false;  // the worker is the second thread
-    request.best.search.shaped = (options & 1) == 0;
-    request.best.prompt.level = (options & 2) != 0;
-    request.best.prompt.targetDb = levelDb >= kMinTargetDb && levelDb <= kMaxTargetDb ? levelDb : kDefaultTargetDb;
-    request.best.prompt.trim = (options & 4) != 0;
-    InStream in = memoryInput({input, size});
-    OutStream out = memoryOutput(job.output);
-    ProgressReport progress = makeProgressReport(nullptr);
-    progress.listener = onProgress;
-    job.outcome = runConversion(request, in, out, progress);
-    if (job.outcome.result == kOk && request.mode != Mode::Decode) makePreview();
-    return job.outcome.result;
+    clearJob();
+    Options chosen;
+    aamsg_status status = setOptions(chosen.handle, mode, options, levelDb);
+    if (status == AAMSG_OK) {
+        status = aamsg_convert_memory(input, size, &job.output, &job.outputSize, chosen.handle, onProgress, nullptr, &job.report);
+    }
+    job.message = messageOf(mode, status, inputName, outputName);
+    if (status == AAMSG_OK && mode != 'd') makePreview();
+    return exitCodeOf(status);
 }
 
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* aamsg_output() { return job.output.data(); }
-EMSCRIPTEN_KEEPALIVE std::size_t aamsg_output_size() { return job.output.size(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* aamsg_preview() { return job.preview.data(); }
-EMSCRIPTEN_KEEPALIVE std::size_t aamsg_preview_size() { return job.preview.size(); }
-EMSCRIPTEN_KEEPALIVE const char* aamsg_message() { return job.outcome.message.c_str(); }
-EMSCRIPTEN_KEEPALIVE double aamsg_clipped() { return static_cast<double>(job.outcome.stats.clipped); }
-EMSCRIPTEN_KEEPALIVE double aamsg_samples() { return static_cast<double>(job.outcome.stats.samples); }
+EMSCRIPTEN_KEEPALIVE const void* aamsg_output() { return job.output; }
+EMSCRIPTEN_KEEPALIVE std::size_t aamsg_output_size() { return job.outputSize; }
+EMSCRIPTEN_KEEPALIVE const void* aamsg_preview() { return job.preview; }
+EMSCRIPTEN_KEEPALIVE std::size_t aamsg_preview_size() { return job.previewSize; }
+EMSCRIPTEN_KEEPALIVE const char* aamsg_message() { return job.message.c_str(); }
+EMSCRIPTEN_KEEPALIVE double aamsg_clipped() { return static_cast<double>(job.report.clipped); }
+EMSCRIPTEN_KEEPALIVE double aamsg_samples() { return static_cast<double>(job.report.samples); }
 
 // The prompt's level before and after (dB of full scale, NaN when it was not measured or holds
 // no speech), the gain, and the seconds trimmed at each end.
-EMSCRIPTEN_KEEPALIVE double aamsg_level_before() { return levelOr(job.outcome.stats.prompt.levelBeforeDb); }
-EMSCRIPTEN_KEEPALIVE double aamsg_level_after() { return levelOr(job.outcome.stats.prompt.levelAfterDb); }
-EMSCRIPTEN_KEEPALIVE double aamsg_gain() { return job.outcome.stats.prompt.gainDb; }
-EMSCRIPTEN_KEEPALIVE double aamsg_trimmed_start() { return job.outcome.stats.prompt.trimmedStartSeconds; }
-EMSCRIPTEN_KEEPALIVE double aamsg_trimmed_end() { return job.outcome.stats.prompt.trimmedEndSeconds; }
+EMSCRIPTEN_KEEPALIVE double aamsg_level_before() { return levelOr(job.report.level_before_db); }
+EMSCRIPTEN_KEEPALIVE double aamsg_level_after() { return levelOr(job.report.level_after_db); }
+EMSCRIPTEN_KEEPALIVE double aamsg_gain() { return job.report.gain_db; }
+EMSCRIPTEN_KEEPALIVE double aamsg_trimmed_start() { return job.report.trimmed_start_seconds; }
+EMSCRIPTEN_KEEPALIVE double aamsg_trimmed_end() { return job.report.trimmed_end_seconds; }
 
 }

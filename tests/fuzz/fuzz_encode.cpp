@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case aamsg::kOk:
         case aamsg::kCorrupted:
         case aamsg::kCannotWriteOutput: break;
-        case aamsg::kNotRiffWave:
+        case aamsg::kNotAudioFile:
         case aamsg::kNotPcm:
             if (!large.output.empty()) std::abort();  // refused headers write nothing
             break;

@@ -1,0 +1,11 @@
+// The library's statuses as the C API names them.
+#pragma once
+
+#include "aamsg.h"
+#include "base/base.hpp"
+
+namespace aamsg {
+
+aamsg_status publicStatus(Status status);
+
+}  // namespace aamsg
