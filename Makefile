@@ -75,7 +75,7 @@ package: build-deb build-windows
 	  grep -q "/$$f$$" $(ZIP_CHECK)/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
 	unzip -q -d $(ZIP_CHECK) $(WINDOWS)/aamsg-*-windows-x86_64.zip
 	for f in $(ZIP_CHECK)/*/aamsg.exe $(ZIP_CHECK)/*/aamsg.dll; do \
-	  if x86_64-w64-mingw32-objdump -p $$f | grep 'DLL Name' | grep -viE ' (kernel32|msvcrt|advapi32|shell32|user32|ws2_32|bcrypt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$$'; then \
+	  if x86_64-w64-mingw32-objdump -p $$f | grep 'DLL Name' | grep -viE ' (kernel32|msvcrt|advapi32|shell32|shlwapi|user32|ws2_32|bcrypt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$$'; then \
 	    echo "$$f needs a DLL that Windows does not have"; exit 1; fi; done
 	x86_64-w64-mingw32-gcc -std=c11 -Wall -Wextra -Wpedantic -Wconversion -Werror -DAAMSG_SHARED \
 	  -I$$(echo $(ZIP_CHECK)/*/include) examples/convert.c $$(echo $(ZIP_CHECK)/*/lib/libaamsg.dll.a) -o $$(echo $(ZIP_CHECK)/*/)convert.exe
