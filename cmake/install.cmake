@@ -42,6 +42,13 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/aamsg.1.gz
   DEPENDS ${PROJECT_BINARY_DIR}/aamsg.1 VERBATIM)
 add_custom_target(aamsg_compressed_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/aamsg.1.gz)
 
+# Installed anywhere but /usr (/usr/local, ~/.local, a scratch folder), the tool finds the library
+# installed beside it, without ldconfig or LD_LIBRARY_PATH; Debian's tool has no such path, as
+# Debian wants.
+if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr" AND NOT IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  file(RELATIVE_PATH AAMSG_BIN_TO_LIBDIR /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(aamsg PROPERTIES INSTALL_RPATH "$ORIGIN/${AAMSG_BIN_TO_LIBDIR}")
+endif()
 install(TARGETS aamsg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 install(FILES ${PROJECT_BINARY_DIR}/aamsg.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 

@@ -70,6 +70,8 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
     must(["cmake", "--install", BUILD, "--prefix", prefix])
     libdir = next(p.parent for p in prefix.glob("lib*/**/libaamsg.so.0"))
     env = dict(os.environ, LD_LIBRARY_PATH=str(libdir), PKG_CONFIG_PATH=str(libdir / "pkgconfig"))
+    # The installed tool and the Python module find the library of their prefix by themselves.
+    bare_env = {name: value for name, value in os.environ.items() if name != "LD_LIBRARY_PATH"}
     check((prefix / "share/man/man1/aamsg.1.gz").is_file(), "the manual is installed")
     check(exported_symbols(libdir / "libaamsg.so.0") == listed_symbols(),
           "the library exports exactly the symbols of packaging/debian/libaamsg0.symbols")
@@ -90,8 +92,7 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
     must(["cmake", "--build", scratch / "consumer"], env)
 
     # The Python example finds the library of its own prefix: no LD_LIBRARY_PATH.
-    python_env = dict(os.environ, PYTHONPATH=str(next(prefix.glob("lib/python3*/*-packages"))))
-    python_env.pop("LD_LIBRARY_PATH", None)
+    python_env = dict(bare_env, PYTHONPATH=str(next(prefix.glob("lib/python3*/*-packages"))))
     runners = {
         "C, pkg-config": ([scratch / "convert-pc"], env),
         "C, pkg-config --static": ([scratch / "convert-pc-static"], env),
@@ -102,7 +103,7 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
 
     wav, msg, text = scratch / "in.wav", scratch / "in.msg", scratch / "notes.txt"
     write_wave(wav)
-    must([prefix / "bin/aamsg", "e", wav, msg], env)
+    must([prefix / "bin/aamsg", "e", wav, msg], bare_env)
     text.write_text("not audio\n")
     # name, arguments, the tool's exit code, the examples' status
     cases = [
@@ -119,7 +120,7 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
     ]
     for name, args, tool_code, status in cases:
         expected = scratch / "tool.out"
-        tool = run([prefix / "bin/aamsg", *args, expected], env)
+        tool = run([prefix / "bin/aamsg", *args, expected], bare_env)
         check(tool.returncode == tool_code, f"{name}: the tool exits with {tool_code}, not {tool.returncode}")
         reports = {}
         for runner, (command, runner_env) in runners.items():
@@ -140,7 +141,7 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
 
     check(aamsg.version() == must(["pkg-config", "--modversion", "aamsg"], env).strip(), "aamsg.version()")
     reference = scratch / "reference.msg"
-    run([prefix / "bin/aamsg", "q", "--level", "--trim", wav, reference], env)
+    run([prefix / "bin/aamsg", "q", "--level", "--trim", wav, reference], bare_env)
     percents = []
     report = aamsg.convert(wav, scratch / "file.msg", mode="q", level=-22, trim=True, progress=percents.append)
     output, memory_report = aamsg.convert_bytes(wav.read_bytes(), mode="q", level=True, trim=True)
