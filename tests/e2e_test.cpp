@@ -12,8 +12,10 @@
 #include <cmath>
 #include <random>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -505,6 +507,38 @@ TEST_F(EndToEnd, PromptsAtAnEvenLevelWithoutDeadAir) {
 
 // A folder of prompts at once: one line a file in the order given, a bad file does not stop the
 // others and leaves nothing under its name, and the exit code is the first failure's.
+// A float file's NaN and infinite samples are counted on a line of their own, before the result;
+// a file without any has no such line.
+TEST_F(EndToEnd, SamplesThatAreNotNumbers) {
+    const auto floatWave = [](const std::vector<float>& samples) {
+        Bytes data;
+        for (const float s : samples) {
+            std::uint32_t bits = 0;
+            std::memcpy(&bits, &s, sizeof bits);
+            test::appendU32(data, bits);
+        }
+        return test::riff({{"fmt ", test::fmtBody(3, 1, 44100, 4, 32)}, {"data", data}});
+    };
+    std::vector<float> tone(44100);
+    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<float>(0.3 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / 44100.0));
+    std::vector<float> spoiled = tone;
+    for (std::size_t i = 0; i < 10; ++i) spoiled[1000 + 3001 * i] = std::numeric_limits<float>::quiet_NaN();
+    spoiled[500] = std::numeric_limits<float>::infinity();
+    spoiled[501] = -std::numeric_limits<float>::infinity();
+    const std::string clean = path("clean.wav");
+    const std::string bad = path("spoiled.wav");
+    writeFile(clean, floatWave(tone));
+    writeFile(bad, floatWave(spoiled));
+    const std::string end = progressLine(100) + "\r\nTotal time: 0m 1s\r\n";
+    Result r = runTool({"q", clean, path("clean.msg")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.console, kBanner + names(clean, path("clean.msg")) + end + "OK\r\n\n");
+    r = runTool({"q", bad, path("spoiled.msg")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.console, kBanner + names(bad, path("spoiled.msg")) + end +
+                             "Not numbers: 12 input samples (NaN made silent, infinities full scale)\r\nOK\r\n\n");
+}
+
 TEST_F(EndToEnd, BatchOfPrompts) {
     fs::create_directory(dir / "out");
     std::vector<std::string> args = {"q", "--level=-20", "--out-dir=" + path("out")};
