@@ -49,10 +49,14 @@ test-windows: build-windows
 	WINEDEBUG=-all ctest --test-dir $(WINDOWS) --output-on-failure
 
 # The Debian packages come from a build of their own, configured as Debian's are: the prefix
-# /usr, so that the library goes to /usr/lib/<multiarch>.
+# /usr, so that the library goes to /usr/lib/<multiarch>, and dpkg-buildflags' hardening
+# (checked string calls, stack protector) for the library as for the tool.
 DEB = build-deb
 build-deb:
-	cmake -S . -B $(DEB) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DAAMSG_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B $(DEB) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DAAMSG_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(DEB) -j $(JOBS)
 
 # The .debs for Linux (aamsg, libaamsg0, libaamsg-dev, python3-aamsg) and a .zip for Windows.
