@@ -93,8 +93,9 @@ install(FILES ${PROJECT_BINARY_DIR}/install/aamsgConfig.cmake ${PROJECT_BINARY_D
         DESTINATION ${AAMSG_CMAKE_DIR} COMPONENT development)
 
 # The module loads the library of its own prefix first, wherever that was installed: it is told
-# the way there from its folder.
-if(IS_ABSOLUTE "${AAMSG_PYTHON_DIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+# the way there from its folder. In /usr the loader finds the library, and the Debian package of
+# the module, for every architecture, must not name the folder of one.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR IS_ABSOLUTE "${AAMSG_PYTHON_DIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
   set(AAMSG_PYTHON_TO_LIBDIR "")
 else()
   file(RELATIVE_PATH AAMSG_PYTHON_TO_LIBDIR /prefix/${AAMSG_PYTHON_DIR}/aamsg /prefix/${CMAKE_INSTALL_LIBDIR})

