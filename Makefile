@@ -94,12 +94,13 @@ sanitize:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
 # q's cases under ThreadSanitizer: the input thread and the search share blocks, the search
-# threads share the signal and their codes, and nothing else would notice a change that makes
-# them race.
+# threads share the signal and their codes, two conversions through the library run at once
+# and a cancel stops every thread, and nothing else would notice a change that makes them race.
 tsan:
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_TSAN=ON
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_unit_tests --gtest_filter='Best*:Split*:LibraryFailure*'
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_api_tests --gtest_filter='Api.TwoConversions*:Api.Progress*'
 	TSAN_OPTIONS=halt_on_error=1 AAMSG_COMMAND=$(CURDIR)/build-tsan/aamsg build-tsan/tests/aamsg_e2e_tests --gtest_filter='*Best*'
 
 # The end-to-end tests with every run of the tool under valgrind's memcheck.
