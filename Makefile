@@ -127,25 +127,22 @@ variants:
 	cmake --build build-native -j $(JOBS)
 	ctest --test-dir build-native --output-on-failure -j $(JOBS)
 
-# The three libFuzzer targets (encode, decode, q) from fresh seed corpora, FUZZ_SECONDS each (clang 14 and its
-# runtimes; Debian: clang libclang-rt-14-dev).
+# The libFuzzer target: the library's memory conversion, its first byte choosing the mode and
+# q's options, from a fresh seed corpus, for FUZZ_SECONDS (clang 14 and its runtimes; Debian:
+# clang libclang-rt-14-dev).
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS ?=
 FUZZ_MAX_LEN ?= 2048
 fuzz:
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_FUZZ=ON -DAAMSG_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus-encode build-fuzz/corpus-decode build-fuzz/findings
-	build-fuzz/tests/fuzz/make_seeds build-fuzz/corpus-encode build-fuzz/corpus-decode
-	build-fuzz/tests/fuzz/fuzz_encode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) \
-	  -artifact_prefix=build-fuzz/findings/encode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-encode
-	build-fuzz/tests/fuzz/fuzz_decode -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) \
-	  -artifact_prefix=build-fuzz/findings/decode- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-decode
-	mkdir -p build-fuzz/corpus-best && cp build-fuzz/corpus-encode/* build-fuzz/corpus-best/
+	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus build-fuzz/findings
+	build-fuzz/tests/fuzz/make_seeds build-fuzz/corpus
 	if command -v sox >/dev/null; then for f in aiff flac ogg au caf; do \
-	  sox -n -r 8000 -c 2 build-fuzz/corpus-best/seed.$$f synth 0.05 sine 440 2>/dev/null || true; done; fi
-	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp build-fuzz/tests/fuzz/fuzz_best -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) -rss_limit_mb=4096 \
-	  -artifact_prefix=build-fuzz/findings/best- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus-best
+	  sox -n -r 8000 -c 2 build-fuzz/seed.$$f synth 0.05 sine 440 2>/dev/null && \
+	  { printf '\002'; cat build-fuzz/seed.$$f; } > build-fuzz/corpus/seed-$$f || true; done; fi
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp build-fuzz/tests/fuzz/fuzz_convert -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) -rss_limit_mb=4096 \
+	  -artifact_prefix=build-fuzz/findings/convert- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus
 
 # The web page: aamsg's conversions compiled to WebAssembly with Debian's emscripten, and the
 # page's files, in build-web/ (any static file host serves it).

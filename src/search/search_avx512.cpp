@@ -3,14 +3,16 @@
 // the instructions.
 #include "search/beam_step.hpp"
 
-// GCC 12's own AVX-512 headers start some conversions from a deliberately undefined vector,
-// which its flow analysis then reports.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx2,bmi,bmi2,popcnt"), \
-                                            min_vector_width(512))), apply_to = function)
+// One attribute a push: clang 14 takes no list.
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx2,bmi,bmi2,popcnt"))), \
+                             apply_to = function)
+#pragma clang attribute push(__attribute__((min_vector_width(512))), apply_to = function)
 #else
+// GCC 12's own AVX-512 headers start some conversions from a deliberately undefined vector,
+// which its flow analysis then reports (as maybe or as surely uninitialised, by optimisation).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx2,bmi,bmi2,popcnt,prefer-vector-width=512")
 #endif
@@ -22,6 +24,7 @@ inline constexpr std::size_t kLanes = 16;
 }  // namespace aamsg::search_avx512
 
 #if defined(__clang__)
+#pragma clang attribute pop
 #pragma clang attribute pop
 #else
 #pragma GCC pop_options

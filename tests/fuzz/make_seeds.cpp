@@ -1,7 +1,9 @@
-// Writes the fuzzers' seed corpora: WAVE files of every accepted layout and chunk arrangement,
-// and a few message files. Usage: make_seeds ENCODE_DIR DECODE_DIR. `q`'s corpus starts from
-// the WAVE seeds and the short files of other formats the Makefile adds.
+// Writes the fuzzer's seed corpus: WAVE files of every accepted layout and chunk arrangement,
+// each for e and for q with several options, and a few message files for d, each after the
+// byte that chooses its mode and options (see fuzz_convert.cpp). Usage: make_seeds DIR; the
+// Makefile adds short files of other formats for q.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,12 +14,17 @@ namespace {
 
 using aamsg::test::Bytes;
 
-void save(const std::string& path, const Bytes& bytes) {
+void save(const std::string& path, std::uint8_t choice, const Bytes& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return;
+    std::fputc(choice, file);
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
 }
+
+// e; q plain; q at a level of the middle, trimmed; q flat.
+constexpr std::uint8_t kWaveChoices[] = {0, 2, 2 | 4 | 8 | (3 << 5), 2 | 16};
+constexpr std::uint8_t kDecode = 1;
 
 std::vector<int> tone(int count, int amplitude, int centre) {
     std::vector<int> samples;
@@ -28,12 +35,13 @@ std::vector<int> tone(int count, int amplitude, int centre) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) return 2;
-    const std::string enc = argv[1];
-    const std::string dec = argv[2];
+    if (argc < 2) return 2;
+    const std::string dir = argv[1];
     using namespace aamsg::test;
     int n = 0;
-    const auto put = [&](const Bytes& b) { save(enc + "/seed-" + std::to_string(n++) + ".wav", b); };
+    const auto put = [&](const Bytes& b) {
+        for (const std::uint8_t choice : kWaveChoices) save(dir + "/seed-" + std::to_string(n++), choice, b);
+    };
     for (std::uint32_t rate : {8000u, 11025u, 44100u, 4000u, 1u}) {
         put(wave(1, rate, 8, tone(40, 100, 128)));
         put(wave(2, rate, 8, tone(40, 100, 128)));
@@ -45,11 +53,11 @@ int main(int argc, char** argv) {
     put(riff({{"fmt ", fmtBody(1, 1, 48000, 4, 32)}, {"data", Bytes(64, 0x5A)}}));
     put(riff({{"fmt ", fmtBody(3, 1, 48000, 4, 32)}, {"data", Bytes(16, 0)}}));
     put(riff({{"fmt ", fmtBody(1, 1, 8000, 2, 16)}, {"data", Bytes(10, 3), 0xFFFFFFF0u}}));
-    save(dec + "/empty.msg", {});
-    save(dec + "/one.msg", {0x70});
-    save(dec + "/extremes.msg", Bytes(64, 0x77));
+    save(dir + "/empty.msg", kDecode, {});
+    save(dir + "/one.msg", kDecode, {0x70});
+    save(dir + "/extremes.msg", kDecode, Bytes(64, 0x77));
     Bytes mixed;
     for (int i = 0; i < 256; ++i) mixed.push_back(static_cast<std::uint8_t>(i));
-    save(dec + "/all-bytes.msg", mixed);
+    save(dir + "/all-bytes.msg", kDecode, mixed);
     return 0;
 }

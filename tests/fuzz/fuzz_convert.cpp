@@ -1,0 +1,88 @@
+// libFuzzer target: arbitrary bytes through the library's memory conversion, as a program
+// calls it. The first byte chooses the mode and q's options, the rest is the file. Besides the
+// sanitizers' verdict it checks that the status is one the mode may give, that a refused file
+// writes nothing, that every message decodes to its exact size, and that q's codes do not
+// depend on its threads.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "aamsg.h"
+
+namespace {
+
+struct Run {
+    aamsg_status status = AAMSG_INTERNAL;
+    void* output = nullptr;
+    std::size_t size = 0;
+    aamsg_report report{};
+};
+
+// Bits 0-1 the mode (e, d, q, q), 2 a level (bits 5-7 choose it from the lowest to the
+// highest), 3 trim, 4 flat.
+aamsg_mode modeOf(std::uint8_t choice) {
+    const unsigned mode = choice & 3u;
+    return mode == 0 ? AAMSG_MODE_ENCODE : mode == 1 ? AAMSG_MODE_DECODE : AAMSG_MODE_BEST;
+}
+
+aamsg_options* optionsOf(std::uint8_t choice, unsigned threads) {
+    aamsg_options* options = aamsg_options_new();
+    if (options == nullptr) std::abort();
+    const double level = AAMSG_MIN_LEVEL_DB + (AAMSG_MAX_LEVEL_DB - AAMSG_MIN_LEVEL_DB) * (choice >> 5) / 7.0;
+    if (aamsg_options_set_mode(options, modeOf(choice)) != AAMSG_OK ||
+        aamsg_options_set_level(options, (choice & 4u) != 0 ? 1 : 0, level) != AAMSG_OK ||
+        aamsg_options_set_trim(options, (choice & 8u) != 0 ? 1 : 0) != AAMSG_OK ||
+        aamsg_options_set_flat(options, (choice & 16u) != 0 ? 1 : 0) != AAMSG_OK ||
+        aamsg_options_set_threads(options, threads) != AAMSG_OK) {
+        std::abort();
+    }
+    return options;
+}
+
+Run convert(std::uint8_t choice, const std::uint8_t* file, std::size_t size, unsigned threads) {
+    aamsg_options* options = optionsOf(choice, threads);
+    Run run;
+    run.report.size = sizeof run.report;
+    run.status = aamsg_convert_memory(file, size, &run.output, &run.size, options, nullptr, nullptr, &run.report);
+    aamsg_options_free(options);
+    if ((run.output == nullptr) != (run.size == 0) || run.report.size != sizeof run.report) std::abort();
+    return run;
+}
+
+bool refusal(aamsg_status status) { return status == AAMSG_NOT_AUDIO || status == AAMSG_NOT_PCM_WAVE; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::uint8_t choice = data[0];
+    const std::uint8_t* file = data + 1;
+    const std::size_t fileSize = size - 1;
+    const aamsg_mode mode = modeOf(choice);
+    Run first = convert(choice, file, fileSize, 1);
+    switch (mode) {
+        case AAMSG_MODE_DECODE:
+            // Every byte string is a message.
+            if (first.status != AAMSG_OK || first.size != 44 + 4 * fileSize) std::abort();
+            if (std::memcmp(first.output, "RIFF", 4) != 0) std::abort();
+            break;
+        case AAMSG_MODE_ENCODE:
+        case AAMSG_MODE_BEST:
+            if (first.status != AAMSG_OK && first.status != AAMSG_CORRUPTED && !refusal(first.status)) std::abort();
+            if (refusal(first.status) && first.output != nullptr) std::abort();
+            if (first.status == AAMSG_OK && first.report.finished == 0) std::abort();
+            break;
+    }
+    if (mode == AAMSG_MODE_BEST) {
+        // With two threads the input is read on a thread of its own and the search is split.
+        Run second = convert(choice, file, fileSize, 2);
+        if (second.status != first.status || second.size != first.size ||
+            (first.size > 0 && std::memcmp(second.output, first.output, first.size) != 0) ||
+            second.report.samples != first.report.samples || second.report.not_numbers != first.report.not_numbers) {
+            std::abort();
+        }
+        aamsg_free(second.output);
+    }
+    aamsg_free(first.output);
+    return 0;
+}
