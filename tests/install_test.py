@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""The library as another program sees it: installed with `cmake --install` into a temporary
+prefix, examples/convert.c built through pkg-config (shared and static) and through find_package
+(tests/install/CMakeLists.txt), examples/convert.py run on the installed module. For e, d and q
+each must write the installed tool's bytes, and all must print the same report and status.
+
+usage: install_test.py BUILD_DIR SOURCE_DIR
+"""
+import array
+import math
+import os
+import pathlib
+import shlex
+import subprocess
+import sys
+import tempfile
+import wave
+
+BUILD, SOURCE = map(pathlib.Path, sys.argv[1:3])
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def run(args, env=None, cwd=None):
+    return subprocess.run([str(a) for a in args], capture_output=True, env=env, cwd=cwd, check=False)
+
+
+def must(args, env=None, cwd=None):
+    done = run(args, env, cwd)
+    if done.returncode != 0:
+        sys.exit(f"{' '.join(map(str, args))} failed:\n{done.stdout.decode()}{done.stderr.decode()}")
+    return done.stdout.decode()
+
+
+def write_wave(path):
+    """1.4 s of 22050 Hz stereo: silence, a gliding tone whose loudness swells and falls, silence
+    (so that q's level and trim have speech-like activity to find)."""
+    rate, frames = 22050, []
+    for n in range(int(1.4 * rate)):
+        t = n / rate
+        active = 0.25 <= t < 1.1
+        envelope = math.sin(math.pi * (t - 0.25) / 0.85) if active else 0.0
+        value = 6000 * envelope * math.sin(2 * math.pi * (300 + 400 * t) * t) if active else 0.0
+        frames += [int(value), int(value * 0.7)]
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(array.array("h", frames).tobytes())
+
+
+def exported_symbols(library):
+    names = must(["nm", "-D", "--defined-only", "--format=posix", library]).split("\n")
+    return sorted(line.split()[0] for line in names if line.strip())
+
+
+def listed_symbols():
+    lines = (SOURCE / "packaging/debian/libaamsg0.symbols").read_text().splitlines()
+    return sorted(line.split()[0].split("@")[0] for line in lines if line.startswith(" "))
+
+
+with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
+    scratch = pathlib.Path(scratch)
+    prefix = scratch / "prefix"
+    must(["cmake", "--install", BUILD, "--prefix", prefix])
+    libdir = next(p.parent for p in prefix.glob("lib*/**/libaamsg.so.0"))
+    env = dict(os.environ, LD_LIBRARY_PATH=str(libdir), PKG_CONFIG_PATH=str(libdir / "pkgconfig"))
+    # The installed tool and the Python module find the library of their prefix by themselves.
+    bare_env = {name: value for name, value in os.environ.items() if name != "LD_LIBRARY_PATH"}
+    check((prefix / "share/man/man1/aamsg.1.gz").is_file(), "the manual is installed")
+    check(exported_symbols(libdir / "libaamsg.so.0") == listed_symbols(),
+          "the library exports exactly the symbols of packaging/debian/libaamsg0.symbols")
+
+    # The C example, four ways. Warnings are errors: the header must be clean C for C programs.
+    example, cflags = SOURCE / "examples/convert.c", ["-std=c11", "-Wall", "-Wextra", "-Wpedantic", "-Wconversion", "-Werror"]
+    shared = shlex.split(must(["pkg-config", "--cflags", "--libs", "aamsg"], env))
+    must(["cc", *cflags, example, *shared, "-o", scratch / "convert-pc"], env)
+    # The static library through --static: everything it needs must be in the .pc file.
+    static = [str(libdir / "libaamsg.a") if a == "-laamsg" else a
+              for a in shlex.split(must(["pkg-config", "--static", "--cflags", "--libs", "aamsg"], env))]
+    must(["cc", *cflags, example, *static, "-o", scratch / "convert-pc-static"], env)
+    check("libaamsg" not in must(["readelf", "-d", scratch / "convert-pc-static"]),
+          "the static build does not load libaamsg.so")
+    major = must(["pkg-config", "--modversion", "aamsg"], env).split(".")[0]
+    must(["cmake", "-S", SOURCE / "tests/install", "-B", scratch / "consumer", f"-DCMAKE_PREFIX_PATH={prefix}",
+          f"-DAAMSG_MAJOR={major}", f"-DEXAMPLE={example}", "-DCMAKE_BUILD_TYPE=Release"], env)
+    must(["cmake", "--build", scratch / "consumer"], env)
+
+    # The Python example finds the library of its own prefix: no LD_LIBRARY_PATH.
+    python_env = dict(bare_env, PYTHONPATH=str(next(prefix.glob("lib/python3*/*-packages"))))
+    runners = {
+        "C, pkg-config": ([scratch / "convert-pc"], env),
+        "C, pkg-config --static": ([scratch / "convert-pc-static"], env),
+        "C, find_package": ([scratch / "consumer/convert_shared"], env),
+        "C, find_package static": ([scratch / "consumer/convert_static"], env),
+        "Python": ([sys.executable, SOURCE / "examples/convert.py"], python_env),
+    }
+
+    wav, msg, text = scratch / "in.wav", scratch / "in.msg", scratch / "notes.txt"
+    write_wave(wav)
+    must([prefix / "bin/aamsg", "e", wav, msg], bare_env)
+    text.write_text("not audio\n")
+    # name, arguments, the tool's exit code, the examples' status
+    cases = [
+        ("e", ["e", wav], 0, 0),
+        ("d", ["d", msg], 0, 0),
+        ("q", ["q", wav], 0, 0),
+        ("q --level --trim", ["q", "--level", "--trim", wav], 0, 0),
+        ("Q --level=-30 --flat", ["Q", "--level=-30", "--flat", wav], 0, 0),
+        ("a missing input", ["e", scratch / "missing.wav"], 102, 1),
+        ("e of a text file", ["e", text], 201, 6),
+        ("q of a text file", ["q", text], 201, 6),
+        ("a level out of range", ["q", "--level=-70", wav], 101, 13),
+        ("an unknown option", ["q", "--loud", wav], 101, 13),
+    ]
+    for name, args, tool_code, status in cases:
+        expected = scratch / "tool.out"
+        tool = run([prefix / "bin/aamsg", *args, expected], bare_env)
+        check(tool.returncode == tool_code, f"{name}: the tool exits with {tool_code}, not {tool.returncode}")
+        reports = {}
+        for runner, (command, runner_env) in runners.items():
+            out = scratch / f"{runner.replace(' ', '_')}.out"
+            done = run([*command, *args, out], runner_env)
+            check(done.returncode == status, f"{name}, {runner}: exits with {status}, not {done.returncode}: {done.stderr}")
+            reports[runner] = done.stdout
+            if status == 0:
+                check(out.read_bytes() == expected.read_bytes(), f"{name}, {runner}: the tool's bytes")
+        check(len(set(reports.values())) == 1, f"{name}: one report and status from every runner: {reports}")
+        if status == 0:
+            check(b"status: 0 (" in reports["Python"], f"{name}: the status is printed")
+
+    # What the examples do not reach: bytes in memory, progress, and errors as exceptions.
+    sys.path.insert(0, python_env["PYTHONPATH"])
+    os.environ.pop("LD_LIBRARY_PATH", None)
+    import aamsg
+
+    check(aamsg.version() == must(["pkg-config", "--modversion", "aamsg"], env).strip(), "aamsg.version()")
+    reference = scratch / "reference.msg"
+    run([prefix / "bin/aamsg", "q", "--level", "--trim", wav, reference], bare_env)
+    percents = []
+    report = aamsg.convert(wav, scratch / "file.msg", mode="q", level=-22, trim=True, progress=percents.append)
+    output, memory_report = aamsg.convert_bytes(wav.read_bytes(), mode="q", level=True, trim=True)
+    check(output == reference.read_bytes(), "convert_bytes gives the tool's bytes")
+    check(memory_report == report, f"convert_bytes reports what convert does: {memory_report} {report}")
+    check(report.trimmed_start_seconds > 0.1 and report.speech_found and report.finished, f"the report's fields: {report}")
+    check(percents[:1] == [0] and percents[-1:] == [100] and percents == sorted(percents), f"progress: {percents}")
+    for stop, raised in [(lambda p: p >= 50, aamsg.Error), (lambda p: 1 / 0 if p >= 50 else None, ZeroDivisionError)]:
+        try:
+            aamsg.convert(wav, scratch / "stopped.msg", mode="e", progress=stop)
+            check(False, f"a progress callback that stops the conversion raises {raised.__name__}")
+        except raised as error:
+            check(raised is not aamsg.Error or error.status == aamsg.Status.CANCELLED, f"cancelled: {error}")
+    try:
+        aamsg.convert_bytes(b"RIFF", mode="e")
+        check(False, "convert_bytes of 4 bytes raises")
+    except aamsg.Error as error:
+        check(error.status in (aamsg.Status.NOT_AUDIO, aamsg.Status.CORRUPTED), f"convert_bytes of 4 bytes: {error}")
+        check(error.text == aamsg.status_text(error.status) and str(int(error.status)) in str(error),
+              f"the error carries the status's number and text: {error}")
+
+if failures:
+    sys.exit(f"{len(failures)} failed")
+print("install, pkg-config, find_package, the C and Python examples: OK")
