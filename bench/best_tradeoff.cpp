@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         std::fclose(in);
         const bool greedy = outcome.stats.codes == aamsg::WrittenCodes::kGreedy;
-        std::printf("%s %.1f %d%s\n", argv[i], ms, static_cast<int>(outcome.result), greedy ? " recoded" : "");
+        std::printf("%s %.1f %d%s\n", argv[i], ms, static_cast<int>(outcome.status), greedy ? " recoded" : "");
     }
     return 0;
 }

@@ -15,25 +15,10 @@
 #include "convert/message_writer.hpp"
 #include "search/search.hpp"
 #include "wave/wave.hpp"
+#include "wave_file.hpp"
 #include "../tests/measures.hpp"
 
 namespace {
-
-// The samples of a 16-bit mono WAVE file, through the tool's own reader; empty if it is not one.
-std::vector<std::int16_t> readWave(const char* path) {
-    std::vector<std::int16_t> samples;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return samples;
-    aamsg::InStream in = aamsg::fileInput(file);
-    aamsg::WaveFormat format;
-    std::uint32_t frames = 0;
-    std::uint8_t bytes[2];
-    if (aamsg::readWaveHeader(in, format, frames) == aamsg::kOk && format.channels == 1 && format.bitsPerSample == 16) {
-        while (frames-- > 0 && aamsg::readBytes(in, bytes, 2) == 2) samples.push_back(static_cast<std::int16_t>(aamsg::loadU16le(bytes)));
-    }
-    std::fclose(file);
-    return samples;
-}
 
 double meter(const aamsg::SearchSettings& settings, const std::vector<std::int16_t>& x, const std::vector<std::uint8_t>& codes) {
     aamsg::ErrorMeter m = aamsg::makeErrorMeter(settings);
@@ -72,7 +57,7 @@ int main(int argc, char** argv) {
     }
     double totalSeconds = 0;
     for (int f = first; f < argc; ++f) {
-        const std::vector<std::int16_t> x = readWave(argv[f]);
+        const std::vector<std::int16_t> x = aamsg::bench::readWave(argv[f]);
         std::vector<std::uint8_t> codes(x.size() + aamsg::kMaxUndecided);
         const auto start = std::chrono::steady_clock::now();
         aamsg::CodeSearch search = aamsg::makeCodeSearch(settings);

@@ -13,23 +13,9 @@
 
 #include "search/search.hpp"
 #include "wave/wave.hpp"
+#include "wave_file.hpp"
 
 namespace {
-
-std::vector<std::int16_t> readWave(const char* path) {
-    std::vector<std::int16_t> samples;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return samples;
-    aamsg::InStream in = aamsg::fileInput(file);
-    aamsg::WaveFormat format;
-    std::uint32_t frames = 0;
-    std::uint8_t bytes[2];
-    if (aamsg::readWaveHeader(in, format, frames) == aamsg::kOk && format.channels == 1 && format.bitsPerSample == 16) {
-        while (frames-- > 0 && aamsg::readBytes(in, bytes, 2) == 2) samples.push_back(static_cast<std::int16_t>(aamsg::loadU16le(bytes)));
-    }
-    std::fclose(file);
-    return samples;
-}
 
 // A snapshot's words hashed (FNV-1a): equal states, equal hashes; for a measurement, a clash of
 // 64-bit hashes is too rare to matter.
@@ -67,7 +53,7 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> codes(kFrame + aamsg::kMaxUndecided);
     aamsg::SearchSnapshot snapshot;
     for (int f = first; f < argc; ++f) {
-        const std::vector<std::int16_t> signal = readWave(argv[f]);
+        const std::vector<std::int16_t> signal = aamsg::bench::readWave(argv[f]);
         const std::size_t frames = signal.size() / kFrame;
         // The one search's state after every frame.
         std::vector<std::uint64_t> truth(frames + 1);

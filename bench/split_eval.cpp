@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     if (!once) {
         options.threads = 1;
         const Run single = convert(file, options);
-        const bool same = single.message == split.message && single.outcome.result == split.outcome.result;
+        const bool same = single.message == split.message && single.outcome.status == split.outcome.status;
         std::printf("; 1 thread %.0f ms (processor %.0f ms), speed-up %.2f, %s", single.ms, single.processor, single.ms / split.ms,
                     same ? "same bytes" : "DIFFERENT BYTES");
         if (!same) {
