@@ -441,7 +441,7 @@ TEST_F(EndToEnd, BestRefusesWhatIsNoAudioAndKeepsWhatWasCut) {
         writeFile(in, file);
         const Result r = runTool({"Q", in, out});
         EXPECT_EQ(r.exitCode, 201);
-        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n");
+        EXPECT_EQ(r.console, kBanner + names(in, out) + in + " should be an audio file: WAVE, AIFF, FLAC, MP3, M4A, Ogg, Opus, WebM, WMA, AMR or AC-3\r\n");
         EXPECT_EQ(fs::file_size(out), 0u);
     }
     const std::string cut = path("cut.wav");
