@@ -7,20 +7,55 @@ extern "C" {
 #include <libavutil/avstring.h>
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
+#include <cstdarg>
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "audio/audio.hpp"
 #include "audio/ffmpeg_components.hpp"
 #include "wave/wave.hpp"
 
 namespace aamsg {
+
+// FFmpeg's messages about the reader's contexts (a CAF chunk skipped, a packet cut short) stay
+// off the program's standard error: what matters reaches the caller as a status. Messages about
+// any other context of the program go to libavutil's own output as before. The filter is set
+// when the library loads, so that a program that sets its own later keeps it.
+namespace {
+
+std::mutex quietMutex;
+std::vector<const void*> quietContexts;
+
+void filterLog(void* context, int level, const char* format, va_list arguments) {
+    if (context != nullptr) {
+        const std::lock_guard lock(quietMutex);
+        if (std::find(quietContexts.begin(), quietContexts.end(), context) != quietContexts.end()) return;
+    }
+    av_log_default_callback(context, level, format, arguments);
+}
+
+[[maybe_unused]] const bool logFiltered = (av_log_set_callback(filterLog), true);
+
+void quieten(const void* context) {
+    const std::lock_guard lock(quietMutex);
+    quietContexts.push_back(context);
+}
+
+void unquieten(const void* context) {
+    const std::lock_guard lock(quietMutex);
+    if (const auto at = std::find(quietContexts.begin(), quietContexts.end(), context); at != quietContexts.end()) {
+        quietContexts.erase(at);
+    }
+}
+
+}  // namespace
 
 struct AudioFile {
     InStream* input = nullptr;
@@ -43,6 +78,7 @@ struct AudioFile {
     bool cutShort = false;  // the header promises more sample bytes than the file holds
     std::uint64_t delivered = 0;
     std::uint64_t notNumbers = 0;
+    const void* quiet[2] = {};  // the contexts whose messages are dropped: the format's, the decoder's
 };
 
 void AudioFileCloser::operator()(AudioFile* file) const {
@@ -52,6 +88,7 @@ void AudioFileCloser::operator()(AudioFile* file) const {
     avformat_close_input(&file->format);  // custom I/O: the context's own, freed below
     if (file->io != nullptr) av_freep(&file->io->buffer);
     avio_context_free(&file->io);
+    for (const void* context : file->quiet) unquieten(context);
     delete file;
 }
 
@@ -64,28 +101,12 @@ constexpr int kProbeBytes = 1 << 20;
 // libavcodec's own bound on channels, checked here before the decoder allocates anything for
 // them, whatever the build.
 constexpr int kMaxChannels = 512;
-// Within the static builds' own copy of libavutil, no single allocation is allowed beyond this:
-// a header may claim tables or frames of any size, and the page's memory is real.
-[[maybe_unused]] constexpr std::size_t kMaxAllocation = std::size_t{64} << 20;
+// No decoded frame, and in the static builds' own copy of libavutil no single allocation, is
+// allowed beyond this: a header may claim frames or tables of any size (an ALAC header frames
+// of 16 million samples), and memory is real. A legitimate frame holds a few hundred kB.
+constexpr int kMaxAllocation = 64 << 20;
 // Decoding failures in a row after which a stream counts as broken beyond reading.
 constexpr int kMaxFailuresInARow = 1000;
-
-// What the reader tells libavutil's log about itself: messages for it count as debugging ones.
-struct QuietLog {
-    const AVClass* avClass;
-    int levelOffset = AV_LOG_TRACE;
-};
-
-AVClass quietClass() {
-    AVClass quiet{};
-    quiet.class_name = "aamsg";
-    quiet.item_name = av_default_item_name;
-    quiet.version = LIBAVUTIL_VERSION_INT;
-    quiet.log_level_offset_offset = offsetof(QuietLog, levelOffset);
-    return quiet;
-}
-
-const AVClass kQuietClass = quietClass();
 
 InStream& streamOf(void* opaque) { return *static_cast<AudioFile*>(opaque)->input; }
 
@@ -134,15 +155,24 @@ const AVCodec* listedDecoder(AVCodecID id) {
     return nullptr;
 }
 
-// The libraries' process-wide settings, where they are the library's own: no messages on the
-// console (the page's, or the program's standard error), and the allocation bound. Debian's
-// shared libraries belong to the whole program, whose settings stay as the program made them.
+// A decoded frame's buffer, refused past the bound: the decoder then fails on that frame.
+int boundedFrame(AVCodecContext* context, AVFrame* frame, int flags) {
+    const int bytes = av_samples_get_buffer_size(nullptr, frame->ch_layout.nb_channels, frame->nb_samples,
+                                                 static_cast<AVSampleFormat>(frame->format), 0);
+    if (bytes < 0 || bytes > kMaxAllocation) return AVERROR(ENOMEM);
+    return avcodec_default_get_buffer2(context, frame, flags);
+}
+
+// The allocation bound, where the libraries are the library's own (the static builds). Debian's
+// shared libavutil belongs to the whole program, whose other uses of it may need more: there a
+// claim past FFmpeg's own bound (INT_MAX bytes at once) fails, and a smaller one only reserves
+// address space, as the pages a file's data never fills are never touched.
 void configureLibraries() {
 #if AAMSG_PRIVATE_FFMPEG
     static std::once_flag once;
     std::call_once(once, [] {
         av_log_set_level(AV_LOG_QUIET);
-        av_max_alloc(kMaxAllocation);
+        av_max_alloc(static_cast<std::size_t>(kMaxAllocation));
     });
 #endif
 }
@@ -333,17 +363,9 @@ Status openContainer(AudioFile& file) {
         av_free(buffer);
         return kOutOfMemory;
     }
-    // The format is told from the bytes alone, never from a name, and only when they leave no
-    // doubt: a raw MP3, AAC or AC-3 stream shows at least four frames in a row (a stray frame
-    // header in noise or text shows one).
-    const AVInputFormat* found = nullptr;
-    QuietLog log{&kQuietClass};
-    const int score = av_probe_input_buffer2(file.io, &found, "", &log, 0, kProbeBytes);
-    if (file.input->ioError) return kCannotReadInput;
-    if (score < AVPROBE_SCORE_RETRY || found == nullptr || !listed(found->name, kAllowedDemuxers)) return kNotAudioFile;
-
     file.format = avformat_alloc_context();
     if (file.format == nullptr) return kOutOfMemory;
+    quieten(file.quiet[0] = file.format);
     AVFormatContext& format = *file.format;
     format.pb = file.io;
     format.flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -354,6 +376,13 @@ Status openContainer(AudioFile& file) {
         av_opt_set(&format, "codec_whitelist", kAllowedDecoders, 0) < 0 || av_opt_set(&format, "protocol_whitelist", "", 0) < 0) {
         return kInternalError;
     }
+    // The format is told from the bytes alone, never from a name, and only when they leave no
+    // doubt: a raw MP3, AAC or AC-3 stream shows at least four frames in a row (a stray frame
+    // header in noise or text shows one).
+    const AVInputFormat* found = nullptr;
+    const int score = av_probe_input_buffer2(file.io, &found, "", &format, 0, kProbeBytes);
+    if (file.input->ioError) return kCannotReadInput;
+    if (score < AVPROBE_SCORE_RETRY || found == nullptr || !listed(found->name, kAllowedDemuxers)) return kNotAudioFile;
     // Reference movies' outside media stay unread (the default, said here once more).
     AVDictionary* options = nullptr;
     av_dict_set(&options, "enable_drefs", "0", 0);
@@ -393,10 +422,11 @@ Status openDecoder(AudioFile& file) {
     if (codec == nullptr) return kNotAudioFile;
     file.decoder = avcodec_alloc_context3(codec);
     if (file.decoder == nullptr) return kOutOfMemory;
+    quieten(file.quiet[1] = file.decoder);
     if (avcodec_parameters_to_context(file.decoder, &parameters) < 0) return kCorrupted;
     file.decoder->pkt_timebase = stream.time_base;
     file.decoder->thread_count = 1;  // the samples never depend on threads
-    file.decoder->log_level_offset = AV_LOG_TRACE;  // a damaged frame is told by the status, not on the console
+    file.decoder->get_buffer2 = boundedFrame;
     if (av_opt_set(file.decoder, "codec_whitelist", kAllowedDecoders, 0) < 0) return kInternalError;
     return avcodec_open2(file.decoder, codec, nullptr) < 0 ? kCorrupted : kOk;
 }
