@@ -482,7 +482,8 @@ TEST_F(EndToEnd, BestReadsEveryFormat) {
     };
     // The lossy ones' bounds lie 3 dB under the SNR measured here (dB): 21.5 for the older
     // WAVE encodings, 20.0 for MP3, 21.1 to 21.8 for MP2, Vorbis, Opus, AAC and AC-3, 12.6 for
-    // GSM, 11.8 for WMA and 10.6 for AMR-NB, codecs made for something else than tones.
+    // GSM, 11.8 for WMA, 10.6 for AMR-NB and 14.7 for AMR-WB, codecs made for something else
+    // than tones.
     const Format formats[] = {
         // Lossless: PCM in every container, FLAC, ALAC.
         {"flac16.flac", "tones.wav", "flac --totally-silent -o DST SRC", "tones.wav", 0},
@@ -537,6 +538,10 @@ TEST_F(EndToEnd, BestReadsEveryFormat) {
         {"adts.aac", "tones.wav", "ffmpeg -v error -i SRC -c:a aac DST", nullptr, 18},
         {"amrnb.amr", "tones.wav", "sox SRC -r 8000 -c 1 -t amr-nb DST", nullptr, 7},
         {"amrnb.3gp", "tones.wav", "sox SRC -r 8000 -c 1 -t amr-nb DST.amr && ffmpeg -v error -i DST.amr -c copy DST", nullptr, 7},
+#ifdef AAMSG_AMRWB_ENCODE
+        {"amrwb.awb", "tones.wav", "sox SRC -r 16000 -c 1 -t raw -b 16 -e signed DST.raw && " AAMSG_AMRWB_ENCODE " DST.raw DST", nullptr, 11},
+        {"amrwb.3gp", "amrwb.awb", "ffmpeg -v error -i SRC -c copy DST", nullptr, 11},
+#endif
         {"opus.webm", "tones.wav", "ffmpeg -v error -i SRC -c:a libopus DST", nullptr, 18},
         {"vorbis.webm", "tones.wav", "ffmpeg -v error -i SRC -c:a libvorbis DST", nullptr, 18},
         {"vorbis.mkv", "tones.wav", "ffmpeg -v error -i SRC -c:a libvorbis DST", nullptr, 18},
