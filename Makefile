@@ -103,9 +103,10 @@ tsan:
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_api_tests --gtest_filter='Api.TwoConversions*:Api.Progress*'
 	TSAN_OPTIONS=halt_on_error=1 AAMSG_COMMAND=$(CURDIR)/build-tsan/aamsg build-tsan/tests/aamsg_e2e_tests --gtest_filter='*Best*'
 
-# The end-to-end tests with every run of the tool under valgrind's memcheck.
+# The end-to-end tests with every run of the tool under valgrind's memcheck (with a stand-in for
+# a timer of libhwy's that valgrind cannot run: tests/valgrind_timer.cpp).
 valgrind: build
-	AAMSG_COMMAND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
+	AAMSG_COMMAND="/usr/bin/env LD_PRELOAD=$(CURDIR)/$(BUILD)/tests/libvalgrind_timer.so $$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
 	  $(BUILD)/tests/aamsg_e2e_tests
 
 # Line and branch coverage of src/ by the whole suite (gcovr; Debian: gcovr).

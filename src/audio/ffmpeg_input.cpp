@@ -291,6 +291,16 @@ bool usableFrame(const AudioFile& file, const AVFrame& frame) {
            mixerOf(frame.format) != nullptr && (file.rate == 0 || static_cast<std::uint32_t>(frame.sample_rate) == file.rate);
 }
 
+// GSM comes in blocks of a fixed size, and a part of one holds no sound: sox's GSM WAVE files
+// count the chunk's pad byte as sample data, which the decoder would call damaged. False when
+// nothing of the packet is left.
+bool keepWholeBlocks(const AVCodecContext& decoder, AVPacket& packet) {
+    if ((decoder.codec_id == AV_CODEC_ID_GSM || decoder.codec_id == AV_CODEC_ID_GSM_MS) && decoder.block_align > 0) {
+        packet.size -= packet.size % decoder.block_align;
+    }
+    return packet.size > 0;
+}
+
 // Decodes the next frame of the audio track into `file.frame`; false at the end of the input
 // or at a failure, which `file.failure`, `file.damaged` and `file.ended` then tell.
 bool decodeFrame(AudioFile& file) {
@@ -337,7 +347,7 @@ bool decodeFrame(AudioFile& file) {
             file.flushed = true;
             continue;
         }
-        if (file.packet->stream_index == file.stream) {
+        if (file.packet->stream_index == file.stream && keepWholeBlocks(*file.decoder, *file.packet)) {
             const int sent = avcodec_send_packet(file.decoder, file.packet);
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 file.damaged = true;
