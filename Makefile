@@ -131,9 +131,10 @@ tsan:
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_api_tests --gtest_filter='Api.TwoConversions*:Api.Progress*'
 	TSAN_OPTIONS=halt_on_error=1 AAMSG_COMMAND=$(CURDIR)/build-tsan/aamsg build-tsan/tests/aamsg_e2e_tests --gtest_filter='*Best*'
 
-# The end-to-end tests with every run of the tool under valgrind's memcheck.
+# The end-to-end tests with every run of the tool under valgrind's memcheck (with a stand-in for
+# a timer of libhwy's that valgrind cannot run: tests/valgrind_timer.cpp).
 valgrind: build
-	AAMSG_COMMAND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
+	AAMSG_COMMAND="/usr/bin/env LD_PRELOAD=$(CURDIR)/$(BUILD)/tests/libvalgrind_timer.so $$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
 	  $(BUILD)/tests/aamsg_e2e_tests
 
 # Line and branch coverage of src/ by the whole suite (gcovr; Debian: gcovr).
@@ -156,19 +157,17 @@ variants:
 	ctest --test-dir build-native --output-on-failure -j $(JOBS)
 
 # The libFuzzer target: the library's memory conversion, its first byte choosing the mode and
-# q's options, from a fresh seed corpus, for FUZZ_SECONDS (clang 14 and its runtimes; Debian:
-# clang libclang-rt-14-dev).
+# q's options, from a fresh seed corpus (WAVE files of every layout, and a short file of every
+# format q reads), for FUZZ_SECONDS (clang 14 and its runtimes; Debian: clang libclang-rt-14-dev).
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS ?=
-FUZZ_MAX_LEN ?= 2048
+FUZZ_MAX_LEN ?= 4096
 fuzz:
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_FUZZ=ON -DAAMSG_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS)
 	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus build-fuzz/findings
 	build-fuzz/tests/fuzz/make_seeds build-fuzz/corpus
-	if command -v sox >/dev/null; then for f in aiff flac ogg au caf; do \
-	  sox -n -r 8000 -c 2 build-fuzz/seed.$$f synth 0.05 sine 440 2>/dev/null && \
-	  { printf '\002'; cat build-fuzz/seed.$$f; } > build-fuzz/corpus/seed-$$f || true; done; fi
+	tests/fuzz/audio_seeds.sh build-fuzz/corpus
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp build-fuzz/tests/fuzz/fuzz_convert -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) -rss_limit_mb=4096 \
 	  -artifact_prefix=build-fuzz/findings/convert- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus
 

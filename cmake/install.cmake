@@ -77,9 +77,9 @@ install(FILES ${AAMSG_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} CO
 # pkg-config wants absolute paths, and the prefix is only known when installing (`cmake --install
 # --prefix`, or /usr for the packages): the file is written then, from a template that has
 # everything else filled in, and installed by the rule after. The static library needs the
-# shared libsndfile and libsoxr, threads and the C++ runtime, which a C program's link lacks.
-# They are named as libraries, not as Requires.private modules: that would make `--static` pull
-# in every codec library libsndfile was built with, which a shared libsndfile does not need.
+# shared FFmpeg libraries and libsoxr, threads and the C++ runtime, which a C program's link
+# lacks. They are named as libraries, not as Requires.private modules: that would make `--static`
+# pull in every library Debian's FFmpeg was built with, which its shared libraries do not need.
 foreach(dir LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
     set(AAMSG_PC_${dir} "${CMAKE_INSTALL_${dir}}")
@@ -87,7 +87,7 @@ foreach(dir LIBDIR INCLUDEDIR)
     set(AAMSG_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-set(AAMSG_PC_LIBS_PRIVATE "-lsndfile -lsoxr ${CMAKE_THREAD_LIBS_INIT} -lstdc++ -lm")
+set(AAMSG_PC_LIBS_PRIVATE "-lavformat -lavcodec -lavutil -lsoxr ${CMAKE_THREAD_LIBS_INIT} -lstdc++ -lm")
 string(REPLACE "  " " " AAMSG_PC_LIBS_PRIVATE "${AAMSG_PC_LIBS_PRIVATE}")
 set(AAMSG_PC_PREFIX @AAMSG_PC_PREFIX@)
 set(AAMSG_PC_TEMPLATE ${PROJECT_BINARY_DIR}/install/aamsg.pc.in)

@@ -14,7 +14,7 @@ function(aamsg_library target type)
   target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                                               $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>
                                        PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE aamsg_sndfile aamsg_soxr Threads::Threads)
+  target_link_libraries(${target} PRIVATE aamsg_ffmpeg aamsg_soxr Threads::Threads)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME aamsg)
 endfunction()
 

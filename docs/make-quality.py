@@ -199,7 +199,7 @@ def make_sources(work, quick=False):
 def ideal(src, out):
     """The ideal 8 kHz signal: sox's very-high-quality conversion of the channels' average,
     rounded to 16 bits without dither. ffmpeg decodes Opus (which sox does not read) and MP3 (sox
-    keeps the encoder's leading delay and padding, which libsndfile, as `q` reads it, drops)."""
+    keeps the encoder's leading delay and padding, which `q`'s reader drops)."""
     if src.endswith((".opus", ".mp3")):
         decoded = out + ".decoded.wav"
         run("ffmpeg", "-y", "-i", src, "-c:a", "pcm_f32le", decoded)

@@ -56,7 +56,8 @@ typedef enum aamsg_status {
     AAMSG_OUT_OF_MEMORY = 10,
     AAMSG_INTERNAL = 11,           /* a failure the library did not foresee */
     AAMSG_CANCELLED = 12,          /* the progress callback asked to stop */
-    AAMSG_INVALID_ARGUMENT = 13    /* a null pointer, an unknown mode, a level out of range */
+    AAMSG_INVALID_ARGUMENT = 13,   /* a null pointer, an unknown mode, a level out of range */
+    AAMSG_NO_AUDIO_STREAM = 14     /* 'q': the file is a container with no audio stream (a video alone) */
 } aamsg_status;
 
 /* The status in a few English words ("the input is corrupted"); never null. */
@@ -132,7 +133,11 @@ AAMSG_API aamsg_status aamsg_convert_memory(const void* input, size_t size, void
 
 AAMSG_API void aamsg_free(void* buffer);
 
-/* What this build of the library reads beyond WAVE, AIFF, CAF, FLAC, Ogg Vorbis and Opus, for 'q'. */
+/* The formats 'q' reads, as the command line, the page and aamsg_status_text name them. */
+#define AAMSG_AUDIO_FORMATS "WAVE, AIFF, FLAC, MP3, M4A, Ogg, Opus, WebM, WMA, AMR or AC-3"
+
+/* What the library reads for 'q' beyond WAVE, AIFF, CAF, FLAC, Ogg Vorbis and Opus. Every build
+ * reads MP3 now (and M4A, WebM, WMA, AMR and AC-3): the flag stays set for programs that ask. */
 #define AAMSG_READS_MP3 1u
 AAMSG_API unsigned aamsg_features(void);
 

@@ -74,7 +74,7 @@ std::string quoted(const fs::path& path) {
 
 TEST_F(Api, VersionAndStatusWords) {
     EXPECT_STREQ(aamsg_version(), AAMSG_VERSION_STRING);
-    for (int s = AAMSG_OK; s <= AAMSG_INVALID_ARGUMENT + 1; ++s) {
+    for (int s = AAMSG_OK; s <= AAMSG_NO_AUDIO_STREAM + 1; ++s) {
         const char* text = aamsg_status_text(static_cast<aamsg_status>(s));
         ASSERT_NE(text, nullptr);
         EXPECT_GT(std::strlen(text), 0u);

@@ -43,6 +43,7 @@ class Status(enum.IntEnum):
     INTERNAL = 11
     CANCELLED = 12
     INVALID_ARGUMENT = 13
+    NO_AUDIO_STREAM = 14
 
 
 @dataclasses.dataclass(frozen=True)

@@ -19,6 +19,7 @@ aamsg_status publicStatus(Status status) {
         case kInternalError: return AAMSG_INTERNAL;
         case kCancelled: return AAMSG_CANCELLED;
         case kInvalidArgument: return AAMSG_INVALID_ARGUMENT;
+        case kNoAudioStream: return AAMSG_NO_AUDIO_STREAM;
     }
     return AAMSG_INTERNAL;
 }
@@ -33,7 +34,7 @@ extern "C" const char* aamsg_status_text(aamsg_status status) {
         case AAMSG_OUTPUT_IS_INPUT: return "the output file is the input file";
         case AAMSG_WRITE_FAILED: return "the output could not be written";
         case AAMSG_READ_FAILED: return "the input could not be read";
-        case AAMSG_NOT_AUDIO: return "the input is not an audio file this conversion reads";
+        case AAMSG_NOT_AUDIO: return "the input is not an audio file this conversion reads (q: " AAMSG_AUDIO_FORMATS "; e: WAVE)";
         case AAMSG_NOT_PCM_WAVE: return "the input is not a PCM WAVE file";
         case AAMSG_CORRUPTED: return "the input is corrupted";
         case AAMSG_TOO_LONG: return "the message is too long for a WAVE file";
@@ -41,6 +42,7 @@ extern "C" const char* aamsg_status_text(aamsg_status status) {
         case AAMSG_INTERNAL: return "internal error";
         case AAMSG_CANCELLED: return "cancelled";
         case AAMSG_INVALID_ARGUMENT: return "invalid argument";
+        case AAMSG_NO_AUDIO_STREAM: return "the input has no audio track";
     }
     return "unknown status";
 }

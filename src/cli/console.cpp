@@ -44,6 +44,7 @@ constexpr Wording kWordings[] = {
     {AAMSG_INTERNAL, kInternalError, "\r\nInternal error\n", Name::kNone, ""},
     {AAMSG_CANCELLED, kInternalError, "\r\nInternal error\n", Name::kNone, ""},  // the command line never cancels
     {AAMSG_INVALID_ARGUMENT, kBadUsage, "", Name::kNone, ""},  // the caller prints the usage
+    {AAMSG_NO_AUDIO_STREAM, kNoAudioTrack, "", Name::kInput, " has no audio track\r\n"},
 };
 
 const Wording& wordingOf(aamsg_status status) {
@@ -84,11 +85,7 @@ ExitCode exitCodeOf(aamsg_status status) { return wordingOf(status).code; }
 
 std::string statusMessage(aamsg_mode mode, aamsg_status status, const char* input, const char* output) {
     const Wording& wording = wordingOf(status);
-    if (status == AAMSG_NOT_AUDIO && mode == AAMSG_MODE_BEST) {
-        const bool mp3 = (aamsg_features() & AAMSG_READS_MP3) != 0;
-        return std::string(input) + (mp3 ? " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n"
-                                         : " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus\r\n");
-    }
+    if (status == AAMSG_NOT_AUDIO && mode == AAMSG_MODE_BEST) return std::string(input) + " should be an audio file: " AAMSG_AUDIO_FORMATS "\r\n";
     const char* name = wording.name == Name::kInput ? input : wording.name == Name::kOutput ? output : "";
     return std::string(wording.before) + name + wording.after;
 }

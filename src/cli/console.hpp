@@ -17,10 +17,11 @@ enum ExitCode : int {
     kCannotWriteOutput = 104,
     kCannotReadInput = 105,
     kInternalError = 106,  // out of memory, or a failure the program did not foresee
-    kNotReadable = 201,    // `e`: not RIFF WAVE; `q`: no audio file libsndfile reads
+    kNotReadable = 201,    // `e`: not RIFF WAVE; `q`: no audio file it reads
     kNotPcm = 202,
     kCorrupted = 203,
     kMessageTooLong = 204,
+    kNoAudioTrack = 205,   // `q`: a container without an audio track (a video alone)
 };
 
 ExitCode exitCodeOf(aamsg_status status);

@@ -1,4 +1,4 @@
-// `q`: any audio file to a message file, through libsndfile, libsoxr and the code search. The
+// `q`: any audio file to a message file, through FFmpeg, libsoxr and the code search. The
 // passes and the threads are tied together here; each has its own file.
 #include <algorithm>
 

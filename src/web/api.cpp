@@ -53,6 +53,7 @@ int exitCodeOf(aamsg_status status) {
         case AAMSG_NOT_PCM_WAVE: return 202;
         case AAMSG_CORRUPTED: return 203;
         case AAMSG_TOO_LONG: return 204;
+        case AAMSG_NO_AUDIO_STREAM: return 205;
         default: return 106;
     }
 }
@@ -63,11 +64,11 @@ std::string messageOf(int mode, aamsg_status status, const std::string& input, c
         case AAMSG_OK: return "OK\r\n";
         case AAMSG_NOT_AUDIO:
             if (mode != 'q') return input + " should be a RIFF WAVE file\r\n";
-            return input + ((aamsg_features() & AAMSG_READS_MP3) != 0 ? " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n"
-                                                                      : " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus\r\n");
+            return input + " should be an audio file: " AAMSG_AUDIO_FORMATS "\r\n";
         case AAMSG_NOT_PCM_WAVE: return input + " should be a WAVE PCM file\r\n";
         case AAMSG_CORRUPTED: return input + " is corrupted\r\n";
         case AAMSG_TOO_LONG: return input + " is too long for a WAVE file\r\n";
+        case AAMSG_NO_AUDIO_STREAM: return input + " has no audio track\r\n";
         case AAMSG_WRITE_FAILED: return "Cannot write outfile " + output + "\n";
         case AAMSG_READ_FAILED: return "Cannot read infile " + input + "\n";
         case AAMSG_OUT_OF_MEMORY: return "\r\nOut of memory\n";

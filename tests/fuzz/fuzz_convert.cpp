@@ -49,7 +49,9 @@ Run convert(std::uint8_t choice, const std::uint8_t* file, std::size_t size, uns
     return run;
 }
 
-bool refusal(aamsg_status status) { return status == AAMSG_NOT_AUDIO || status == AAMSG_NOT_PCM_WAVE; }
+bool refusal(aamsg_status status) {
+    return status == AAMSG_NOT_AUDIO || status == AAMSG_NOT_PCM_WAVE || status == AAMSG_NO_AUDIO_STREAM;
+}
 
 }  // namespace
 
