@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "audio/audio.hpp"
@@ -110,6 +111,52 @@ bool framesAreExact(int format) {
     }
 }
 
+const char* containerName(int format) {
+    switch (format & SF_FORMAT_TYPEMASK) {
+        case SF_FORMAT_WAV:
+        case SF_FORMAT_WAVEX: return "WAVE";
+        case SF_FORMAT_RF64: return "RF64";
+        case SF_FORMAT_W64: return "W64";
+        case SF_FORMAT_AIFF: return "AIFF";
+        case SF_FORMAT_AU: return "AU";
+        case SF_FORMAT_CAF: return "CAF";
+        case SF_FORMAT_FLAC: return "FLAC";
+        case SF_FORMAT_OGG: return "Ogg";
+        case SF_FORMAT_MPEG: return "MPEG audio";
+        default: return "audio";
+    }
+}
+
+const char* encodingName(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8: return "8-bit PCM";
+        case SF_FORMAT_PCM_16: return "16-bit PCM";
+        case SF_FORMAT_PCM_24: return "24-bit PCM";
+        case SF_FORMAT_PCM_32: return "32-bit PCM";
+        case SF_FORMAT_FLOAT: return "32-bit float";
+        case SF_FORMAT_DOUBLE: return "64-bit float";
+        case SF_FORMAT_ULAW: return "mu-law";
+        case SF_FORMAT_ALAW: return "A-law";
+        case SF_FORMAT_IMA_ADPCM: return "IMA ADPCM";
+        case SF_FORMAT_MS_ADPCM: return "MS ADPCM";
+        case SF_FORMAT_VORBIS: return "Vorbis";
+        case SF_FORMAT_OPUS: return "Opus";
+        case SF_FORMAT_MPEG_LAYER_I: return "Layer I";
+        case SF_FORMAT_MPEG_LAYER_II: return "Layer II";
+        case SF_FORMAT_MPEG_LAYER_III: return "MP3";
+        default: return "";
+    }
+}
+
+// "WAVE 16-bit PCM", "Ogg Opus", "MPEG audio MP3" reads badly: an MP3 file is just "MP3".
+std::string describe(int format) {
+    const std::string encoding = encodingName(format);
+    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && !encoding.empty()) return encoding;
+    const std::string container = containerName(format);
+    return encoding.empty() ? container : container + " " + encoding;
+}
+
 }  // namespace
 
 Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
@@ -128,6 +175,8 @@ Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
     // Integers reach us as fractions of full scale, floats as they are stored.
     sf_command(opened->handle, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     format.sampleRate = static_cast<std::uint32_t>(info.samplerate);
+    format.channels = static_cast<std::uint32_t>(info.channels);
+    format.description = describe(info.format);
     const bool known = info.frames >= 0 && info.frames < SF_COUNT_MAX;
     format.frames = known ? static_cast<std::uint64_t>(info.frames) : kUnknownFrames;
     if (known && framesAreExact(info.format)) opened->declaredFrames = format.frames;
