@@ -2,6 +2,7 @@
 // these bytes: they stay exactly as they are.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "aamsg.h"
@@ -52,6 +53,9 @@ void printEnd(const ConsoleProgress& console, aamsg_mode mode, aamsg_status stat
 // ends, as printed). `input` and `output` are the names as the console shows them.
 std::string closingText(aamsg_mode mode, aamsg_status status, const aamsg_report& report, const BestChoices& choices,
                         const char* input, const char* output);
+
+// A finding's words from the library, with the numbers of `inspection` (null: without them).
+std::string findingText(std::uint32_t finding, const aamsg_inspection* inspection);
 
 // The message of one status alone.
 std::string statusMessage(aamsg_mode mode, aamsg_status status, const char* input, const char* output);
