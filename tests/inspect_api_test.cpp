@@ -3,6 +3,7 @@
 // the findings' names, thresholds and words, and the findings a conversion reports.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -60,7 +61,10 @@ Inspected inspectFile(const fs::path& path) {
 class Inspect : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / (std::string("aamsg_inspect_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A folder of this run's own: other runs of the suite may be at work on the machine.
+        const auto run = std::chrono::steady_clock::now().time_since_epoch().count();
+        dir = fs::temp_directory_path() /
+              (std::string("aamsg_inspect_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + std::to_string(run));
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
