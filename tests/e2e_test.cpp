@@ -701,13 +701,13 @@ const std::string kNoSpeechWarning =
     "Warning: There is no speech: only silence, or hiss too faint to measure. Check that the right file was recorded.\r\n";
 const std::string kSteadyWarning =
     "Warning: There is only steady sound: noise, hum or a tone, its quietest parts less than 6 dB under it, without the pauses of "
-    "speech. Check the microphone and record it again; convert music and tones with --flat.\r\n";
+    "speech. Check the microphone and record it again, or convert music and tones with --flat.\r\n";
 const std::string kLargeGainWarning =
     "Warning: The recording is very quiet: --level raised it by more than 20 dB, and the recorder's noise with it. Record it "
     "again closer to the microphone.\r\n";
 const std::string kClippedWarning =
-    "Warning: The recording is clipped: its loudest parts were cut flat at full scale, and sound distorted; --level cannot undo "
-    "that. Record it again with the input level lower.\r\n";
+    "Warning: The recording is clipped: its loudest parts were cut flat at full scale and sound distorted, which --level cannot "
+    "undo. Record it again with the input level lower.\r\n";
 
 // q warns of what spoils a message, a line for each, after what it did: no speech, steady
 // sound, a gain past 20 dB, a clipped recording; and not of what only --level or --trim mend.

@@ -207,8 +207,9 @@ TEST_F(Inspect, FindingsInWords) {
         EXPECT_EQ(std::isnan(aamsg_finding_threshold(bit)), (known & bit) == 0 || bit == AAMSG_FINDING_NO_SPEECH) << bit;
         if (name == nullptr) continue;
         names.insert(name);
-        // No line ends, and no directive left unformatted.
-        EXPECT_FALSE(std::regex_search(generic, std::regex("[\r\n]|%[-+#0-9.]*[a-zA-Z%]"))) << name;
+        // No line ends or semicolons (a batch's line joins lines with "; "), no directive left
+        // unformatted.
+        EXPECT_FALSE(std::regex_search(generic, std::regex("[\r\n;]|%[-+#0-9.]*[a-zA-Z%]"))) << name;
     }
     EXPECT_EQ(names.size(), 10u);
     EXPECT_EQ(aamsg_finding_name(AAMSG_FINDING_CLIPPED | AAMSG_FINDING_NOISY), nullptr);
@@ -229,6 +230,7 @@ TEST_F(Inspect, FindingsInWords) {
     EXPECT_NE(textOf(AAMSG_FINDING_SILENCE_START, &numbers).find("3.1 s"), std::string::npos);
     EXPECT_NE(textOf(AAMSG_FINDING_DC_OFFSET, &numbers).find("2.3%"), std::string::npos);
     EXPECT_NE(textOf(AAMSG_FINDING_TOO_QUIET, nullptr), textOf(AAMSG_FINDING_TOO_QUIET, &numbers));
+    for (std::uint32_t bit = 1; bit <= AAMSG_FINDING_LARGE_GAIN; bit <<= 1) EXPECT_EQ(textOf(bit, &numbers).find(';'), std::string::npos) << bit;
 
     char small[12];
     std::memset(small, 'x', sizeof small);

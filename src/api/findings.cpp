@@ -40,7 +40,8 @@ void add(std::string& text, const char* format, ...) {
 
 constexpr double kTrimKeepsSeconds = static_cast<double>(kTrimMarginSamples) / kMessageRate;
 
-// Each finding's words, given the inspection's numbers or none (i: null).
+// Each finding's words, with the inspection's numbers or (null) without. No semicolons: a
+// batch's line joins its report's lines with "; ".
 void noSpeech(std::string& t, const aamsg_inspection*) {
     add(t, "There is no speech: only silence, or hiss too faint to measure. Check that the right file was recorded.");
 }
@@ -53,7 +54,7 @@ void noiseOnly(std::string& t, const aamsg_inspection* i) {
         add(t, "There is only steady sound: noise, hum or a tone, its quietest parts less than %.0f dB under it, without the pauses of speech.",
             kNoiseOnlySnrDb);
     }
-    add(t, " Check the microphone and record it again; convert music and tones with --flat.");
+    add(t, " Check the microphone and record it again, or convert music and tones with --flat.");
 }
 
 void tooQuiet(std::string& t, const aamsg_inspection* i) {
@@ -79,13 +80,13 @@ void tooLoud(std::string& t, const aamsg_inspection* i) {
 
 void clipped(std::string& t, const aamsg_inspection* i) {
     if (i != nullptr) {
-        add(t, "The recording is clipped: %llu samples in %llu %s were cut flat at full scale, and sound distorted;",
+        add(t, "The recording is clipped: %llu samples in %llu %s were cut flat at full scale and sound distorted,",
             static_cast<unsigned long long>(i->clipped_samples), static_cast<unsigned long long>(i->clipped_places),
             i->clipped_places == 1 ? "place" : "places");
     } else {
-        add(t, "The recording is clipped: its loudest parts were cut flat at full scale, and sound distorted;");
+        add(t, "The recording is clipped: its loudest parts were cut flat at full scale and sound distorted,");
     }
-    add(t, " --level cannot undo that. Record it again with the input level lower.");
+    add(t, " which --level cannot undo. Record it again with the input level lower.");
 }
 
 void silence(std::string& t, const char* where, double seconds, bool known) {
@@ -109,7 +110,7 @@ void noisy(std::string& t, const aamsg_inspection* i) {
     } else {
         add(t, "The recording is noisy: its noise lies less than %.1f dB under the speech,", kNoisySnrDb);
     }
-    add(t, " and is heard between the words; --level raises it with the speech. Record it again somewhere quieter or closer to the microphone.");
+    add(t, " and is heard between the words (--level raises it with the speech). Record it again somewhere quieter or closer to the microphone.");
 }
 
 void dcOffset(std::string& t, const aamsg_inspection* i) {
