@@ -136,7 +136,8 @@ AAMSG_API void aamsg_free(void* buffer);
 /* What a prompt's sound says, before callers hear it: aamsg_inspect_file and _memory measure a
  * recording as 'q' reads it (channels averaged; level, silences and noise at 8000 Hz; peak,
  * clipping and offset at the file's own rate), or a message as the phone plays it, and tell
- * what is wrong with it: the findings. 'q' finds the same in its input (aamsg_report.findings).
+ * what is wrong with it: the findings. 'q' finds the same in its input (aamsg_report.findings),
+ * but for steady sound when it searches flat, which is for music and tones.
  * Levels are in dB of full scale (a square wave at full scale is 0 dB, a sine -3 dB).
  *
  * The findings, one bit each, and the thresholds they are judged by: */
@@ -208,7 +209,8 @@ AAMSG_API const char* aamsg_finding_name(uint32_t finding);
 AAMSG_API double aamsg_finding_threshold(uint32_t finding);
 
 /* A finding in words: what is wrong and what to do about it, in English sentences without a
- * line end, with the numbers of `inspection` (null: without them, as after a conversion). Into
+ * line end, with the numbers of `inspection` (null, or one smaller than this header's: without
+ * them, as after a conversion). Into
  * `buffer` of `size` bytes, terminated (when size > 0) and cut short if need be; returns the
  * length of the whole text, as snprintf does, or 0 for anything but one known flag. */
 AAMSG_API size_t aamsg_finding_text(uint32_t finding, const aamsg_inspection* inspection, char* buffer, size_t size);
