@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <regex>
 #include <set>
 #include <string>
@@ -31,7 +32,7 @@ std::vector<int> bursts(double seconds, double rmsDb, std::uint32_t rate = 8000)
     const double amplitude = 32768.0 * std::pow(10.0, rmsDb / 20.0) * std::sqrt(2.0);
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const double t = static_cast<double>(i) / rate;
-        if (std::fmod(t, 0.5) < 0.3) samples[i] = static_cast<int>(std::lround(amplitude * std::sin(2 * M_PI * 440.0 * t)));
+        if (std::fmod(t, 0.5) < 0.3) samples[i] = static_cast<int>(std::lround(amplitude * std::sin(2 * std::numbers::pi * 440.0 * t)));
     }
     return samples;
 }
@@ -248,7 +249,7 @@ TEST_F(Inspect, ConversionsReportTheFindings) {
     const Bytes faint = wave(1, 8000, 16, bursts(2.0, -50.0));
     const Bytes silent = wave(1, 8000, 16, std::vector<int>(8000, 0));
     std::vector<int> steady(16000);
-    for (std::size_t i = 0; i < steady.size(); ++i) steady[i] = static_cast<int>(std::lround(8000.0 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 8000)));
+    for (std::size_t i = 0; i < steady.size(); ++i) steady[i] = static_cast<int>(std::lround(8000.0 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / 8000)));
     const Bytes tone = wave(1, 8000, 16, steady);
     struct Row {
         const char* name;

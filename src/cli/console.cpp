@@ -120,10 +120,14 @@ std::string closingText(aamsg_mode mode, aamsg_status status, const aamsg_report
     return lines + statusMessage(mode, status, input, output);
 }
 
-void printBanner() {
+void makeOutputBinary() {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
+}
+
+void printBanner() {
+    makeOutputBinary();
     std::fputs("WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n", stdout);
 }
 

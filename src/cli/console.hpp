@@ -32,7 +32,9 @@ struct BestChoices {
     bool trim = false;
 };
 
-// The banner, with standard output made binary where the C runtime would rewrite line ends.
+// Standard output made binary where the C runtime would rewrite line ends.
+void makeOutputBinary();
+// The banner, on binary standard output.
 void printBanner();
 void printUsage(const char* program);
 void printNames(const char* input, const char* output);

@@ -125,6 +125,7 @@ ExitCode runFiles(int argc, char** argv, const Command& command, aamsg_options& 
 ExitCode runInspectCommand(int argc, char** argv, const char* program) {
     const bool json = argc > 2 && std::strcmp(argv[2], "--json") == 0;
     const int first = json ? 3 : 2;
+    makeOutputBinary();
     if (!json) printBanner();
     if (argc <= first || std::strncmp(argv[first], "--", 2) == 0) {
         if (json) printBanner();
