@@ -171,7 +171,7 @@ AAMSG_API void aamsg_free(void* buffer);
 typedef struct aamsg_inspection {
     size_t size;
     int is_message;                /* no audio file: read as a message, which any bytes make */
-    char format[64];               /* for people: "WAVE 16-bit PCM", "FLAC 24-bit PCM", "MP3", "message" */
+    char format[64];               /* for people: "WAVE 16-bit PCM", "Ogg Opus", "MP3", "message" */
     uint32_t rate;                 /* samples a second (8000 for a message) */
     uint32_t channels;             /* (1 for a message) */
     double seconds;                /* its length */
