@@ -72,6 +72,7 @@ struct BestStats {
     WrittenCodes codes = WrittenCodes::kSearch;
     PromptReport prompt;
     SplitCounts split;  // with more than one search thread
+    std::uint32_t findings = 0;  // what the input's sound says (prompt/inspect.hpp's Finding flags)
 };
 
 struct Request {
