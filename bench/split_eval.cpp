@@ -13,7 +13,7 @@
 #include <sys/resource.h>
 
 #include "convert/convert.hpp"
-#include "convert/split_search.hpp"
+#include "search/split_search.hpp"
 #include "search/search.hpp"
 
 namespace {

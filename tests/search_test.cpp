@@ -18,6 +18,7 @@
 #include "codec/adpcm.hpp"
 #include "convert/convert.hpp"
 #include "support.hpp"
+#include "search/error_meter.hpp"
 #include "search/search.hpp"
 #include "signals.hpp"
 #include "wave_builder.hpp"
@@ -265,13 +266,13 @@ TEST(Search, BlocksAndShortSignalsChangeNothing) {
 // Each build of the search's step that this processor runs gives the scalar step's codes, on
 // every hard signal and on settings at the edges: one path and one code, every code tried and
 // the widest look ahead, the finest and the coarsest merge, a beam wider than a vector.
-class EveryInstructionSet : public testing::TestWithParam<SearchKernel> {};
+class EveryInstructionSet : public testing::TestWithParam<InstructionSet> {};
 
 TEST_P(EveryInstructionSet, GivesTheScalarCodes) {
-    const SearchKernel kernel = GetParam();
-    if (searchFrameFunction(kernel) == nullptr) {
-        GTEST_SKIP() << searchKernelName(kernel) << ": not on this processor or in this build"
-                     << (kernel == SearchKernel::kSimd128 ? " (the web tests run it under node)" : "");
+    const InstructionSet set = GetParam();
+    if (beamStepFor(set) == nullptr) {
+        GTEST_SKIP() << instructionSetName(set) << ": not on this processor or in this build"
+                     << (set == InstructionSet::kSimd128 ? " (the web tests run it under node)" : "");
     }
     std::vector<SearchSettings> settings = {kShaped, kFlat, settingsOf(true, 1, 1, 0),
                                             settingsOf(false, kMaxSearchPaths, kMaxSearchTries, kMaxSearchLookahead),
@@ -285,17 +286,17 @@ TEST_P(EveryInstructionSet, GivesTheScalarCodes) {
             // Half of each signal; the widest search a tenth: the edges are what they check.
             const std::size_t length = setting.paths == kMaxSearchPaths ? 1200 : s.samples.size() / 2;
             const Signal part(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(length));
-            setting.kernel = SearchKernel::kScalar;
+            setting.instructionSet = InstructionSet::kScalar;
             const std::vector<std::uint8_t> scalar = searchAll(part, setting);
-            setting.kernel = kernel;
+            setting.instructionSet = set;
             EXPECT_EQ(searchAll(part, setting), scalar) << s.name << " " << setting.paths << " paths";
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Search, EveryInstructionSet,
-                         testing::Values(SearchKernel::kAvx2, SearchKernel::kAvx512, SearchKernel::kSimd128),
-                         [](const testing::TestParamInfo<SearchKernel>& info) { return std::string(searchKernelName(info.param)); });
+                         testing::Values(InstructionSet::kAvx2, InstructionSet::kAvx512, InstructionSet::kSimd128, InstructionSet::kNeon),
+                         [](const testing::TestParamInfo<InstructionSet>& info) { return std::string(instructionSetName(info.param)); });
 
 // The codes of one signal, pinned: a build whose arithmetic or order of choices differs
 // (optimisation level, processor, compiler, Windows, WebAssembly) fails here.

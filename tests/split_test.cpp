@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "convert/convert.hpp"
-#include "convert/split_search.hpp"
+#include "search/split_search.hpp"
 #include "search/search.hpp"
 #include "support.hpp"
 

@@ -17,24 +17,12 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
-#include "search/kernels.hpp"
+#include "search/instruction_sets.hpp"
+#include "search/limits.hpp"
 #include "search/weighting.hpp"
 
 namespace aamsg {
-
-// The widest search the tool is built for. bench/ builds the search again with far wider limits
-// (up to 16384 paths and all 16 codes) to measure how close the defaults come to the best codes
-// any search of this kind finds.
-#ifndef AAMSG_SEARCH_MAX_PATHS
-#define AAMSG_SEARCH_MAX_PATHS 256
-#endif
-#ifndef AAMSG_SEARCH_MAX_TRIES
-#define AAMSG_SEARCH_MAX_TRIES 8
-#endif
-inline constexpr int kMaxSearchPaths = AAMSG_SEARCH_MAX_PATHS;
-inline constexpr int kMaxSearchTries = AAMSG_SEARCH_MAX_TRIES;
-static_assert(kMaxSearchTries >= 8 && kMaxSearchTries <= 16);
-inline constexpr int kMaxSearchLookahead = 8;
+inline namespace AAMSG_SEARCH_BUILD {
 
 // A setting left at this value takes the mode's default below.
 inline constexpr int kModeDefault = -1;
@@ -52,8 +40,8 @@ struct SearchSettings {
     // samples ahead (0..kMaxSearchLookahead), within the frame.
     int lookahead = kModeDefault;
     WeightShape shape;
-    // The build of the search's step to run; every one gives the same codes.
-    SearchKernel kernel = SearchKernel::kBest;
+    // The build of the beam step to run; every one gives the same codes.
+    InstructionSet instructionSet = InstructionSet::kBest;
 };
 
 struct SearchDefaults {
@@ -115,22 +103,5 @@ struct SearchSnapshot {
 // Takes the snapshot; only between frames (after searchSamples has completed a frame).
 void snapshotSearch(const CodeSearch& search, SearchSnapshot& snapshot);
 
-// The error the search minimises, of any codes against the samples they stand for (the plain
-// squared error, or the weighted one), fed in blocks of samples with their codes.
-struct ErrorMeter {
-    bool shaped = true;
-    WeightShape shape;
-    FrameWindow frame;
-    std::array<std::uint8_t, kFrameLength> codes{};
-    AdpcmState decoder;
-    WeightHistory history;
-    std::uint64_t total = 0;  // saturates
-    std::uint64_t last = 0;   // the last sample's share
-};
-
-ErrorMeter makeErrorMeter(const SearchSettings& settings = {});
-void meterCodes(ErrorMeter& meter, std::span<const std::int16_t> samples, const std::uint8_t* codes);
-// Measures the samples still waiting for the end of their frame; `total` is then complete.
-void finishErrorMeter(ErrorMeter& meter);
-
+}  // namespace AAMSG_SEARCH_BUILD
 }  // namespace aamsg

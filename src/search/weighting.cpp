@@ -4,6 +4,7 @@
 #include "base/series.hpp"
 
 namespace aamsg {
+inline namespace AAMSG_SEARCH_BUILD {
 
 namespace {
 
@@ -114,4 +115,5 @@ WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& sh
     return filter;
 }
 
+}  // namespace AAMSG_SEARCH_BUILD
 }  // namespace aamsg

@@ -1,6 +1,6 @@
 // The split search: a thread per run slot, a window of the signal that the runs and the output
 // share, and the chain of runs known to hold the true state, whose codes go out in order.
-#include "convert/split_search.hpp"
+#include "search/split_search.hpp"
 
 #include <algorithm>
 #include <array>
