@@ -236,8 +236,11 @@ bool arrive(Worker& worker, SplitRun& run, Lock& lock) {
     }
     if (run.certified) return !run.finished;
     // Beyond its segment a run would compare with the next one; it only does so once it is
-    // known to hold the true state.
-    if (run.finished || position >= run.boundary + layout.segment) return awaitCertainty(split, run, lock);
+    // known to hold the true state. It then stands at the next run's first checkpoint, where it
+    // arrives again as a run that holds the true state: to compare there, not one later.
+    if (run.finished || position >= run.boundary + layout.segment) {
+        return awaitCertainty(split, run, lock) && arrive(worker, run, lock);
+    }
     return true;
 }
 
