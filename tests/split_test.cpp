@@ -151,7 +151,9 @@ TEST(SplitSearch, OddLayouts) {
             // next run's first checkpoint: with only one, every run started is compared there and
             // taken over or abandoned, none left to run beside the search that decides.
             const SplitCounts& counts = split.outcome.stats.split;
-            if (layout.checkpoints == 1) EXPECT_EQ(counts.started, counts.joined + counts.abandoned) << what;
+            if (layout.checkpoints == 1) {
+                EXPECT_EQ(counts.started, counts.joined + counts.abandoned) << what;
+            }
         }
     }
 }
