@@ -1,6 +1,6 @@
 // Runs the code search alone on 8 kHz 16-bit mono WAVE files with given settings: per file the
 // plain SNR, the searched error against the greedy encoder's (the meter's measure) and the time.
-//   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--g1 T] [--g2 T]
+//   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--margin M] [--g1 T] [--g2 T]
 //                     [--tilt T] [--quiet RMS] [--tonal RATIO] [--isa scalar|avx2|avx512|neon] [--out DIR] FILE...
 // --g1/--g2 in thousandths; --out writes DIR/NAME.msg for each file.
 #include <chrono>
@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
         else if (option == "--tries") settings.tries = std::atoi(value);
         else if (option == "--ahead") settings.lookahead = std::atoi(value);
         else if (option == "--merge") settings.mergeShift = std::atoi(value);
+        else if (option == "--margin") settings.margin = std::atoi(value);
         else if (option == "--g1") settings.shape.zeros = std::atoi(value);
         else if (option == "--g2") settings.shape.poles = std::atoi(value);
         else if (option == "--tilt") settings.shape.tilt = std::atoi(value);

@@ -65,6 +65,7 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
     own.mergeShift = resolve(own.mergeShift, defaults.mergeShift, 0, 16);
     own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
+    own.margin = own.margin == kModeDefault ? defaults.margin : own.margin == kNoMargin ? kNoMargin : std::clamp(own.margin, 0, 65535);
     s.step = beamStepFor(own.instructionSet);
     if (s.step == nullptr) s.step = beamStepFor(InstructionSet::kBest);
     s.cells.assign((std::size_t{kStepCount} << beam::bucketBits(own.mergeShift)) + 1, beam::kEmptyCell);
