@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build build-deb build-windows demo test test-windows package sanitize tsan valgrind variants fuzz coverage bench web serve-web test-web clean
+.PHONY: all build build-deb build-windows demo test test-windows package sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web clean
 
 all: build
 
@@ -179,11 +179,28 @@ test-web: web build
 	node --test tests/web/test_formats.js
 	/usr/bin/python3 tests/web/test_page.py
 
-bench:
+build-bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF -DAAMSG_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
+
+bench: build-bench
 	build-bench/bench/aamsg_micro_bench
 	bench/compare.sh
+
+# Every benchmark program built and run once, briefly, on a few seconds of the bundled sample
+# (sox): so that none of them rots unnoticed. Under a minute; it measures nothing.
+BENCH_CHECK = build-bench/check
+bench-check: build-bench
+	rm -rf $(BENCH_CHECK) && mkdir -p $(BENCH_CHECK)
+	sox samples/thank-you.wav -r 8000 -c 1 -b 16 $(BENCH_CHECK)/speech.wav
+	build-bench/bench/aamsg_micro_bench --benchmark_min_time=0.001 >/dev/null
+	build-bench/bench/aamsg_best_tradeoff samples/thank-you.wav $(BENCH_CHECK)/setting 16:2:8 16f
+	build-bench/bench/aamsg_search_eval --out $(BENCH_CHECK) $(BENCH_CHECK)/speech.wav
+	for set in scalar avx2 avx512 neon; do build-bench/bench/aamsg_search_eval --isa $$set $(BENCH_CHECK)/speech.wav || [ $$? -eq 2 ]; done
+	build-bench/bench/aamsg_search_ceiling --flat --paths 300 --tries 16 --merge 5 $(BENCH_CHECK)/speech.wav
+	build-bench/bench/aamsg_split_eval $(BENCH_CHECK)/speech.wav 2 8000 1600 640 4
+	build-bench/bench/aamsg_split_convergence --step 1600 --limit 20 $(BENCH_CHECK)/speech.wav > $(BENCH_CHECK)/convergence.txt
+	python3 bench/split_model.py $(BENCH_CHECK)/convergence.txt 2 8000:1600:640:4
 
 clean:
 	rm -rf build build-*

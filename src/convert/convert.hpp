@@ -8,11 +8,9 @@
 #include "base/base.hpp"
 #include "io/stream.hpp"
 #include "prompt/levels.hpp"
+#include "search/split_search.hpp"
 
 namespace aamsg {
-
-struct SearchSettings;  // search/search.hpp
-struct SplitLayout;      // convert/split_search.hpp
 
 // What to do: `e` and `d` are the format's exact conversions; `q` encodes any audio file as
 // well as the format allows.
@@ -55,14 +53,6 @@ struct PromptReport {
     double levelAfterDb = 0.0;   // measured on the samples encoded
     double trimmedStartSeconds = 0.0;
     double trimmedEndSeconds = 0.0;
-};
-
-// What a split of the search over threads did, for measurement and for tests that must reach
-// both outcomes.
-struct SplitCounts {
-    std::uint64_t started = 0;    // runs started part way through the signal
-    std::uint64_t joined = 0;     // of them, taken over by the run before
-    std::uint64_t abandoned = 0;  // of them, given up: no equal state at any checkpoint
 };
 
 struct BestStats {
