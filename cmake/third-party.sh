@@ -60,12 +60,13 @@ quietly() {
   "$@" >>"$log" 2>&1 || { tail -40 "$log" >&2; echo "failed: $*" >&2; return 1; }
 }
 
-# The library's licence texts go with it, into PREFIX/licences/SOURCE-VERSION/.
+# The library's licence texts go with it, into PREFIX/licences/SOURCE-VERSION/, and the Debian
+# source package it was built from, name and version, onto a line of PREFIX/sources.txt.
 keep_licence() {
   local to="$prefix/licences/$(basename "$1")"
-  shift
   mkdir -p "$to"
-  cp "$@" "$to/"
+  cp "${@:2}" "$to/"
+  sed -n '1s/^\([^ ]*\) (\([0-9]*:\)\{0,1\}\([^)]*\)).*/\1 \3/p' "$1/debian/changelog" >>"$prefix/sources.txt"
 }
 
 # The flags a toolchain file gives every compilation for the target (AAMSG_TARGET_FLAGS), so
@@ -124,7 +125,9 @@ build_ffmpeg() {
 }
 
 fetch
-rm -f "$prefix/.complete"
+# What an earlier build installed goes first: a library or licence that this one no longer
+# builds would otherwise stay in the prefix, and in the Windows package.
+rm -rf "$prefix/.complete" "$prefix/sources.txt" "$prefix/licences" "$prefix/lib" "$prefix/include" "$prefix/share" "$prefix/doc"
 mkdir -p "$prefix" "$work/$target"
 # What the configure scripts see of the target: its own packages only, never the build machine's.
 export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH=""
@@ -158,23 +161,40 @@ case $target in
     ;;
   wasm)
     export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+    # emcc checks its own installation, a second's work, at every call.
+    export EMCC_SKIP_SANITY_CHECK=1
     toolchain=
     # emcmake's own emulator flag (--experimental-wasm-threads) stops node 20, and a failed run
     # reads as a type size (every check_type_size gave 9); node's fetch cannot read the .wasm
     # from disk.
     cmake=(emcmake cmake "-DCMAKE_CROSSCOMPILING_EMULATOR=$(command -v node);--no-experimental-fetch")
-    configure=(emconfigure)
+    configure=()
     # Compiled for shared memory (atomics, bulk memory), these objects link into the page's
     # threaded module and into its unthreaded one alike; the unthreaded one runs pthread_once
     # and the locks single-threaded.
     cflags=-pthread
-    # WebAssembly has no x86 or ARM code: FFmpeg's portable C, an architecture it does not know.
-    ffmpeg_target=(--target-os=none --arch=wasm32 --enable-cross-compile --cc=emcc --cxx=em++ --ar=emar
-                   --ranlib=emranlib --nm=emnm --disable-asm --disable-stripping --enable-pthreads
+    # emcc spends a second of Python before it runs clang, for every file and every one of
+    # configure's checks: FFmpeg is compiled by that clang with emcc's flags, and emcc only links
+    # configure's test programs. WebAssembly has no x86 or ARM code: FFmpeg's portable C, for an
+    # architecture it does not know.
+    echo 'int probe;' >"$work/$target/probe.c"
+    clang=$(emcc -v -c "$work/$target/probe.c" -o "$work/$target/probe.o" 2>&1 | sed -n 's/^ *"\([^"]*clang[^"]*\)" .*/\1/p' | head -1)
+    [ -n "$clang" ] || { echo "emcc runs no clang that this script recognises" >&2; exit 1; }
+    ffmpeg_target=(--target-os=none --arch=wasm32 --enable-cross-compile --cc="$clang" --extra-cflags="$(emcc $cflags --cflags)"
+                   --ld=emcc --ar=emar --ranlib=emranlib --nm=emnm --disable-asm --disable-stripping --enable-pthreads
                    --extra-ldflags=-pthread)
     ;;
   *) echo "unknown target: $target" >&2; exit 2 ;;
 esac
 build_soxr
 build_ffmpeg "${ffmpeg_target[@]}"
+if [ "$target" = wasm ]; then
+  # The unthreaded module would leave thread-local variables without their initial values: the
+  # threaded runtime sets them up.
+  if emnm "$prefix"/lib/*.a 2>/dev/null | grep -q ' U __tls_base$'; then
+    echo "a library for $target uses thread-local storage" >&2; exit 1
+  fi
+  # Whether a module runs threads is its own link's choice, not the libraries'.
+  sed -i 's/ -pthread\b//g' "$prefix"/lib/pkgconfig/*.pc
+fi
 touch "$prefix/.complete"
