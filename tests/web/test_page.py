@@ -43,7 +43,7 @@ import serve  # noqa: E402
 
 TOOL = os.path.join(ROOT, "build", "aamsg")
 PAGE = os.path.join(ROOT, "build-web")
-AXE = os.path.join(ROOT, "build-npm", "node_modules", "axe-core", "axe.min.js")
+AXE = os.path.join(ROOT, "build-web-deps", "node_modules", "axe-core", "axe.min.js")
 CLI_OPTIONS = ["--level", "--trim"]  # the command line's q with the page's default options
 STEPS = [7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41, 45, 50, 55, 60, 66, 73, 80, 88,
          97, 107, 118, 130, 143, 157, 173, 190, 209, 230, 253, 279, 307, 337, 371, 408, 449, 494, 544, 598, 658,
