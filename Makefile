@@ -197,10 +197,10 @@ web: $(WASM_PREFIX)/.complete $(WEB_DEPS)/.complete
 serve-web: web
 	python3 src/web/serve.py build-web 8000
 
-# The page's module under node: q on FLAC, Ogg Vorbis, Opus and MP3 as the command line's. Then
-# the page in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the
-# same bytes as the command line, one file or a batch, refusals and advice, q on files the
-# browser decodes, recording from a fake microphone, accessibility, and offline use.
+# The page's module under node: q on a file of every format, as the command line's. Then the page
+# in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the same bytes
+# as the command line, one file or a batch of every format, refusals and advice, audio never
+# taken for a message, recording from a fake microphone, accessibility, and offline use.
 test-web: web build
 	node --test tests/web/test_formats.js
 	/usr/bin/python3 tests/web/test_page.py

@@ -21,11 +21,9 @@ const download = $("download");
 const downloadAll = $("download-all");
 
 // Above these a file is refused before it is read: a message of 16 MiB decodes to 128 MiB of
-// WAVE, and an audio file is held whole, with what the browser decodes it to, in this tab.
+// WAVE, and an audio file is held whole in this tab.
 const MAX_MESSAGE_BYTES = 16 * 1024 * 1024;
 const MAX_AUDIO_BYTES = 100 * 1024 * 1024;
-const MAX_DECODED_SECONDS = 30 * 60;
-const FORMATS = "WAVE, AIFF, CAF, FLAC, Ogg Vorbis, Opus, MP3 or AAC (M4A)";
 const OPTION_LEVEL = 2;
 const OPTION_TRIM = 4;
 const LEVEL_DB = -22;
@@ -126,10 +124,53 @@ function outputNameFor(name, mode) {
   return `${base} (${mode === "d" ? "decoded" : "encoded"})${extension}`;
 }
 
-// Where each audio format the page takes shows itself in a file's first 12 bytes.
-const SIGNATURES = [[0, "RIFF", "WAVE"], [0, "RF64", "WAVE"], [8, "AIFF", "AIFF"], [8, "AIFC", "AIFF"],
-  [0, "OggS", "Ogg"], [0, "fLaC", "FLAC"], [0, "ID3", "MP3"], [4, "ftyp", "AAC (M4A)"], [0, "caff", "CAF"],
-  [0, ".snd", "AU"]];
+// What marks a file as audio in its first bytes: a container's signature (at an offset), or
+// frames of a stream without a container, which must follow one another as their headers say,
+// since two bytes alone could begin a message too. Such a file is never taken for a message.
+const SIGNATURES = [[0, "RIFF", "WAVE"], [0, "RF64", "WAVE"], [0, "BW64", "WAVE"], [0, "riff", "W64"],
+  [0, "FORM", "AIFF"], [0, "caff", "CAF"], [0, ".snd", "AU"], [0, "Creative Voice File", "VOC"],
+  [0, "fLaC", "FLAC"], [0, "OggS", "Ogg"], [0, "ID3", "MP3"], [4, "ftyp", "M4A"], [4, "moov", "M4A"],
+  [4, "mdat", "M4A"], [4, "wide", "M4A"], [0, "#!AMR", "AMR"], [0, "\x1aE\xdf\xa3", "WebM"],
+  [0, "0&\xb2u\x8ef\xcf\x11\xa6\xd9\x00\xaa\x00b\xcel", "WMA"]];
+const HEAD_BYTES = 8192;  // enough for two frames of every stream below
+
+const MPEG_KBITS = [[0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448],
+  [0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384],
+  [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320],
+  [0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256],
+  [0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160]];
+const AC3_WORDS = [[64, 69, 96], [80, 87, 120], [96, 104, 144], [112, 121, 168], [128, 139, 192], [160, 174, 240],
+  [192, 208, 288], [224, 243, 336], [256, 278, 384], [320, 348, 480], [384, 417, 576], [448, 487, 672],
+  [512, 557, 768], [640, 696, 960], [768, 835, 1152], [896, 975, 1344], [1024, 1114, 1536], [1152, 1253, 1728],
+  [1280, 1393, 1920]];
+
+// The length of the frame whose header is at `at`, or 0 where none is: MPEG audio (MP3, MP2),
+// AAC in ADTS, AC-3.
+function frameLength(head, at) {
+  const [a, b, c, d, e, f] = head.subarray(at, at + 7);
+  if (at + 7 > head.length) return 0;
+  if (a === 0x0b && b === 0x77) {  // AC-3: sample rate code and frame size code
+    const rate = e >> 6, size = e & 63;
+    return rate < 3 && size < 38 ? 2 * AC3_WORDS[size >> 1][rate] + (rate === 1 ? 2 * (size & 1) : 0) : 0;
+  }
+  if (a !== 0xff || (b & 0xe0) !== 0xe0) return 0;
+  const version = (b >> 3) & 3, layer = (b >> 1) & 3;
+  if ((b & 0xf6) === 0xf0) {  // ADTS: the frame's length is in its header
+    const length = ((d & 3) << 11) | (e << 3) | (f >> 5);
+    return length >= 7 && ((c >> 2) & 15) < 13 ? length : 0;
+  }
+  const bitrate = c >> 4, rateIndex = (c >> 2) & 3, padding = (c >> 1) & 1;
+  if (version === 1 || layer === 0 || bitrate === 0 || bitrate === 15 || rateIndex === 3) return 0;
+  const rate = [44100, 48000, 32000][rateIndex] / (version === 3 ? 1 : version === 2 ? 2 : 4);
+  const kbits = MPEG_KBITS[version === 3 ? 3 - layer : layer === 3 ? 3 : 4][bitrate];
+  if (layer === 3) return Math.floor((12000 * kbits) / rate + padding) * 4;
+  return Math.floor(((layer === 1 && version !== 3 ? 72000 : 144000) * kbits) / rate) + padding;
+}
+
+function framesFollow(head) {
+  const first = frameLength(head, 0);
+  return first > 0 && frameLength(head, first) > 0;
+}
 
 // What a file is, from its first bytes (and its name for formats without a signature): audio
 // goes to e or q, anything else is taken for a message, which has no header.
@@ -137,10 +178,11 @@ function kindOf(head, name) {
   const text = (at, n) => String.fromCharCode(...head.subarray(at, at + n));
   const signature = SIGNATURES.find(([at, bytes]) => text(at, bytes.length) === bytes);
   if (signature) return { audio: true, label: signature[2], signed: true };
-  // A bare MPEG frame starts with 11 set bits, which a message can start with too.
-  if (/\.msg$/i.test(name)) return { audio: false };
-  if (head.length > 1 && head[0] === 0xff && (head[1] & 0xe0) === 0xe0) return { audio: true, label: "MP3", signed: true };
-  return { audio: /\.(wav|wave|aif|aiff|aifc|caf|flac|ogg|oga|opus|mp3|m4a|mp4|aac|webm|au|snd)$/i.test(name) };
+  if (framesFollow(head)) {
+    const label = head[0] === 0x0b ? "AC-3" : (head[1] & 6) === 0 ? "AAC" : "MP3";
+    return { audio: true, label, signed: true };
+  }
+  return { audio: /\.(wav|wave|w64|aif|aiff|aifc|caf|au|snd|voc|flac|ogg|oga|opus|mp3|mp2|m4a|mp4|mov|3gp|aac|amr|awb|webm|mkv|mka|wma|asf|ac3)$/i.test(name) };
 }
 
 function say(text, failed = false) {
@@ -177,7 +219,7 @@ async function choose(files) {
   const modeChangesBefore = modeChanges;
   const chosen = [];
   for (const file of files) {
-    const head = new Uint8Array(await file.slice(0, 12).arrayBuffer());
+    const head = new Uint8Array(await file.slice(0, HEAD_BYTES).arrayBuffer());
     chosen.push({ name: file.name, file, kind: kindOf(head, file.name) });
   }
   sources = chosen;
@@ -198,54 +240,21 @@ function chooseFiles(files) {
   choosing = choose(files).catch((error) => say("The file cannot be read: " + error.message, true));
 }
 
-// A WAVE file of interleaved samples (floats from -1 to 1): 32-bit float for what the browser
-// decodes, 16-bit PCM for a recording.
-function waveFile(channels, rate, samples, float) {
-  const bytesPer = float ? 4 : 2;
-  const data = samples.length * bytesPer;
+// A 16-bit PCM WAVE file of a recording's samples (floats from -1 to 1).
+function waveFile(rate, samples) {
+  const data = samples.length * 2;
   const buffer = new ArrayBuffer(44 + data);
   const v = new DataView(buffer);
   const text = (at, s) => { for (let i = 0; i < 4; i++) v.setUint8(at + i, s.charCodeAt(i)); };
   text(0, "RIFF"); v.setUint32(4, 36 + data, true); text(8, "WAVE");
-  text(12, "fmt "); v.setUint32(16, 16, true); v.setUint16(20, float ? 3 : 1, true);
-  v.setUint16(22, channels, true); v.setUint32(24, rate, true);
-  v.setUint32(28, rate * channels * bytesPer, true); v.setUint16(32, channels * bytesPer, true);
-  v.setUint16(34, bytesPer * 8, true); text(36, "data"); v.setUint32(40, data, true);
+  text(12, "fmt "); v.setUint32(16, 16, true); v.setUint16(20, 1, true);
+  v.setUint16(22, 1, true); v.setUint32(24, rate, true);
+  v.setUint32(28, rate * 2, true); v.setUint16(32, 2, true);
+  v.setUint16(34, 16, true); text(36, "data"); v.setUint32(40, data, true);
   for (let i = 0; i < samples.length; i++) {
-    if (float) v.setFloat32(44 + 4 * i, samples[i], true);
-    else v.setInt16(44 + 2 * i, Math.max(-32768, Math.min(32767, Math.round(samples[i] * 32767))), true);
+    v.setInt16(44 + 2 * i, Math.max(-32768, Math.min(32767, Math.round(samples[i] * 32767))), true);
   }
   return buffer;
-}
-
-// Formats the module does not read (MP3, AAC, Ogg, Opus, FLAC): the browser decodes them, at
-// 48000 per second, to a 32-bit float WAVE file that q takes from there.
-async function decodeInBrowser(bytes) {
-  const context = new OfflineAudioContext(1, 1, 48000);
-  const audio = await context.decodeAudioData(bytes);
-  if (audio.duration > MAX_DECODED_SECONDS) return null;
-  const interleaved = new Float32Array(audio.length * audio.numberOfChannels);
-  for (let c = 0; c < audio.numberOfChannels; c++) {
-    const channel = audio.getChannelData(c);
-    for (let i = 0; i < audio.length; i++) interleaved[i * audio.numberOfChannels + c] = channel[i];
-  }
-  return waveFile(audio.numberOfChannels, audio.sampleRate, interleaved, true);
-}
-
-// q on a file: the module's own readers first, then the browser's decoder.
-async function best(converter, source, bytes, outputName, options) {
-  const result = await run(converter, "q", bytes.slice(0), source.name, outputName, options);
-  if (result.code !== 201) return result;
-  let decoded;
-  try {
-    decoded = await decodeInBrowser(bytes.slice(0));
-  } catch (error) {
-    return { ...result, message: `${source.name} should be an audio file: ${FORMATS}` };
-  }
-  if (!decoded) {
-    return { code: -1, message: `${source.name} is longer than ${MAX_DECODED_SECONDS / 60} minutes, the most this page converts from this format.` };
-  }
-  return run(converter, "q", decoded, source.name, outputName, options);
 }
 
 function megabytes(size) {
@@ -268,8 +277,7 @@ async function convertOne(converter, source, mode, options) {
     return { ...named, code: -1, message: `${source.name} is too large (${megabytes(source.file.size)}): this page takes ${what}. The aamsg command converts files of any size.` };
   }
   const bytes = await source.file.arrayBuffer();
-  const result = mode === "q" ? await best(converter, source, bytes, outputName, options)
-    : await run(converter, mode, bytes.slice(0), source.name, outputName, options);
+  const result = await run(converter, mode, bytes.slice(0), source.name, outputName, options);
   if (result.code === 106) result.message = stopped(source);
   if (result.code !== 0) result.hint = await hintFor(converter, source, mode, result, bytes, outputName);
   return { ...named, ...result };
@@ -281,7 +289,7 @@ async function hintFor(converter, source, mode, result, bytes, outputName) {
     return `${source.name} looks like a message file: choose ${MODE_NAMES.d} to hear it.`;
   }
   if (mode === "e" && (result.code === 201 || result.code === 202)) {
-    const probe = await best(converter, source, bytes, outputName, 0);
+    const probe = await run(converter, "q", bytes.slice(0), source.name, outputName, 0);
     if (probe.code === 0) return `Choose ${MODE_NAMES.q}: it reads this file.`;
   }
   return "";
@@ -494,7 +502,7 @@ async function convertAll(startedAt) {
   if (mode === "d" && audio.length > 0 && acknowledged !== choice) {
     acknowledged = choice;
     const [first] = audio;
-    const article = /^([AEIOU]|MP3)/.test(first.kind.label) ? "an" : "a";
+    const article = /^([AEIOU]|M[P4])/.test(first.kind.label) ? "an" : "a";
     const which = audio.length > 1 ? `${audio.length} of the files look like audio files, not message files`
       : `${first.name} ${first.kind.signed ? `starts like ${article} ${first.kind.label} file` : "is named like an audio file"}, not a message file`;
     say(`${which}: decoding gives noise. Choose ${MODE_NAMES.q}, or press “Decode anyway”.`, true);
@@ -604,7 +612,7 @@ async function stopRecording() {
   let at = 0;
   for (const chunk of chunks) { samples.set(chunk, at); at += chunk.length; }
   // 16-bit PCM, which e reads too; q loses nothing audible to it.
-  const wave = waveFile(1, context.sampleRate, samples, false);
+  const wave = waveFile(context.sampleRate, samples);
   $("recording").src = blobUrl("recording", wave, "audio/wav");
   $("recording-box").hidden = false;
   fileInput.value = "";
