@@ -7,11 +7,20 @@
 
     message, report = aamsg.convert_bytes(wave_bytes, mode="e")
 
+    inspection = aamsg.inspect("greeting.wav")
+    for finding in inspection.findings:
+        print(finding.name, finding.text)
+
 Modes: "e" encodes a PCM WAVE file exactly as the format's historical encoder did, "d" decodes a
 message into a WAVE file, "q" encodes any audio file with the codes that sound best (options:
 `level` -- True for -22 dB or a level in dB of full scale --, `trim`, `flat`). A failure raises
 aamsg.Error, whose `status` is an aamsg.Status (its number is the C API's) and `text` the
 library's words for it.
+
+inspect() and inspect_bytes() measure a recording as q reads it, or any other file as the message
+a phone plays from its bytes, and say what is wrong with it: the findings, each a Finding with its
+name, flag, threshold and the library's words. A conversion's report lists the findings about its
+input too. FINDINGS holds every finding the library knows.
 
 The library is the one installed beside this module, else the system's (libaamsg.so.0);
 AAMSG_LIBRARY in the environment names another.
@@ -23,7 +32,8 @@ import enum
 import os
 import sys
 
-__all__ = ["Status", "Report", "Error", "convert", "convert_bytes", "status_text", "version", "reads_mp3"]
+__all__ = ["Status", "Report", "Error", "Finding", "FINDINGS", "Inspection", "convert", "convert_bytes", "inspect",
+           "inspect_bytes", "status_text", "version", "reads_mp3"]
 
 
 class Status(enum.IntEnum):
@@ -47,8 +57,21 @@ class Status(enum.IntEnum):
 
 
 @dataclasses.dataclass(frozen=True)
+class Finding:
+    """One thing wrong with a prompt's sound: its `name` ("too_quiet"), its AAMSG_FINDING_* `flag`,
+    the `threshold` it is judged by in its own unit (dB, seconds, samples, a share of full scale;
+    NaN for no_speech) and the library's `text`: what is wrong and what to do about it."""
+
+    name: str
+    flag: int
+    threshold: float
+    text: str
+
+
+@dataclasses.dataclass(frozen=True)
 class Report:
-    """What a conversion did: aamsg_report of aamsg.h, field for field (q's fields are 0 for e and d)."""
+    """What a conversion did: aamsg_report of aamsg.h, field for field (q's fields are 0 for e and d),
+    with `findings` as a tuple of Finding (their words without the input's numbers)."""
 
     finished: bool
     seconds: int
@@ -63,11 +86,39 @@ class Report:
     trimmed_start_seconds: float
     trimmed_end_seconds: float
     greedy_codes: bool
+    findings: tuple
+
+
+@dataclasses.dataclass(frozen=True)
+class Inspection:
+    """What a file's sound says: aamsg_inspection of aamsg.h, field for field, with `findings` as a
+    tuple of Finding whose words carry the file's numbers. Levels in dB of full scale; -200 is
+    digital silence."""
+
+    is_message: bool
+    format: str
+    rate: int
+    channels: int
+    seconds: float
+    speech_found: bool
+    level_db: float
+    activity: float
+    peak_db: float
+    clipped_samples: int
+    clipped_places: int
+    silence_start_seconds: float
+    silence_end_seconds: float
+    noise_floor_db: float
+    speech_to_noise_db: float
+    dc_offset: float
+    gain_db: float
+    findings: tuple
 
 
 class Error(Exception):
-    """A conversion that failed: `status` (a Status), `text` (the library's words), `report`, and
-    for convert_bytes `output`, the bytes written before the failure."""
+    """A conversion or inspection that failed: `status` (a Status), `text` (the library's words),
+    `report` (an inspection's Inspection, measured as far as the file went when it is CORRUPTED),
+    and for convert_bytes `output`, the bytes written before the failure."""
 
     def __init__(self, status, text, report=None, output=b""):
         super().__init__(f"{text} (status {int(status)})")
@@ -93,6 +144,31 @@ class _Report(ctypes.Structure):
         ("trimmed_start_seconds", ctypes.c_double),
         ("trimmed_end_seconds", ctypes.c_double),
         ("greedy_codes", ctypes.c_int),
+        ("findings", ctypes.c_uint32),
+    ]
+
+
+class _Inspection(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_size_t),
+        ("is_message", ctypes.c_int),
+        ("format", ctypes.c_char * 64),
+        ("rate", ctypes.c_uint32),
+        ("channels", ctypes.c_uint32),
+        ("seconds", ctypes.c_double),
+        ("speech_found", ctypes.c_int),
+        ("level_db", ctypes.c_double),
+        ("activity", ctypes.c_double),
+        ("peak_db", ctypes.c_double),
+        ("clipped_samples", ctypes.c_uint64),
+        ("clipped_places", ctypes.c_uint64),
+        ("silence_start_seconds", ctypes.c_double),
+        ("silence_end_seconds", ctypes.c_double),
+        ("noise_floor_db", ctypes.c_double),
+        ("speech_to_noise_db", ctypes.c_double),
+        ("dc_offset", ctypes.c_double),
+        ("gain_db", ctypes.c_double),
+        ("findings", ctypes.c_uint32),
     ]
 
 
@@ -146,6 +222,11 @@ def _load():
                                          c_void_p, _Progress, c_void_p, ctypes.POINTER(_Report)]),
         "aamsg_free": (None, [c_void_p]),
         "aamsg_features": (c_uint, []),
+        "aamsg_inspect_file": (c_int, [c_char_p, ctypes.POINTER(_Inspection), _Progress, c_void_p]),
+        "aamsg_inspect_memory": (c_int, [c_void_p, c_size_t, ctypes.POINTER(_Inspection), _Progress, c_void_p]),
+        "aamsg_finding_name": (c_char_p, [ctypes.c_uint32]),
+        "aamsg_finding_threshold": (c_double, [ctypes.c_uint32]),
+        "aamsg_finding_text": (c_size_t, [ctypes.c_uint32, ctypes.POINTER(_Inspection), ctypes.c_char_p, c_size_t]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -155,6 +236,25 @@ def _load():
 
 
 _lib = _load()
+
+
+def _finding(flag, inspection=None):
+    """The library's Finding for one flag: with the numbers of an _Inspection, or without (None)."""
+    where = ctypes.byref(inspection) if inspection is not None else None
+    size = _lib.aamsg_finding_text(flag, where, None, 0)
+    text = ctypes.create_string_buffer(size + 1)
+    _lib.aamsg_finding_text(flag, where, text, size + 1)
+    return Finding(_lib.aamsg_finding_name(flag).decode("ascii"), flag, _lib.aamsg_finding_threshold(flag),
+                   text.value.decode("utf-8", "replace"))
+
+
+# Every finding the library knows, by name: asked of the library, one bit after the other.
+FINDINGS = {finding.name: finding for finding in
+            (_finding(1 << bit) for bit in range(32) if _lib.aamsg_finding_name(1 << bit))}
+
+
+def _findings(flags, inspection=None):
+    return tuple(_finding(1 << bit, inspection) for bit in range(32) if flags & (1 << bit) and _lib.aamsg_finding_name(1 << bit))
 
 
 def version():
@@ -231,7 +331,8 @@ class _Call:
 
     def result(self, code, output=b""):
         report = Report(**{field.name: field.type(getattr(self.report, field.name))
-                           for field in dataclasses.fields(Report)})
+                           for field in dataclasses.fields(Report) if field.name != "findings"},
+                        findings=_findings(self.report.findings))
         if self.raised is not None:
             raise self.raised
         if code != Status.OK:
@@ -279,3 +380,45 @@ def convert_bytes(data, mode="q", level=None, trim=False, flat=False, threads=0,
         if buffer.value:
             _lib.aamsg_free(buffer)
         call.close()
+
+
+def _inspection(result):
+    values = {field.name: field.type(getattr(result, field.name))
+              for field in dataclasses.fields(Inspection) if field.name not in ("format", "findings")}
+    return Inspection(format=result.format.decode("utf-8", "replace"), findings=_findings(result.findings, result),
+                      **values)
+
+
+def _inspect(call, progress):
+    """Runs call(result, progress callback) and returns the Inspection; raises Error as convert does."""
+    raised = []
+
+    def on_progress(_context, percent):
+        try:
+            return 1 if progress(percent) else 0
+        except BaseException as error:  # raised again once the library has returned
+            raised.append(error)
+            return 1
+
+    callback = _Progress(on_progress) if progress else _Progress()
+    result = _Inspection(size=ctypes.sizeof(_Inspection))
+    code = call(ctypes.byref(result), callback)
+    if raised:
+        raise raised[0]
+    inspection = _inspection(result)
+    if code != Status.OK:
+        raise Error(_status(code), status_text(code), inspection if code == Status.CORRUPTED else None)
+    return inspection
+
+
+def inspect(input, progress=None):
+    """Measures the file `input` and returns its Inspection; raises Error (a file cut short:
+    Status.CORRUPTED, with what was measured in its `report`). A file that is no audio is read as
+    a message. `progress` as for convert()."""
+    return _inspect(lambda result, callback: _lib.aamsg_inspect_file(_file_name(input), result, callback, None), progress)
+
+
+def inspect_bytes(data, progress=None):
+    """Measures the bytes of a file (a bytes-like object), as inspect() does a file."""
+    data = bytes(data)
+    return _inspect(lambda result, callback: _lib.aamsg_inspect_memory(data, len(data), result, callback, None), progress)

@@ -28,6 +28,7 @@ void fillReport(aamsg_report* report, const Outcome& outcome, const ProgressRepo
     full.trimmed_start_seconds = prompt.trimmedStartSeconds;
     full.trimmed_end_seconds = prompt.trimmedEndSeconds;
     full.greedy_codes = stats.codes == WrittenCodes::kGreedy ? 1 : 0;
+    full.findings = stats.findings;
     // The caller's `size` stays as it set it.
     const std::size_t reach = std::min(report->size, sizeof full);
     constexpr std::size_t kFrom = sizeof full.size;

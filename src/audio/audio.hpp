@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "base/base.hpp"
 #include "io/stream.hpp"
@@ -22,6 +23,8 @@ using AudioFilePtr = std::unique_ptr<AudioFile, AudioFileCloser>;
 struct AudioFormat {
     std::uint32_t sampleRate = 0;
     std::uint64_t frames = 0;  // as the file declares it; kUnknownFrames when it does not
+    std::uint32_t channels = 0;
+    std::string description;  // the container and the encoding, for people: "WAVE 16-bit PCM"
 };
 
 inline constexpr std::uint64_t kUnknownFrames = UINT64_MAX;

@@ -11,11 +11,14 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "audio/audio.hpp"
@@ -451,6 +454,52 @@ std::uint64_t declaredLength(const AVStream& stream, std::uint32_t rate) {
     return frames > 0 && frames != INT64_MAX ? static_cast<std::uint64_t>(frames) : kUnknownFrames;
 }
 
+// The container and the encoding in a few words, for people: "WAVE 16-bit PCM", "Ogg Opus",
+// "MP3"; a container named as its one encoding is named once.
+std::string describe(const AVInputFormat& container, const AVCodecParameters& track) {
+    static constexpr std::pair<std::string_view, const char*> kContainers[] = {
+        {"wav", "WAVE"}, {"w64", "W64"}, {"aiff", "AIFF"}, {"caf", "CAF"}, {"au", "AU"}, {"voc", "VOC"}, {"flac", "FLAC"},
+        {"ogg", "Ogg"}, {"mp3", "MP3"}, {"aac", "AAC"}, {"mov", "MP4"}, {"amr", "AMR"}, {"matroska", "WebM"}, {"asf", "ASF"},
+        {"ac3", "AC-3"}};
+    const std::string_view demuxer = container.name;
+    std::string name = "audio";
+    for (const auto& [key, shown] : kContainers) {
+        if (demuxer.substr(0, demuxer.find(',')) == key) name = shown;
+    }
+    std::string encoding;
+    switch (track.codec_id) {
+        case AV_CODEC_ID_PCM_F32LE:
+        case AV_CODEC_ID_PCM_F32BE: encoding = "32-bit float"; break;
+        case AV_CODEC_ID_PCM_F64LE:
+        case AV_CODEC_ID_PCM_F64BE: encoding = "64-bit float"; break;
+        case AV_CODEC_ID_PCM_ALAW: encoding = "A-law"; break;
+        case AV_CODEC_ID_PCM_MULAW: encoding = "mu-law"; break;
+        case AV_CODEC_ID_ADPCM_IMA_WAV:
+        case AV_CODEC_ID_ADPCM_IMA_QT: encoding = "IMA ADPCM"; break;
+        case AV_CODEC_ID_ADPCM_MS: encoding = "MS ADPCM"; break;
+        case AV_CODEC_ID_GSM:
+        case AV_CODEC_ID_GSM_MS: encoding = "GSM 6.10"; break;
+        case AV_CODEC_ID_AMR_NB: encoding = "AMR-NB"; break;
+        case AV_CODEC_ID_AMR_WB: encoding = "AMR-WB"; break;
+        case AV_CODEC_ID_AC3: encoding = "AC-3"; break;
+        case AV_CODEC_ID_WMAV1:
+        case AV_CODEC_ID_WMAV2: encoding = "WMA"; break;
+        default: {
+            const AVCodecDescriptor* descriptor = avcodec_descriptor_get(track.codec_id);
+            const int bits = av_get_exact_bits_per_sample(track.codec_id);
+            if (descriptor != nullptr && std::string_view(descriptor->name).substr(0, 4) == "pcm_" && bits > 0) {
+                encoding = std::to_string(bits) + "-bit PCM";
+            } else if (descriptor != nullptr) {
+                for (const char* c = descriptor->name; *c != '\0'; ++c) encoding += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+                if (encoding == "VORBIS" || encoding == "OPUS") encoding = encoding.substr(0, 1) + std::string(descriptor->name).substr(1);
+            }
+        }
+    }
+    if (encoding.empty() || encoding == name) return name;
+    if (encoding.rfind(name, 0) == 0) return encoding;  // "AMR" holding "AMR-NB"
+    return name + " " + encoding;
+}
+
 }  // namespace
 
 Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
@@ -476,6 +525,10 @@ Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
     if (opened->rate < kMinAudioRate || opened->rate > kMaxAudioRate) return kCorrupted;
     format.sampleRate = opened->rate;
     format.frames = declaredLength(stream, opened->rate);
+    // The decoder knows the channels once it has a frame; a header may not have said.
+    const int channels = opened->decoder->ch_layout.nb_channels > 0 ? opened->decoder->ch_layout.nb_channels : stream.codecpar->ch_layout.nb_channels;
+    format.channels = static_cast<std::uint32_t>(std::max(channels, 1));
+    format.description = describe(*opened->format->iformat, *stream.codecpar);
     if (lengthIsExact(stream.codecpar->codec_id)) opened->declaredFrames = format.frames;
     file = std::move(opened);
     return kOk;

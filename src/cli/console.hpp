@@ -2,6 +2,7 @@
 // these bytes: they stay exactly as they are.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "aamsg.h"
@@ -32,7 +33,9 @@ struct BestChoices {
     bool trim = false;
 };
 
-// The banner, with standard output made binary where the C runtime would rewrite line ends.
+// Standard output made binary where the C runtime would rewrite line ends.
+void makeOutputBinary();
+// The banner, on binary standard output.
 void printBanner();
 void printUsage(const char* program);
 void printNames(const char* input, const char* output);
@@ -53,6 +56,9 @@ void printEnd(const ConsoleProgress& console, aamsg_mode mode, aamsg_status stat
 // ends, as printed). `input` and `output` are the names as the console shows them.
 std::string closingText(aamsg_mode mode, aamsg_status status, const aamsg_report& report, const BestChoices& choices,
                         const char* input, const char* output);
+
+// A finding's words from the library, with the numbers of `inspection` (null: without them).
+std::string findingText(std::uint32_t finding, const aamsg_inspection* inspection);
 
 // The message of one status alone.
 std::string statusMessage(aamsg_mode mode, aamsg_status status, const char* input, const char* output);

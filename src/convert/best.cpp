@@ -13,13 +13,6 @@ namespace aamsg {
 
 namespace {
 
-// Progress counts in units that fit 32 bits.
-unsigned progressShift(std::uint64_t total) {
-    unsigned shift = 0;
-    while ((total >> shift) > UINT32_MAX) ++shift;
-    return shift;
-}
-
 Status consume(SearchRun& run, const SignalBlock& block) {
     if (block.failure) std::rethrow_exception(block.failure);
     run.codes.resize(block.samples.size() + kMaxUndecided);
@@ -77,12 +70,15 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     const SearchSettings settings = settingsOf(options);
     const PromptOptions promptOptions{options.level, options.levelDb, options.trim};
     PromptPlan plan;
+    // The input's sound is measured on the first pass that reads it.
+    SoundMeter sound;
     if (promptOptions.level || promptOptions.trim) {
-        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt); rc != kOk) return rc;
+        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt, &sound); rc != kOk) return rc;
     }
     const PromptPlan* shaping = stats.prompt.measured && !planChangesNothing(plan) ? &plan : nullptr;
     SignalSource source;
     if (const Status rc = openSignal(input, source, shaping); rc != kOk) return rc;
+    if (!stats.prompt.measured) source.sound = &sound;
     const unsigned shift = progressShift(source.totalUnits);
     progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
     if (progress.cancelled) return kCancelled;
@@ -106,6 +102,7 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     }
     if (result != kOk) return result;
     if (shaping != nullptr) stats.prompt.levelAfterDb = finishMeter(source.output).activeDb;
+    stats.findings = conversionFindings(finishSoundMeter(sound, source.format.sampleRate), plan.gainDb, !options.shaped);
     if (greedyWins(run.tally, run.writer.codes)) {
         if (const Status rc = recodeGreedily(input, output, shaping, stats); rc != kOk) return rc;
     }

@@ -7,9 +7,10 @@ namespace aamsg {
 
 namespace {
 
-Status measurePrompt(InStream& input, SpeechLevel& level) {
+Status measurePrompt(InStream& input, SpeechLevel& level, SoundMeter* sound) {
     SignalSource source;
     if (const Status rc = openSignal(input, source); rc != kOk) return rc;
+    source.sound = sound;
     SpeechMeter meter = makeSpeechMeter();
     for (bool last = false; !last;) {
         const Status rc = readValues(source, last);
@@ -22,9 +23,10 @@ Status measurePrompt(InStream& input, SpeechLevel& level) {
 
 }  // namespace
 
-Status planShaping(InStream& input, const PromptOptions& options, PromptPlan& plan, PromptReport& report) {
+Status planShaping(InStream& input, const PromptOptions& options, PromptPlan& plan, PromptReport& report,
+                   SoundMeter* sound) {
     SpeechLevel level;
-    if (const Status rc = measurePrompt(input, level); rc != kOk) return rc;
+    if (const Status rc = measurePrompt(input, level, sound); rc != kOk) return rc;
     plan = planPrompt(level, options);
     report.measured = true;
     report.active = plan.active;

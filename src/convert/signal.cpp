@@ -12,11 +12,6 @@ namespace {
 // samples, which all come out with the last read.
 constexpr std::size_t kFilterTailRoom = 4096;
 
-std::uint64_t unitsLeft(const SignalSource& source) {
-    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : source.framesRead;
-    return source.totalUnits - std::min(source.totalUnits, done);
-}
-
 // Rounds to the nearest integer and holds the result to the format's range; the format never
 // reconstructs -32768, so neither is it asked to.
 void roundSamples(const float* values, std::size_t count, SignalBlock& block) {
@@ -94,6 +89,10 @@ Status readValues(SignalSource& source, bool& last) {
         // The end, or a failure of the input: what arrived before it is still encoded.
         if (const Status tail = convertRate(source, nullptr, 0); tail != kOk) rc = tail;
     }
+    if (source.sound != nullptr) {
+        meterInput(*source.sound, {source.mono.data(), got});
+        meterMessageRate(*source.sound, source.values);
+    }
     last = got == 0 || rc != kOk;
     return rc;
 }
@@ -106,7 +105,18 @@ void nextBlock(SignalSource& source, SignalBlock& block) {
     block.notNumbers = audioNotNumbers(*source.file) - notNumbersBefore;
     const std::span<const float> values = source.shaped ? shapeValues(source, block.last) : std::span<const float>(source.values);
     roundSamples(values.data(), values.size(), block);
-    block.unitsLeft = block.last ? 0 : unitsLeft(source);
+    block.unitsLeft = block.last ? 0 : signalUnitsLeft(source);
+}
+
+std::uint64_t signalUnitsLeft(const SignalSource& source) {
+    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : source.framesRead;
+    return source.totalUnits - std::min(source.totalUnits, done);
+}
+
+unsigned progressShift(std::uint64_t total) {
+    unsigned shift = 0;
+    while ((total >> shift) > UINT32_MAX) ++shift;
+    return shift;
 }
 
 }  // namespace aamsg

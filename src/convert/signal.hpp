@@ -8,6 +8,7 @@
 
 #include "audio/audio.hpp"
 #include "codec/adpcm.hpp"
+#include "prompt/inspect.hpp"
 #include "prompt/prompt.hpp"
 
 namespace aamsg {
@@ -43,6 +44,7 @@ struct SignalSource {
     PromptProcessor prompt;
     std::vector<float> processed;
     SpeechMeter output = makeSpeechMeter();
+    SoundMeter* sound = nullptr;  // when set, measures the input as it is read (readValues)
 };
 
 // Opens the signal from the start of the input, shaped by `plan` when one is given.
@@ -50,9 +52,16 @@ Status openSignal(InStream& input, SignalSource& source, const PromptPlan* plan 
 
 // The next run of the signal at the message rate, before the prompt's shaping, into
 // `source.values`; `last` at the end of the input or at a failure, which the result tells.
+// `source.sound`, if any, takes the samples at both rates.
 Status readValues(SignalSource& source, bool& last);
 
 // The next block of the signal; at the end of the input, or at a failure, the last.
 void nextBlock(SignalSource& source, SignalBlock& block);
+
+// Input units (frames, or bytes) not yet read.
+std::uint64_t signalUnitsLeft(const SignalSource& source);
+
+// How far to shift a count of input units for the progress report, which counts in 32 bits.
+unsigned progressShift(std::uint64_t total);
 
 }  // namespace aamsg
