@@ -178,29 +178,29 @@ EMSCRIPTEN_ENV = NODE_PATH=$${NODE_PATH:-/usr/share/nodejs}
 
 # The page's npm packages (fflate makes the batch's .zip; axe-core is for the tests), exactly as
 # src/web/package-lock.json pins them.
-NPM_DIR = build-npm
-$(NPM_DIR)/.complete: src/web/package.json src/web/package-lock.json
-	rm -rf $(NPM_DIR) && mkdir -p $(NPM_DIR)
-	cp src/web/package.json src/web/package-lock.json $(NPM_DIR)/
-	cd $(NPM_DIR) && npm ci --no-audit --no-fund
+WEB_DEPS = build-web-deps
+$(WEB_DEPS)/.complete: src/web/package.json src/web/package-lock.json
+	rm -rf $(WEB_DEPS) && mkdir -p $(WEB_DEPS)
+	cp src/web/package.json src/web/package-lock.json $(WEB_DEPS)/
+	cd $(WEB_DEPS) && npm ci --no-audit --no-fund
 	touch $@
 
-web: $(WASM_PREFIX)/.complete $(NPM_DIR)/.complete
+web: $(WASM_PREFIX)/.complete $(WEB_DEPS)/.complete
 	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF \
 	  -DAAMSG_THIRD_PARTY=$(CURDIR)/$(WASM_PREFIX) >/dev/null
 	$(EMSCRIPTEN_ENV) cmake --build build-wasm -j $(JOBS)
 	rm -rf build-web && mkdir -p build-web
 	cp src/web/page/* build-wasm/src/web/aamsg.js build-wasm/src/web/aamsg.wasm build-web/
-	cp $(NPM_DIR)/node_modules/fflate/umd/index.js build-web/fflate.js
+	cp $(WEB_DEPS)/node_modules/fflate/umd/index.js build-web/fflate.js
 	@echo "The page is in build-web/; make serve-web serves it on http://127.0.0.1:8000/"
 
 serve-web: web
 	python3 src/web/serve.py build-web 8000
 
-# The page's module under node: q on FLAC, Ogg Vorbis, Opus and MP3 as the command line's. Then
-# the page in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the
-# same bytes as the command line, one file or a batch, refusals and advice, q on files the
-# browser decodes, recording from a fake microphone, accessibility, and offline use.
+# The page's module under node: q on a file of every format, as the command line's. Then the page
+# in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the same bytes
+# as the command line, one file or a batch of every format, refusals and advice, audio never
+# taken for a message, recording from a fake microphone, accessibility, and offline use.
 test-web: web build
 	node --test tests/web/test_formats.js
 	/usr/bin/python3 tests/web/test_page.py
