@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build build-deb build-windows build-arm64 build-i386 demo test test-windows test-arm64 test-i386 package sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web clean
+.PHONY: all build build-deb build-windows build-arm64 build-i386 demo test test-windows test-arm64 test-i386 package sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web npm test-npm clean
 
 all: build
 
@@ -196,6 +196,27 @@ web: $(WASM_PREFIX)/.complete $(WEB_DEPS)/.complete
 
 serve-web: web
 	python3 src/web/serve.py build-web 8000
+
+# The page's module as an npm package, for Node (20 and later), browsers and bundlers:
+# build-npm/aamsg-VERSION.tgz (npm pack), with the libraries' licences inside.
+NPM = build-npm
+npm: web
+	$(EMSCRIPTEN_ENV) cmake --build build-wasm --target aamsg_npm -j $(JOBS)
+	rm -rf $(NPM) && mkdir -p $(NPM)/package/third-party
+	version=$$(sed -n 's/^#define AAMSG_VERSION_STRING "\(.*\)"$$/\1/p' build-wasm/include/aamsg_version.h) && \
+	  for f in package.json core.js; do sed "s/@VERSION@/$$version/" src/web/npm/$$f >$(NPM)/package/$$f; done
+	cp src/web/npm/index.js src/web/npm/node.js src/web/npm/index.d.ts src/web/npm/README.md LICENSE \
+	  build-wasm/src/web/aamsg-module.mjs build-wasm/src/web/aamsg-module.wasm $(NPM)/package/
+	cp -r $(WASM_PREFIX)/licences/* $(NPM)/package/third-party/
+	{ cat src/web/npm/THIRD-PARTY.txt; sed 's/^/  /' $(WASM_PREFIX)/sources.txt; } >$(NPM)/package/THIRD-PARTY.txt
+	cd $(NPM) && npm pack --silent ./package >/dev/null
+	@echo "The npm package: $$(ls $(NPM)/aamsg-*.tgz)"
+
+# The package installed from its tarball into a scratch project, as a user installs it (no
+# registry needed): examples/convert.mjs gives the command line's bytes, and its TypeScript
+# declarations check against a program that uses them (Debian: node-typescript).
+test-npm: npm build
+	node --test tests/web/test_npm.mjs
 
 # The page's module under node: q on a file of every format, as the command line's. Then the page
 # in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the same bytes

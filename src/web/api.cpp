@@ -5,12 +5,12 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "aamsg.h"
+#include "describe.hpp"
 
 namespace {
 
@@ -21,7 +21,9 @@ struct Job {
     std::size_t previewSize = 0;
     std::string message;
     aamsg_report report{};
-    std::string sounds;  // the pictures and findings of the input and of the message, as JSON
+    std::string sounds;  // the inspections of the input and of the message, as JSON
+    std::string reportWords;  // the report as JSON, made when asked for
+    aamsg_status status = AAMSG_OK;
 };
 
 Job job;
@@ -33,14 +35,15 @@ void clearJob() {
     job.report.size = sizeof job.report;
 }
 
-EM_JS(void, postProgress, (int percent), {
+// Progress goes to the module's `onProgress` when its user set one (a true answer cancels), else
+// to the page from its worker.
+EM_JS(int, tellProgress, (int percent), {
+    if (typeof Module["onProgress"] === "function") return Module["onProgress"](percent) ? 1 : 0;
     if (typeof postMessage === "function") postMessage({type: "progress", percent: percent});
+    return 0;
 });
 
-int onProgress(void*, int percent) {
-    postProgress(percent);
-    return 0;
-}
+int onProgress(void*, int percent) { return tellProgress(percent); }
 
 // The command line's exit code of each status, which the page tells failures apart by.
 int exitCodeOf(aamsg_status status) {
@@ -113,82 +116,13 @@ aamsg_status setOptions(aamsg_options* options, int mode, int bits, double level
     return status;
 }
 
-// ---- What the page draws and says of a sound: the library's inspection as JSON (the page's
-// worker hands it on as it is). Levels in dB of full scale, null without speech.
-
-void addNumber(std::string& json, const char* name, double value, const char* format = "%.2f") {
-    char number[40];
-    if (std::isfinite(value)) {
-        std::snprintf(number, sizeof number, format, value);
-    } else {
-        std::snprintf(number, sizeof number, "null");
-    }
-    json += std::string("\"") + name + "\":" + number + ",";
-}
-
-void addText(std::string& json, const char* text) {
-    json += '"';
-    for (const char* c = text; *c != '\0'; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        if (byte == '"' || byte == '\\') {
-            json += '\\';
-            json += *c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            json += escaped;
-        } else {
-            json += *c;
-        }
-    }
-    json += '"';
-}
-
-std::string soundJson(const aamsg_inspection& i, std::uint32_t findings) {
-    std::string json = "{";
-    json += "\"format\":";
-    addText(json, i.format);
-    json += ",\"message\":" + std::string(i.is_message != 0 ? "true" : "false") + ",";
-    addNumber(json, "rate", i.rate, "%.0f");
-    addNumber(json, "seconds", i.seconds, "%.4f");
-    addNumber(json, "level", i.speech_found != 0 ? i.level_db : std::nan(""));
-    addNumber(json, "peak", i.peak_db > AAMSG_SILENCE_DB ? i.peak_db : std::nan(""));
-    addNumber(json, "clippedPlaces", static_cast<double>(i.clipped_places), "%.0f");
-    addNumber(json, "run", static_cast<double>(i.picture_run), "%.0f");
-    for (const bool high : {false, true}) {
-        json += high ? "\"high\":[" : "\"low\":[";
-        const float* values = high ? i.picture_high : i.picture_low;
-        for (std::uint32_t c = 0; c < i.picture_columns; ++c) {
-            char number[16];
-            std::snprintf(number, sizeof number, c == 0 ? "%.4f" : ",%.4f", static_cast<double>(values[c]));
-            json += number;
-        }
-        json += "],";
-    }
-    json += "\"clipped\":[";
-    for (std::uint32_t c = 0, n = 0; c < i.picture_columns; ++c) {
-        if (i.picture_clipped[c] != 0) json += (n++ > 0 ? "," : "") + std::to_string(c);
-    }
-    json += "],\"findings\":[";
-    for (std::uint32_t bit = 1, n = 0; bit != 0; bit <<= 1) {
-        if ((findings & bit) == 0) continue;
-        const std::size_t length = aamsg_finding_text(bit, &i, nullptr, 0);
-        if (length == 0) continue;
-        std::string words(length, '\0');
-        aamsg_finding_text(bit, &i, words.data(), length + 1);
-        if (n++ > 0) json += ",";
-        addText(json, words.c_str());
-    }
-    return json + "]}";
-}
-
 // Inspects `size` bytes at `data` into `json`; false when nothing could be measured.
 bool inspectInto(const void* data, std::size_t size, std::string& json, std::uint32_t keep, std::uint32_t add) {
     const auto inspection = std::make_unique<aamsg_inspection>();
     inspection->size = sizeof *inspection;
     const aamsg_status status = aamsg_inspect_memory(data, size, inspection.get(), nullptr, nullptr);
     if (status != AAMSG_OK && status != AAMSG_CORRUPTED) return false;
-    json = soundJson(*inspection, (inspection->findings & keep) | add);
+    json = aamsg::web::inspectionJson(*inspection, (inspection->findings & keep) | add);
     return true;
 }
 
@@ -218,7 +152,8 @@ extern "C" {
 // Runs one conversion: mode 'e', 'd' or 'q' on `size` bytes at `input`. The names go into the
 // message exactly as the command line prints them. `options` are q's, as bits: 1 flat noise
 // (no shaping), 2 bring the active speech level to `levelDb`, 4 trim the silence around the
-// speech. Returns the exit code the command line would.
+// speech; and 8 (any mode): inspect the input and the message after a success, for aamsg_sounds.
+// Returns the exit code the command line would.
 EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std::size_t size, const char* inputName,
                                        const char* outputName, int options, double levelDb) {
     clearJob();
@@ -227,9 +162,10 @@ EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std:
     if (status == AAMSG_OK) {
         status = aamsg_convert_memory(input, size, &job.output, &job.outputSize, chosen.handle, onProgress, nullptr, &job.report);
     }
+    job.status = status;
     job.message = messageOf(mode, status, inputName, outputName);
     if (status == AAMSG_OK && mode != 'd') makePreview();
-    if (status == AAMSG_OK) inspectJob(mode, input, size, options);
+    if (status == AAMSG_OK && (options & 8) != 0) inspectJob(mode, input, size, options);
     return exitCodeOf(status);
 }
 
@@ -241,11 +177,20 @@ EMSCRIPTEN_KEEPALIVE int aamsg_inspect(const std::uint8_t* input, std::size_t si
     inspection->size = sizeof *inspection;
     const aamsg_status status = aamsg_inspect_memory(input, size, inspection.get(), onProgress, nullptr);
     job.message = messageOf('q', status, inputName, "");
-    if (status == AAMSG_OK || status == AAMSG_CORRUPTED) job.sounds = "{\"sound\":" + soundJson(*inspection, inspection->findings) + "}";
+    job.status = status;
+    if (status == AAMSG_OK || status == AAMSG_CORRUPTED) job.sounds = "{\"sound\":" + aamsg::web::inspectionJson(*inspection, inspection->findings) + "}";
     return exitCodeOf(status);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* aamsg_sounds() { return job.sounds.c_str(); }
+
+// The last job's status (aamsg_status), its report as JSON, and a status's words.
+EMSCRIPTEN_KEEPALIVE int aamsg_job_status() { return job.status; }
+EMSCRIPTEN_KEEPALIVE const char* aamsg_report_json() {
+    job.reportWords = aamsg::web::reportJson(job.report);
+    return job.reportWords.c_str();
+}
+EMSCRIPTEN_KEEPALIVE const char* aamsg_words_of(int status) { return aamsg_status_text(static_cast<aamsg_status>(status)); }
 
 EMSCRIPTEN_KEEPALIVE const void* aamsg_output() { return job.output; }
 EMSCRIPTEN_KEEPALIVE std::size_t aamsg_output_size() { return job.outputSize; }

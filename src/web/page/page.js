@@ -317,7 +317,7 @@ function summary(result, mode) {
   if (mode === "i") {
     const { sound } = result;
     const findings = sound.findings.length;
-    return `${result.name}, ${sound.message ? "a message" : sound.format}, ${seconds(sound.seconds)}, `
+    return `${result.name}, ${sound.isMessage ? "a message" : sound.format}, ${seconds(sound.seconds)}, `
       + (findings === 0 ? "no findings" : `${findings} finding${findings > 1 ? "s" : ""}`);
   }
   const length = mode === "d" ? (result.inputSize * 2) / 8000 : (result.output.byteLength * 2) / 8000;
@@ -443,23 +443,24 @@ function drawLane(g, sound, top, x0, span, width, trimmed) {
     g.fillRect(0, top, trimmed.start, LANE);
     g.fillRect(width - trimmed.end, top, trimmed.end, LANE);
   }
-  const columns = sound.low.length;
+  const { low: lows, high: highs, run, clipped } = sound.picture;
+  const columns = lows.length;
   if (columns === 0 || sound.seconds <= 0) return;
-  const perPixel = (sound.seconds * sound.rate) / sound.run / span;  // columns a pixel covers
+  const perPixel = (sound.seconds * sound.rate) / run / span;  // columns a pixel covers
   g.fillStyle = colour("--wave");
   for (let x = 0; x < span; x++) {
     const first = Math.min(columns - 1, Math.floor(x * perPixel));
     const last = Math.min(columns - 1, Math.max(first, Math.ceil((x + 1) * perPixel) - 1));
     let low = 1, high = -1;
     for (let c = first; c <= last; c++) {
-      low = Math.min(low, sound.low[c]);
-      high = Math.max(high, sound.high[c]);
+      low = Math.min(low, lows[c]);
+      high = Math.max(high, highs[c]);
     }
     const y = middle - (high * LANE) / 2;
     g.fillRect(x0 + x, y, 1, Math.max(1, (high - low) * LANE / 2));
   }
   g.fillStyle = colour("--error");
-  for (const c of sound.clipped) g.fillRect(x0 + Math.floor(c / perPixel) - 1, top, 3, LANE);
+  for (const c of clipped) g.fillRect(x0 + Math.floor(c / perPixel) - 1, top, 3, LANE);
 }
 
 // The level strip: SCALE_DB to 0 dB, the telephone level a line, each sound's level a dot.
@@ -470,10 +471,10 @@ function drawLevels(g, sounds, top, width) {
   g.fillStyle = colour("--text");
   g.fillRect(at(LEVEL_DB) - 1, top + 2, 2, 18);
   sounds.forEach((sound, k) => {
-    if (sound.level === null) return;
+    if (!sound.speechFound) return;
     g.fillStyle = k === 0 ? colour("--wave") : colour("--accent");
     g.beginPath();
-    g.arc(at(sound.level), top + 11, k === 0 ? 6 : 4, 0, 2 * Math.PI);
+    g.arc(at(sound.levelDb), top + 11, k === 0 ? 6 : 4, 0, 2 * Math.PI);
     g.fill();
   });
 }
@@ -481,7 +482,7 @@ function drawLevels(g, sounds, top, width) {
 // The picture's words, for screen readers and for anyone: the lengths, the levels against the
 // telephone level, the clipping and the trim.
 function pictureWords(result, sounds, trimmed) {
-  const said = (sound) => (sound.level === null ? "no speech found" : `speech at ${db(sound.level)}, the telephone level being ${db(LEVEL_DB)}`)
+  const said = (sound) => (!sound.speechFound ? "no speech found" : `speech at ${db(sound.levelDb)}, the telephone level being ${db(LEVEL_DB)}`)
     + (sound.clippedPlaces > 0 ? `, clipped in ${sound.clippedPlaces} place${sound.clippedPlaces > 1 ? "s" : ""}` : "");
   const words = [`The waveform of ${result.name}, ${seconds(sounds[0].seconds)}: ${said(sounds[0])}`
     + (trimmed ? `; the trim removed ${trimmed.start.toFixed(2)} s at the start and ${trimmed.end.toFixed(2)} s at the end` : "")];
@@ -529,7 +530,7 @@ function picture(result, mode) {
   const findings = document.createElement("ul");
   findings.className = "findings";
   findings.setAttribute("aria-label", `What the sound of ${result.name} says`);
-  const list = sounds[0].findings.length > 0 ? sounds[0].findings : ["Findings: none."];
+  const list = sounds[0].findings.length > 0 ? sounds[0].findings.map((finding) => finding.text) : ["Findings: none."];
   findings.append(...list.map((text) => Object.assign(document.createElement("li"), { textContent: text })));
   if (sounds[0].findings.length === 0) findings.classList.add("none");
   return [figure, findings];

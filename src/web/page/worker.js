@@ -30,6 +30,8 @@ self.onmessage = async (event) => {
   spare.then((m) => self.postMessage({ type: "idle", memory: m.HEAPU8.length }), () => {});
 };
 
+const DESCRIBE = 8;  // the module's option: inspect the input and the message too
+
 // Mode "i" inspects the file without converting it. The sounds (what was given and, for e and
 // q, the message as the phone plays it) come as the module words them, pictures and findings.
 function convert(m, { mode, bytes, inputName, outputName, options, levelDb }) {
@@ -39,7 +41,7 @@ function convert(m, { mode, bytes, inputName, outputName, options, levelDb }) {
   const inName = writeString(m, inputName);
   const outName = writeString(m, outputName);
   const code = mode === "i" ? m._aamsg_inspect(at, input.length, inName)
-    : m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options, levelDb);
+    : m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options | DESCRIBE, levelDb);
   // The heap may have grown during the call: read it afresh.
   const copy = (pointer, size) => m.HEAPU8.slice(pointer, pointer + size).buffer;
   const output = copy(m._aamsg_output(), m._aamsg_output_size());
