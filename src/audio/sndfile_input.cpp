@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/audio.hpp"
+#include "base/failure.hpp"
 #include "wave/wave.hpp"
 
 namespace aamsg {
@@ -96,7 +97,9 @@ Status checkSampleData(InStream& in, bool& cut) {
             cut = tellInput(in) + chunk.size > *length;
         }
     }
-    if (!seekRelative(in, -static_cast<std::int64_t>(tellInput(in))) || in.ioError) return kCannotReadInput;
+    if (!seekRelative(in, -static_cast<std::int64_t>(tellInput(in))) || in.ioError) {
+        return in.ioError ? kCannotReadInput : fail(kCannotReadInput, "the input cannot be read again from its start");
+    }
     return kOk;
 }
 
@@ -119,12 +122,12 @@ Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
     SF_VIRTUAL_IO io{streamLength, streamSeek, streamRead, streamWrite, streamTell};
     opened->handle = sf_open_virtual(&io, SFM_READ, &opened->info, opened.get());
     if (input.ioError) return kCannotReadInput;
-    if (opened->handle == nullptr) return kNotAudioFile;
+    if (opened->handle == nullptr) return fail(kNotAudioFile, "libsndfile reads no audio format in it");
     const SF_INFO& info = opened->info;
-    if (info.samplerate < static_cast<int>(kMinAudioRate) || info.samplerate > static_cast<int>(kMaxAudioRate) ||
-        info.channels < 1) {
-        return kCorrupted;
+    if (info.samplerate < static_cast<int>(kMinAudioRate) || info.samplerate > static_cast<int>(kMaxAudioRate)) {
+        return fail(kCorrupted, "the rate is %d Hz; aamsg reads %u Hz to %u kHz", info.samplerate, kMinAudioRate, kMaxAudioRate / 1000);
     }
+    if (info.channels < 1) return fail(kCorrupted, "the file has %d channels", info.channels);
     // Integers reach us as fractions of full scale, floats as they are stored.
     sf_command(opened->handle, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     format.sampleRate = static_cast<std::uint32_t>(info.samplerate);
@@ -147,9 +150,11 @@ Status readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& go
         if (file.input->ioError) return kCannotReadInput;
         if (frames <= 0) {
             // A WAVE or AIFF file cut short reads as far as it goes and then counts as corrupted.
-            const bool broken = sf_error(file.handle) != SF_ERR_NO_ERROR || file.cutShort ||
-                                (file.declaredFrames != kUnknownFrames && file.delivered < file.declaredFrames);
-            return broken ? kCorrupted : kOk;
+            if (sf_error(file.handle) != SF_ERR_NO_ERROR) return fail(kCorrupted, "libsndfile: %s", sf_strerror(file.handle));
+            if (file.cutShort || (file.declaredFrames != kUnknownFrames && file.delivered < file.declaredFrames)) {
+                return fail(kCorrupted, "the file ends before the samples its header declares");
+            }
+            return kOk;
         }
         const float* frame = file.interleaved.data();
         const float scale = 32768.0f / static_cast<float>(channels);

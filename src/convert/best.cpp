@@ -34,7 +34,7 @@ Status consume(SearchRun& run, const SignalBlock& block) {
     // After a failure the progress stays where it was, as with `e`.
     if (block.status == kOk) run.progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> run.shift));
     if (run.progress.cancelled) return kCancelled;
-    return block.status;
+    return takeStatus(block.status, block.note);
 }
 
 // Input and search on this one thread, one block after the other.

@@ -49,7 +49,7 @@ Status convertRate(SignalSource& source, const float* mono, std::size_t count) {
             continue;
         }
         // A library that takes nothing and gives nothing would keep this loop going for ever.
-        if (made == 0 && used == 0 && count > 0) return kInternalError;
+        if (made == 0 && used == 0 && count > 0) return fail(kInternalError, "libsoxr took no samples and gave none");
         mono += used;
         count -= used;
         if (count == 0 && made < room) return kOk;
@@ -69,7 +69,9 @@ std::span<const float> shapeValues(SignalSource& source, bool last) {
 }  // namespace
 
 Status openSignal(InStream& input, SignalSource& source, const PromptPlan* plan) {
-    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
+    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) {
+        return fail(kCannotReadInput, "the input cannot be read again from its start");
+    }
     if (const Status rc = openAudio(input, source.file, source.format); rc != kOk) return rc;
     source.shaped = plan != nullptr;
     if (source.shaped) source.prompt = makePromptProcessor(*plan);
@@ -103,10 +105,15 @@ void nextBlock(SignalSource& source, SignalBlock& block) {
     block.clipped = 0;
     const std::uint64_t notNumbersBefore = audioNotNumbers(*source.file);
     block.status = readValues(source, block.last);
+    block.note = block.status != kOk && lastFailure().status == block.status ? std::make_shared<FailureNote>(lastFailure()) : nullptr;
     block.notNumbers = audioNotNumbers(*source.file) - notNumbersBefore;
     const std::span<const float> values = source.shaped ? shapeValues(source, block.last) : std::span<const float>(source.values);
     roundSamples(values.data(), values.size(), block);
     block.unitsLeft = block.last ? 0 : unitsLeft(source);
+}
+
+Status takeStatus(Status status, const std::shared_ptr<const FailureNote>& note) {
+    return note != nullptr && note->status == status ? fail(*note) : status;
 }
 
 }  // namespace aamsg

@@ -54,13 +54,17 @@ struct OutStream {
     ByteSink sink;
     std::vector<std::uint8_t> buffer;
     std::size_t used = 0;
-    bool failed = false;  // once set, stays set: the stream takes no more bytes
+    bool failed = false;   // once set, stays set: the stream takes no more bytes
+    bool durable = false;  // the file's bytes are on the disk before it is closed (it is to replace another)
 };
 
 InStream fileInput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
 InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize = kDefaultBlockSize);
 InStream sourceInput(const ByteSource& source, std::size_t blockSize = kDefaultBlockSize);
 OutStream fileOutput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
+// A file whose bytes closeOutput puts on the disk before it closes it: a file that is to be
+// renamed over another must not turn out empty after a power cut.
+OutStream durableFileOutput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize = kDefaultBlockSize);
 OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize = kDefaultBlockSize);
 
