@@ -150,7 +150,8 @@ TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
                               " q [options] --out-dir=DIR infile...\n options of q:\n"
                               "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
                               "  --trim        remove silence before and after the speech\n"
-                              "  --flat        no noise shaping: the least plain error\n";
+                              "  --flat        no noise shaping: the least plain error\n"
+                              "  -             as infile or outfile: standard input or output\n";
     // Too few names, and options q does not know or e and d do not take (those would be names).
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"d"}, {"d", path("a")}, {"q", "--trim", path("a")}, {"q", "--bogus", path("a"), path("b")},
