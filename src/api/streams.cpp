@@ -23,6 +23,18 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+struct Writer {
+    aamsg_writer write = nullptr;
+    void* context = nullptr;
+};
+
+bool writeToWriter(const ByteSink& self, const std::uint8_t* bytes, std::size_t count) {
+    const Writer& writer = *static_cast<const Writer*>(self.context);
+    const int refused = writer.write(writer.context, bytes, count);
+    if (refused != 0) fail(kCannotWriteOutput, "the writer returned %d", refused);
+    return refused == 0;
+}
+
 // The caller's reader as the streams' byte source: read where the stream asks, seeking there
 // first when it asks elsewhere than where the reader stands.
 struct ReaderSource {
@@ -90,59 +102,6 @@ Status spool(const aamsg_reader& reader, FilePtr& copy) {
     return kOk;
 }
 
-struct Writer {
-    aamsg_writer write = nullptr;
-    void* context = nullptr;
-};
-
-bool writeToWriter(const ByteSink& self, const std::uint8_t* bytes, std::size_t count) {
-    const Writer& writer = *static_cast<const Writer*>(self.context);
-    const int refused = writer.write(writer.context, bytes, count);
-    if (refused != 0) fail(kCannotWriteOutput, "the writer returned %d", refused);
-    return refused == 0;
-}
-
-// `q`'s message until it is final: a temporary file, written again from its start when the
-// greedy codes replace the search's, of which the first `length` bytes are the message.
-struct Held {
-    std::FILE* file = nullptr;
-    std::uint64_t length = 0;
-};
-
-bool holdBytes(const ByteSink& self, const std::uint8_t* bytes, std::size_t count) {
-    Held& held = *static_cast<Held*>(self.context);
-    if (std::fwrite(bytes, 1, count, held.file) != count) {
-        fail(kCannotWriteOutput, "the message could not be held in a temporary file: %s", std::strerror(errno));
-        return false;
-    }
-    held.length += count;
-    return true;
-}
-
-bool holdAgain(const ByteSink& self) {
-    Held& held = *static_cast<Held*>(self.context);
-    held.length = 0;
-    return std::fflush(held.file) == 0 && std::fseek(held.file, 0, SEEK_SET) == 0;
-}
-
-// The held message handed to the writer.
-Status release(Held& held, const Writer& writer) {
-    if (std::fflush(held.file) != 0 || std::fseek(held.file, 0, SEEK_SET) != 0) {
-        return fail(kCannotWriteOutput, "the held message could not be read back: %s", std::strerror(errno));
-    }
-    std::vector<std::uint8_t> block(kCopyBlock);
-    const ByteSink sink{const_cast<Writer*>(&writer), writeToWriter, nullptr};
-    for (std::uint64_t left = held.length; left > 0;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
-        if (std::fread(block.data(), 1, want, held.file) != want) {
-            return fail(kCannotWriteOutput, "the held message could not be read back: %s", std::strerror(errno));
-        }
-        if (!writeToWriter(sink, block.data(), want)) return kCannotWriteOutput;
-        left -= want;
-    }
-    return kOk;
-}
-
 // The caller's input as a stream: read through the reader where it can seek, else from a copy.
 struct ReaderInput {
     ReaderSource source;
@@ -170,13 +129,15 @@ Status convertStreams(const aamsg_reader& reader, const Writer& writer, const Re
         call.outcome = runConversion(request, input.stream, output, call.progress);
         return call.outcome.status;
     }
+    // `q` may write its message again at the end (the greedy codes, where they come out closer):
+    // it is held in a temporary file until it is final.
     const FilePtr heldFile(openScratchFile(kCannotWriteOutput));
     if (!heldFile) return kCannotWriteOutput;
-    Held held{heldFile.get()};
-    OutStream output = sinkOutput({&held, holdBytes, holdAgain});
+    HeldBytes held{heldFile.get()};
+    OutStream output = heldOutput(held);
     call.outcome = runConversion(request, input.stream, output, call.progress);
     if (call.outcome.status != kOk && call.outcome.status != kCorrupted) return call.outcome.status;
-    if (const Status rc = release(held, writer); rc != kOk) call.outcome.status = rc;
+    if (!releaseHeld(held, {const_cast<Writer*>(&writer), writeToWriter, nullptr})) call.outcome.status = kCannotWriteOutput;
     return call.outcome.status;
 }
 

@@ -92,6 +92,46 @@ OutStream durableFileOutput(std::FILE* file, std::size_t blockSize) {
 
 OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize) { return {nullptr, sink, block(blockSize)}; }
 
+namespace {
+
+bool holdBytes(const ByteSink& self, const std::uint8_t* bytes, std::size_t count) {
+    HeldBytes& held = *static_cast<HeldBytes*>(self.context);
+    if (std::fwrite(bytes, 1, count, held.file) != count) {
+        noteSystemFailure(kCannotWriteOutput, "the output could not be held in a temporary file");
+        return false;
+    }
+    held.length += count;
+    return true;
+}
+
+bool holdAgain(const ByteSink& self) {
+    HeldBytes& held = *static_cast<HeldBytes*>(self.context);
+    held.length = 0;
+    return std::fflush(held.file) == 0 && seekFileTo(held.file, 0);
+}
+
+}  // namespace
+
+OutStream heldOutput(HeldBytes& held, std::size_t blockSize) { return sinkOutput({&held, holdBytes, holdAgain}, blockSize); }
+
+bool releaseHeld(HeldBytes& held, const ByteSink& sink) {
+    if (std::fflush(held.file) != 0 || !seekFileTo(held.file, 0)) {
+        noteSystemFailure(kCannotWriteOutput, "the held output could not be read back");
+        return false;
+    }
+    std::vector<std::uint8_t> bytes = block(kDefaultBlockSize);
+    for (std::uint64_t left = held.length; left > 0;) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size()));
+        if (std::fread(bytes.data(), 1, want, held.file) != want) {
+            noteSystemFailure(kCannotWriteOutput, "the held output could not be read back");
+            return false;
+        }
+        if (!sink.write(sink, bytes.data(), want)) return false;
+        left -= want;
+    }
+    return true;
+}
+
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize) {
     return sinkOutput({&sink, appendToMemory, clearMemory}, blockSize);
 }

@@ -68,6 +68,18 @@ OutStream durableFileOutput(std::FILE* file, std::size_t blockSize = kDefaultBlo
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize = kDefaultBlockSize);
 OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize = kDefaultBlockSize);
 
+// Bytes held in a file (a scratch file) until they are final: a rewind writes them again from
+// the file's start, and the first `length` bytes are what was written since.
+struct HeldBytes {
+    std::FILE* file = nullptr;
+    std::uint64_t length = 0;
+};
+OutStream heldOutput(HeldBytes& held, std::size_t blockSize = kDefaultBlockSize);
+
+// Hands the held bytes, from the start, to `sink` (a block at a time); false if reading them back
+// or the sink fails.
+bool releaseHeld(HeldBytes& held, const ByteSink& sink);
+
 // Slow path of readBytes: refills the buffer; false at the end of the data or on an error.
 bool refillInput(InStream& in);
 

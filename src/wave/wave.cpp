@@ -93,8 +93,9 @@ Status readWaveHeader(InStream& input, WaveFormat& format, std::uint32_t& frameC
     if (const Status rc = findChunk(input, "data", ByteOrder::kLittle, chunk); rc != kOk) return rc;
 
     if (format.blockAlign != 1 && format.blockAlign != 2 && format.blockAlign != 4) {
-        return fail(kCorrupted, "its frames are %u bytes (%u channels of %u bits): %s", static_cast<unsigned>(format.blockAlign),
-                    static_cast<unsigned>(format.channels), static_cast<unsigned>(format.bitsPerSample), kWhatEncodeReads);
+        return fail(kCorrupted, "its frames are %u bytes (%u channel%s of %u bits): %s", static_cast<unsigned>(format.blockAlign),
+                    static_cast<unsigned>(format.channels), format.channels == 1 ? "" : "s",
+                    static_cast<unsigned>(format.bitsPerSample), kWhatEncodeReads);
     }
     // The rate converter divides by the rate.
     if (format.sampleRate == 0) return fail(kCorrupted, "its sample rate is 0");
