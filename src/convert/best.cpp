@@ -13,13 +13,6 @@ namespace aamsg {
 
 namespace {
 
-// Progress counts in units that fit 32 bits.
-unsigned progressShift(std::uint64_t total) {
-    unsigned shift = 0;
-    while ((total >> shift) > UINT32_MAX) ++shift;
-    return shift;
-}
-
 Status consume(SearchRun& run, const SignalBlock& block) {
     if (block.failure) std::rethrow_exception(block.failure);
     run.codes.resize(block.samples.size() + kMaxUndecided);
@@ -32,7 +25,7 @@ Status consume(SearchRun& run, const SignalBlock& block) {
     run.stats.notNumbers += block.notNumbers;
     if (!writeCodes(run.writer, run.codes.data(), n)) return kCannotWriteOutput;
     // After a failure the progress stays where it was, as with `e`.
-    if (block.status == kOk) run.progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> run.shift));
+    if (block.status == kOk) run.progress.passTo(run.scale.encoding(block.unitsLeft));
     if (run.progress.cancelled) return kCancelled;
     return takeStatus(block.status, block.note);
 }
@@ -77,17 +70,21 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     const SearchSettings settings = settingsOf(options);
     const PromptOptions promptOptions{options.level, options.levelDb, options.trim};
     PromptPlan plan;
-    if (promptOptions.level || promptOptions.trim) {
-        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt); rc != kOk) return rc;
+    ProgressScale scale;
+    const bool measured = promptOptions.level || promptOptions.trim;
+    if (measured) {
+        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt, progress, scale); rc != kOk) return rc;
     }
     const PromptPlan* shaping = stats.prompt.measured && !planChangesNothing(plan) ? &plan : nullptr;
     SignalSource source;
     if (const Status rc = openSignal(input, source, shaping); rc != kOk) return rc;
-    const unsigned shift = progressShift(source.totalUnits);
-    progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
-    if (progress.cancelled) return kCancelled;
+    if (!measured) {
+        scale = progressScale(source.totalUnits, false);
+        progress.start(scale.units());
+        if (progress.cancelled) return kCancelled;
+    }
 
-    SearchRun run{makeCodeSearch(settings), MessageWriter{output}, {}, {}, progress, shift, stats};
+    SearchRun run{makeCodeSearch(settings), MessageWriter{output}, {}, {}, progress, scale, stats};
     run.tally.search = makeErrorMeter(settings);
     GreedyTally greedy{{}, makeErrorMeter(settings), {}};
 #ifdef __EMSCRIPTEN__

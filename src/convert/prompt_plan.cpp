@@ -7,14 +7,19 @@ namespace aamsg {
 
 namespace {
 
-Status measurePrompt(InStream& input, SpeechLevel& level) {
+Status measurePrompt(InStream& input, SpeechLevel& level, ProgressReport& progress, ProgressScale& scale) {
     SignalSource source;
     if (const Status rc = openSignal(input, source); rc != kOk) return rc;
+    scale = progressScale(source.totalUnits, true);
+    progress.start(scale.units());
+    if (progress.cancelled) return kCancelled;
     SpeechMeter meter = makeSpeechMeter();
     for (bool last = false; !last;) {
         const Status rc = readValues(source, last);
         if (rc != kOk && rc != kCorrupted) return rc;
         meterSamples(meter, source.values);
+        if (rc == kOk) progress.passTo(scale.measuring(last ? 0 : unitsLeft(source)));
+        if (progress.cancelled) return kCancelled;
     }
     level = finishMeter(meter);
     return kOk;
@@ -22,9 +27,10 @@ Status measurePrompt(InStream& input, SpeechLevel& level) {
 
 }  // namespace
 
-Status planShaping(InStream& input, const PromptOptions& options, PromptPlan& plan, PromptReport& report) {
+Status planShaping(InStream& input, const PromptOptions& options, PromptPlan& plan, PromptReport& report, ProgressReport& progress,
+                   ProgressScale& scale) {
     SpeechLevel level;
-    if (const Status rc = measurePrompt(input, level); rc != kOk) return rc;
+    if (const Status rc = measurePrompt(input, level, progress, scale); rc != kOk) return rc;
     plan = planPrompt(level, options);
     report.measured = true;
     report.active = plan.active;

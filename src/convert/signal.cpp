@@ -12,11 +12,6 @@ namespace {
 // samples, which all come out with the last read.
 constexpr std::size_t kFilterTailRoom = 4096;
 
-std::uint64_t unitsLeft(const SignalSource& source) {
-    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : source.framesRead;
-    return source.totalUnits - std::min(source.totalUnits, done);
-}
-
 // Rounds to the nearest integer and holds the result to the format's range; the format never
 // reconstructs -32768, so neither is it asked to.
 void roundSamples(const float* values, std::size_t count, SignalBlock& block) {
@@ -67,6 +62,11 @@ std::span<const float> shapeValues(SignalSource& source, bool last) {
 }
 
 }  // namespace
+
+std::uint64_t unitsLeft(const SignalSource& source) {
+    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : source.framesRead;
+    return source.totalUnits - std::min(source.totalUnits, done);
+}
 
 Status openSignal(InStream& input, SignalSource& source, const PromptPlan* plan) {
     if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) {

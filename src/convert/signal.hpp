@@ -56,6 +56,9 @@ Status openSignal(InStream& input, SignalSource& source, const PromptPlan* plan 
 // `source.values`; `last` at the end of the input or at a failure, which the result tells.
 Status readValues(SignalSource& source, bool& last);
 
+// The input units (frames, or bytes) not read yet.
+std::uint64_t unitsLeft(const SignalSource& source);
+
 // The next block of the signal; at the end of the input, or at a failure, the last.
 void nextBlock(SignalSource& source, SignalBlock& block);
 

@@ -154,7 +154,7 @@ Status takeSplitCodes(SearchRun& run, SplitSearch& split, MarkQueue& marks) {
         if (mark.last) finishErrorMeter(run.tally.search);
         run.tally.greedyError = mark.greedyError;
         run.tally.lastGreedy = mark.greedyLast;
-        if (mark.status == kOk) run.progress.passTo(static_cast<std::uint32_t>(mark.unitsLeft >> run.shift));
+        if (mark.status == kOk) run.progress.passTo(run.scale.encoding(mark.unitsLeft));
         if (run.progress.cancelled) return kCancelled;
         if (mark.status != kOk || mark.last) return takeStatus(mark.status, mark.note);
     }
