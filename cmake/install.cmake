@@ -101,5 +101,5 @@ else()
   file(RELATIVE_PATH AAMSG_PYTHON_TO_LIBDIR /prefix/${AAMSG_PYTHON_DIR}/aamsg /prefix/${CMAKE_INSTALL_LIBDIR})
 endif()
 configure_file(python/aamsg/_install.py.in ${PROJECT_BINARY_DIR}/install/_install.py @ONLY)
-install(FILES python/aamsg/__init__.py ${PROJECT_BINARY_DIR}/install/_install.py
+install(FILES python/aamsg/__init__.py python/aamsg/py.typed ${PROJECT_BINARY_DIR}/install/_install.py
         DESTINATION ${AAMSG_PYTHON_DIR}/aamsg COMPONENT python)

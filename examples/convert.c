@@ -56,6 +56,7 @@ static void print_report(const aamsg_report* report) {
     printf("trimmed_start_seconds: %.3f\n", report->trimmed_start_seconds);
     printf("trimmed_end_seconds: %.3f\n", report->trimmed_end_seconds);
     printf("greedy_codes: %d\n", report->greedy_codes);
+    printf("detail: %s\n", report->detail);
 }
 
 int main(int argc, char** argv) {

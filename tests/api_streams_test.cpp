@@ -85,7 +85,7 @@ Converted convertStream(Source& source, const aamsg_options* options, Sink sink 
     return run;
 }
 
-class Streams : public ::testing::Test {
+class ApiStreams : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / (std::string("aamsg_streams_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -117,7 +117,7 @@ void expectSameReport(const aamsg_report& a, const aamsg_report& b, const std::s
 // Every way a stream reaches the library gives the bytes and report of the memory conversion:
 // a reader that seeks, one standing part way into what it reads, one that cannot seek (copied
 // aside first, q's two passes included), into a writer and into a file.
-TEST_F(Streams, TheMemoryConversionsBytesWhateverTheReader) {
+TEST_F(ApiStreams, TheMemoryConversionsBytesWhateverTheReader) {
     const Bytes wave = readBytes(kSample);
     const Bytes message = readBytes(kSampleMessage);
     for (const Case& c : kCases) {
@@ -157,7 +157,7 @@ TEST_F(Streams, TheMemoryConversionsBytesWhateverTheReader) {
 
 // A reader or a writer that fails ends the conversion with their status and says which failed
 // where; q hands nothing on until its message is final, and a cut input's message all the same.
-TEST_F(Streams, FailuresOfTheReaderAndTheWriter) {
+TEST_F(ApiStreams, FailuresOfTheReaderAndTheWriter) {
     const Bytes wave = readBytes(kSample);
     const Options best = makeOptions({AAMSG_MODE_BEST});
     const Options encode = makeOptions({AAMSG_MODE_ENCODE});
@@ -218,7 +218,7 @@ TEST_F(Streams, FailuresOfTheReaderAndTheWriter) {
 }
 
 // Interleaved samples of every shape: the memory conversion's message of the WAVE file of them.
-TEST_F(Streams, SamplesEncodeAsTheWaveFileOfThem) {
+TEST_F(ApiStreams, SamplesEncodeAsTheWaveFileOfThem) {
     struct Shape {
         unsigned channels;
         unsigned rate;
@@ -278,7 +278,7 @@ TEST_F(Streams, SamplesEncodeAsTheWaveFileOfThem) {
     }
 }
 
-TEST_F(Streams, SamplesThatMakeNoWaveFileAreRefused) {
+TEST_F(ApiStreams, SamplesThatMakeNoWaveFileAreRefused) {
     const std::int16_t samples[4] = {1, 2, 3, 4};
     const Options decode = makeOptions({AAMSG_MODE_DECODE});
     struct Row {
@@ -318,7 +318,7 @@ TEST_F(Streams, SamplesThatMakeNoWaveFileAreRefused) {
 }
 
 // A message decodes to exactly the samples of 'd''s WAVE file, in the host's order.
-TEST_F(Streams, SamplesOutAreThoseOfTheDecodedWaveFile) {
+TEST_F(ApiStreams, SamplesOutAreThoseOfTheDecodedWaveFile) {
     const Bytes message = readBytes(kSampleMessage);
     const Converted wave = convertMemory(message, makeOptions({AAMSG_MODE_DECODE}).get());
     ASSERT_EQ(wave.status, AAMSG_OK);
