@@ -11,7 +11,10 @@
 
 #include "base/base.hpp"
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW's C++ runtime formats as C99 does (%zu, %lld), not as the Windows C library does.
+#define AAMSG_PRINTF(formatAt, argumentsAt) __attribute__((format(gnu_printf, formatAt, argumentsAt)))
+#elif defined(__GNUC__)
 #define AAMSG_PRINTF(formatAt, argumentsAt) __attribute__((format(printf, formatAt, argumentsAt)))
 #else
 #define AAMSG_PRINTF(formatAt, argumentsAt)
