@@ -22,9 +22,6 @@ namespace fs = std::filesystem;
 using aamsg::test::Bytes;
 using namespace aamsg::api_test;
 
-const fs::path kSample = fs::path(AAMSG_SAMPLE_DIR) / "thank-you.wav";
-const fs::path kSampleMessage = fs::path(AAMSG_TEST_DATA) / "thank-you.msg";
-
 // Bytes in memory as a caller's input: from `start`, seekable or not (a pipe), failing at `failAt`.
 struct Source {
     const Bytes* bytes = nullptr;
@@ -85,16 +82,7 @@ Converted convertStream(Source& source, const aamsg_options* options, Sink sink 
     return run;
 }
 
-class ApiStreams : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / (std::string("aamsg_streams_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
-};
+using ApiStreams = ScratchDir;
 
 struct Case {
     const char* name;
@@ -202,14 +190,8 @@ TEST_F(ApiStreams, FailuresOfTheReaderAndTheWriter) {
     EXPECT_STREQ(report.detail, "no output");
 
     // Into a file: a failing input leaves the file that was there as it was.
-    const fs::path out = dir / "kept.msg";
     const Bytes old(1234, 0x42);
-    {
-        std::FILE* file = std::fopen(out.string().c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fwrite(old.data(), 1, old.size(), file);
-        std::fclose(file);
-    }
+    const fs::path out = write("kept.msg", old);
     Source failsLater{&wave, false, 0, 60000};
     const aamsg_reader late = readerOf(failsLater);
     EXPECT_EQ(aamsg_convert_stream_to_file(&late, out.string().c_str(), best.get(), nullptr, nullptr, nullptr), AAMSG_READ_FAILED);

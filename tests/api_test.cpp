@@ -46,29 +46,7 @@ namespace fs = std::filesystem;
 using aamsg::test::Bytes;
 using namespace aamsg::api_test;
 
-const fs::path kSample = fs::path(AAMSG_SAMPLE_DIR) / "thank-you.wav";
-const fs::path kSampleMessage = fs::path(AAMSG_TEST_DATA) / "thank-you.msg";
-
-// A scratch directory of the test's own, removed after it.
-class Api : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("aamsg_api_") + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    fs::path write(const std::string& name, const Bytes& bytes) const {
-        const fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-    fs::path dir;
-};
+using Api = ScratchDir;
 
 // The command line's arguments for the same options, to compare its bytes with the library's.
 struct Case {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "api/call.hpp"
 #include "io/stream.hpp"
 
 namespace aamsg {
@@ -17,6 +18,10 @@ struct Buffer {
 
 // A sink into `buffer` that can be rewound; a failure to grow is noted as kOutOfMemory.
 ByteSink bufferSink(Buffer& buffer);
+
+// Runs the conversion from `input` into `buffer`; memory that runs out for the output is
+// kOutOfMemory.
+Status convertIntoBuffer(const Request& request, InStream& input, Buffer& buffer, Call& call);
 
 // Hands the bytes to the caller (none: a null pointer and 0) and leaves `buffer` empty.
 void handOver(Buffer& buffer, void** output, std::size_t* outputSize);

@@ -39,6 +39,20 @@ Status requestFor(const aamsg_options* options, Request& request, ThreadShare& t
 // What escaped a conversion's set-up (the conversion itself lets nothing out), noted.
 Status statusOf(std::exception_ptr failure);
 
+// Runs `convert(request)` with the request `options` make and the search threads it takes for
+// as long as it runs; what is thrown becomes a status.
+template <typename Convert>
+Status runWithOptions(const aamsg_options* options, Convert convert) {
+    try {
+        Request request;
+        ThreadShare threads;
+        const Status rc = requestFor(options, request, threads);
+        return rc != kOk ? rc : convert(request);
+    } catch (...) {
+        return statusOf(std::current_exception());
+    }
+}
+
 // Ends the call with `status`: the report filled, with the note of the failure when it was
 // noted for this status (else the status's own words), and the public status returned.
 aamsg_status finish(Call& call, Status status);

@@ -53,14 +53,5 @@ extern "C" aamsg_status aamsg_convert_file(const char* input, const char* output
     if (!reportUsable(report)) return AAMSG_INVALID_ARGUMENT;
     Call call(progress, context, report);
     if (input == nullptr || output == nullptr) return finish(call, fail(kInvalidArgument, "a file name is null"));
-    Status status = kOk;
-    try {
-        Request request;
-        ThreadShare threads;
-        status = requestFor(options, request, threads);
-        if (status == kOk) status = convertFiles(input, output, request, call);
-    } catch (...) {
-        status = statusOf(std::current_exception());
-    }
-    return finish(call, status);
+    return finish(call, runWithOptions(options, [&](const Request& request) { return convertFiles(input, output, request, call); }));
 }

@@ -38,6 +38,14 @@ bool restart(const ByteSink& sink) {
 
 ByteSink bufferSink(Buffer& buffer) { return {&buffer, append, restart}; }
 
+Status convertIntoBuffer(const Request& request, InStream& input, Buffer& buffer, Call& call) {
+    OutStream output = sinkOutput(bufferSink(buffer));
+    call.outcome = runConversion(request, input, output, call.progress);
+    // The only way memory can fail to take bytes.
+    if (call.outcome.status == kCannotWriteOutput && lastFailure().status == kOutOfMemory) call.outcome.status = kOutOfMemory;
+    return call.outcome.status;
+}
+
 void handOver(Buffer& buffer, void** output, std::size_t* outputSize) {
     if (buffer.size == 0) {
         std::free(buffer.data);
@@ -62,22 +70,10 @@ aamsg_status aamsg_convert_memory(const void* input, size_t size, void** output,
     if (output == nullptr || output_size == nullptr) return finish(call, fail(kInvalidArgument, "no place for the output"));
     if (input == nullptr && size > 0) return finish(call, fail(kInvalidArgument, "no input bytes"));
     Buffer buffer;
-    Status status = kOk;
-    try {
-        Request request;
-        ThreadShare threads;
-        status = requestFor(options, request, threads);
-        if (status == kOk) {
-            InStream in = memoryInput({static_cast<const std::uint8_t*>(input), size});
-            OutStream out = sinkOutput(bufferSink(buffer));
-            call.outcome = runConversion(request, in, out, call.progress);
-            // The only way memory can fail to take bytes.
-            if (call.outcome.status == kCannotWriteOutput && lastFailure().status == kOutOfMemory) call.outcome.status = kOutOfMemory;
-            status = call.outcome.status;
-        }
-    } catch (...) {
-        status = statusOf(std::current_exception());
-    }
+    const Status status = runWithOptions(options, [&](const Request& request) {
+        InStream in = memoryInput({static_cast<const std::uint8_t*>(input), size});
+        return convertIntoBuffer(request, in, buffer, call);
+    });
     handOver(buffer, output, output_size);
     return finish(call, status);
 }

@@ -128,25 +128,14 @@ aamsg_status aamsg_encode_samples(const void* samples, aamsg_sample_type type, s
     if (!reportUsable(report)) return AAMSG_INVALID_ARGUMENT;
     Call call(progress, context, report);
     if (output == nullptr || output_size == nullptr) return finish(call, fail(kInvalidArgument, "no place for the output"));
+    WaveOfSamples wave;
+    if (const Status rc = waveOf(samples, type, frames, rate, channels, wave); rc != kOk) return finish(call, rc);
     Buffer buffer;
-    Status status = kOk;
-    try {
-        Request request;
-        ThreadShare threads;
-        WaveOfSamples wave;
-        status = waveOf(samples, type, frames, rate, channels, wave);
-        if (status == kOk) status = requestFor(options, request, threads);
-        if (status == kOk && request.mode == Mode::Decode) status = fail(kInvalidArgument, "samples are encoded with 'e' or 'q', not 'd'");
-        if (status == kOk) {
-            InStream in = sourceInput({&wave, kHeaderBytes + wave.dataBytes, readWave, nullptr});
-            OutStream out = sinkOutput(bufferSink(buffer));
-            call.outcome = runConversion(request, in, out, call.progress);
-            if (call.outcome.status == kCannotWriteOutput && lastFailure().status == kOutOfMemory) call.outcome.status = kOutOfMemory;
-            status = call.outcome.status;
-        }
-    } catch (...) {
-        status = statusOf(std::current_exception());
-    }
+    const Status status = runWithOptions(options, [&](const Request& request) {
+        if (request.mode == Mode::Decode) return fail(kInvalidArgument, "samples are encoded with 'e' or 'q', not 'd'");
+        InStream in = sourceInput({&wave, kHeaderBytes + wave.dataBytes, readWave, nullptr});
+        return convertIntoBuffer(request, in, buffer, call);
+    });
     handOver(buffer, output, output_size);
     return finish(call, status);
 }

@@ -155,16 +155,7 @@ aamsg_status runStreamCall(const aamsg_reader* input, bool outputGiven, const aa
     Call call(progress, context, report);
     if (input == nullptr || input->read == nullptr) return finish(call, fail(kInvalidArgument, "no reader"));
     if (!outputGiven) return finish(call, fail(kInvalidArgument, "no output"));
-    Status status = kOk;
-    try {
-        Request request;
-        ThreadShare threads;
-        status = requestFor(options, request, threads);
-        if (status == kOk) status = convert(request, call);
-    } catch (...) {
-        status = statusOf(std::current_exception());
-    }
-    return finish(call, status);
+    return finish(call, runWithOptions(options, [&](const Request& request) { return convert(request, call); }));
 }
 
 }  // namespace
