@@ -37,7 +37,11 @@ bool failNothrowNew = false;
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     if (failNothrowNew) return nullptr;
-    return std::malloc(size == 0 ? 1 : size);
+    try {
+        return ::operator new(size);  // so that delete frees it, as the sanitizers check
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 namespace {
