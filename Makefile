@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build build-deb build-windows demo test test-windows package wheel sanitize tsan valgrind variants fuzz coverage bench web serve-web test-web clean
+.PHONY: all build build-deb build-windows demo test test-windows package wheel sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web clean
 
 all: build
 
@@ -115,12 +115,13 @@ tsan:
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_TSAN=ON
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_unit_tests --gtest_filter='Best*:Split*:LibraryFailure*:Threads*'
-	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_api_tests --gtest_filter='Api.TwoConversions*:Api.Progress*:ApiStreams.*'
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_api_tests --gtest_filter='Api.TwoConversions*:Api.Progress*:ApiStreams.*:Inspect.Conversions*'
 	TSAN_OPTIONS=halt_on_error=1 AAMSG_COMMAND=$(CURDIR)/build-tsan/aamsg build-tsan/tests/aamsg_e2e_tests --gtest_filter='*Best*'
 
-# The end-to-end tests with every run of the tool under valgrind's memcheck.
+# The end-to-end tests with every run of the tool under valgrind's memcheck (with a stand-in for
+# a timer of libhwy's that valgrind cannot run: tests/valgrind_timer.cpp).
 valgrind: build
-	AAMSG_COMMAND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
+	AAMSG_COMMAND="/usr/bin/env LD_PRELOAD=$(CURDIR)/$(BUILD)/tests/libvalgrind_timer.so $$(command -v valgrind) -q --error-exitcode=99 --leak-check=full $(CURDIR)/$(BUILD)/aamsg" \
 	  $(BUILD)/tests/aamsg_e2e_tests
 
 # Line and branch coverage of src/ by the whole suite (gcovr; Debian: gcovr).
@@ -143,19 +144,17 @@ variants:
 	ctest --test-dir build-native --output-on-failure -j $(JOBS)
 
 # The libFuzzer target: the library's memory conversion, its first byte choosing the mode and
-# q's options, from a fresh seed corpus, for FUZZ_SECONDS (clang 14 and its runtimes; Debian:
-# clang libclang-rt-14-dev).
+# q's options, from a fresh seed corpus (WAVE files of every layout, and a short file of every
+# format q reads), for FUZZ_SECONDS (clang 14 and its runtimes; Debian: clang libclang-rt-14-dev).
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS ?=
-FUZZ_MAX_LEN ?= 2048
+FUZZ_MAX_LEN ?= 4096
 fuzz:
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_FUZZ=ON -DAAMSG_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS)
 	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus build-fuzz/findings
 	build-fuzz/tests/fuzz/make_seeds build-fuzz/corpus
-	if command -v sox >/dev/null; then for f in aiff flac ogg au caf; do \
-	  sox -n -r 8000 -c 2 build-fuzz/seed.$$f synth 0.05 sine 440 2>/dev/null && \
-	  { printf '\002'; cat build-fuzz/seed.$$f; } > build-fuzz/corpus/seed-$$f || true; done; fi
+	tests/fuzz/audio_seeds.sh build-fuzz/corpus
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp build-fuzz/tests/fuzz/fuzz_convert -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$(FUZZ_MAX_LEN) -rss_limit_mb=4096 \
 	  -artifact_prefix=build-fuzz/findings/convert- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus
 
@@ -195,11 +194,28 @@ test-web: web build
 	node --test tests/web/test_formats.js
 	/usr/bin/python3 tests/web/test_page.py
 
-bench:
+build-bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF -DAAMSG_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
+
+bench: build-bench
 	build-bench/bench/aamsg_micro_bench
 	bench/compare.sh
+
+# Every benchmark program built and run once, briefly, on a few seconds of the bundled sample
+# (sox): so that none of them rots unnoticed. Under a minute; it measures nothing.
+BENCH_CHECK = build-bench/check
+bench-check: build-bench
+	rm -rf $(BENCH_CHECK) && mkdir -p $(BENCH_CHECK)
+	sox samples/thank-you.wav -r 8000 -c 1 -b 16 $(BENCH_CHECK)/speech.wav
+	build-bench/bench/aamsg_micro_bench --benchmark_min_time=0.001 >/dev/null
+	build-bench/bench/aamsg_best_tradeoff samples/thank-you.wav $(BENCH_CHECK)/setting 16:2:8 16f
+	build-bench/bench/aamsg_search_eval --out $(BENCH_CHECK) $(BENCH_CHECK)/speech.wav
+	for set in scalar avx2 avx512 neon; do build-bench/bench/aamsg_search_eval --isa $$set $(BENCH_CHECK)/speech.wav || [ $$? -eq 2 ]; done
+	build-bench/bench/aamsg_search_ceiling --flat --paths 300 --tries 16 --merge 5 $(BENCH_CHECK)/speech.wav
+	build-bench/bench/aamsg_split_eval $(BENCH_CHECK)/speech.wav 2 8000 1600 640 4
+	build-bench/bench/aamsg_split_convergence --step 1600 --limit 20 $(BENCH_CHECK)/speech.wav > $(BENCH_CHECK)/convergence.txt
+	python3 bench/split_model.py $(BENCH_CHECK)/convergence.txt 2 8000:1600:640:4
 
 clean:
 	rm -rf build build-*

@@ -1,18 +1,20 @@
 // Runs the code search alone on 8 kHz 16-bit mono WAVE files with given settings: per file the
 // plain SNR, the searched error against the greedy encoder's (the meter's measure) and the time.
-//   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--g1 T] [--g2 T]
-//                     [--tilt T] [--quiet RMS] [--tonal RATIO] [--kernel scalar|avx2|avx512] [--out DIR] FILE...
+//   aamsg_search_eval [--flat] [--paths N] [--tries N] [--merge SHIFT] [--ahead N] [--margin M] [--g1 T] [--g2 T]
+//                     [--tilt T] [--quiet RMS] [--tonal RATIO] [--isa scalar|avx2|avx512|neon] [--out DIR] FILE...
 // --g1/--g2 in thousandths; --out writes DIR/NAME.msg for each file.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "codec/adpcm.hpp"
 #include "convert/message_writer.hpp"
+#include "search/error_meter.hpp"
 #include "search/search.hpp"
 #include "wave/wave.hpp"
 #include "wave_file.hpp"
@@ -42,16 +44,17 @@ int main(int argc, char** argv) {
         else if (option == "--tries") settings.tries = std::atoi(value);
         else if (option == "--ahead") settings.lookahead = std::atoi(value);
         else if (option == "--merge") settings.mergeShift = std::atoi(value);
+        else if (option == "--margin") settings.margin = std::atoi(value);
         else if (option == "--g1") settings.shape.zeros = std::atoi(value);
         else if (option == "--g2") settings.shape.poles = std::atoi(value);
         else if (option == "--tilt") settings.shape.tilt = std::atoi(value);
         else if (option == "--quiet") settings.shape.quietRms = std::atoi(value);
         else if (option == "--tonal") settings.shape.tonalGain = std::atoi(value);
         else if (option == "--out") out = value;
-        else if (option == "--kernel") {
-            for (const aamsg::SearchKernel kernel : {aamsg::SearchKernel::kScalar, aamsg::SearchKernel::kAvx2, aamsg::SearchKernel::kAvx512}) {
-                if (std::strcmp(value, aamsg::searchKernelName(kernel)) == 0) settings.kernel = kernel;
-            }
+        else if (option == "--isa") {
+            const std::optional<aamsg::InstructionSet> set = aamsg::instructionSetNamed(value);
+            if (!set || aamsg::beamStepFor(*set) == nullptr) return 2;
+            settings.instructionSet = *set;
         }
         else return 2;
     }
@@ -84,6 +87,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::printf("total %.3f s (%s)\n", totalSeconds, aamsg::searchKernelName(settings.kernel));
+    std::printf("total %.3f s (%s)\n", totalSeconds, aamsg::instructionSetName(settings.instructionSet));
     return 0;
 }

@@ -1,7 +1,7 @@
 // How soon a search started afresh part way through a signal comes to the state of the search
 // from the start, on 8 kHz 16-bit mono WAVE files: for a start every STEP samples, the frames
 // until their snapshots are first equal (from there on they decide the same codes), or -1 when
-// that has not happened within LIMIT frames. The split's layout (src/convert/split_search.hpp) is
+// that has not happened within LIMIT frames. The split's layout (src/search/split_search.hpp) is
 // chosen from these figures: bench/split_model.py plays the split's schedule over them.
 //   aamsg_split_convergence [--flat] [--step SAMPLES] [--limit FRAMES] FILE...
 // prints "FILE START FRAMES" a line.

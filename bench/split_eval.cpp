@@ -13,6 +13,8 @@
 #include <sys/resource.h>
 
 #include "convert/convert.hpp"
+#include "search/split_search.hpp"
+#include "search/search.hpp"
 
 namespace {
 
@@ -60,19 +62,23 @@ int main(int argc, char** argv) {
     std::fclose(in);
 
     aamsg::BestOptions options;
+    aamsg::SearchSettings search;
+    aamsg::SplitLayout given;
+    options.search = &search;
+    options.split = &given;
     options.threads = static_cast<unsigned>(std::atoi(argv[2]));
     int at = 3;
     if (argc >= 7 && std::strcmp(argv[3], "flat") != 0 && std::strcmp(argv[3], "once") != 0) {
-        options.split = {static_cast<std::uint32_t>(std::atol(argv[3])), static_cast<std::uint32_t>(std::atol(argv[4])),
+        given = {static_cast<std::uint32_t>(std::atol(argv[3])), static_cast<std::uint32_t>(std::atol(argv[4])),
                          static_cast<std::uint32_t>(std::atol(argv[5])), static_cast<std::uint32_t>(std::atol(argv[6]))};
         at = 7;
     }
     bool once = false;
     for (; at < argc; ++at) {
-        if (std::strcmp(argv[at], "flat") == 0) options.search.shaped = false;
+        if (std::strcmp(argv[at], "flat") == 0) search.shaped = false;
         if (std::strcmp(argv[at], "once") == 0) once = true;
     }
-    const aamsg::SplitLayout layout = aamsg::usableLayout(options.split);
+    const aamsg::SplitLayout layout = aamsg::usableLayout(given);
     const Run split = convert(file, options);
     const aamsg::SplitCounts& counts = split.outcome.stats.split;
     std::printf("layout %u %u %u %u threads %u: %.0f ms (processor %.0f ms), started %llu joined %llu abandoned %llu", layout.segment,

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The split search's schedule (src/convert/split_search.cpp) played frame by frame over measured
+"""The split search's schedule (src/search/split_search.cpp) played frame by frame over measured
 convergence figures: the speed-up it would reach with T threads on cores of their own, and how
 many runs it abandons, for each layout. On a shared machine wall times scatter; this does not.
 

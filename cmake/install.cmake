@@ -24,7 +24,7 @@ if(WIN32)
   add_custom_target(aamsg_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/aamsg-manual.txt)
   install(FILES LICENSE README.md docs/message-format.md ${PROJECT_BINARY_DIR}/aamsg-manual.txt
                 packaging/windows/THIRD-PARTY.txt DESTINATION . COMPONENT tool)
-  # The statically linked libraries' licence texts (LGPL for libsndfile and libsoxr).
+  # The statically linked libraries' licence texts (LGPL for FFmpeg and libsoxr).
   if(AAMSG_THIRD_PARTY)
     install(DIRECTORY ${AAMSG_THIRD_PARTY}/licences/ DESTINATION third-party COMPONENT tool)
   endif()
@@ -61,10 +61,10 @@ install(FILES ${AAMSG_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} CO
 # --prefix`, or /usr for the packages): the files are written then, from templates that have
 # everything else filled in, and installed by the rule after. Two modules:
 # - aamsg: the shared library; with --static, everything a fully static program needs as well
-#   (the libraries under libsndfile and libsoxr, through their own modules), for `cc -static`.
+#   (the libraries under FFmpeg's and libsoxr, through their own modules), for `cc -static`.
 # - aamsg-static: the static library, by its file name, so that the link never takes the shared
-#   one beside it; with the shared libsndfile and libsoxr, threads and the C++ runtime, which a C
-#   program's link lacks (and with --static, as aamsg's, their libraries too).
+#   one beside it; with the shared FFmpeg libraries and libsoxr, threads and the C++ runtime,
+#   which a C program's link lacks (and with --static, as aamsg's, their libraries too).
 foreach(dir LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
     set(AAMSG_PC_${dir} "${CMAKE_INSTALL_${dir}}")
@@ -72,10 +72,10 @@ foreach(dir LIBDIR INCLUDEDIR)
     set(AAMSG_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-set(AAMSG_PC_REQUIRES_PRIVATE "sndfile soxr")
+set(AAMSG_PC_REQUIRES_PRIVATE "libavformat libavcodec libavutil soxr")
 set(AAMSG_PC_RUNTIME "${CMAKE_THREAD_LIBS_INIT} -lstdc++ -lm")
 string(STRIP "${AAMSG_PC_RUNTIME}" AAMSG_PC_RUNTIME)
-set(AAMSG_PC_STATIC_LIBS "-lsndfile -lsoxr ${AAMSG_PC_RUNTIME}")
+set(AAMSG_PC_STATIC_LIBS "-lavformat -lavcodec -lavutil -lsoxr ${AAMSG_PC_RUNTIME}")
 set(AAMSG_PC_PREFIX @AAMSG_PC_PREFIX@)
 foreach(module aamsg aamsg-static)
   configure_file(cmake/${module}.pc.in ${PROJECT_BINARY_DIR}/install/${module}.pc.in @ONLY)

@@ -5,7 +5,8 @@ configure_file(${PROJECT_SOURCE_DIR}/include/aamsg_version.h.in ${PROJECT_BINARY
 
 set(AAMSG_LAYERS aamsg_base aamsg_io aamsg_wave aamsg_search aamsg_prompt aamsg_audio aamsg_convert)
 set(AAMSG_API_SOURCES src/api/call.cpp src/api/files.cpp src/api/memory.cpp src/api/streams.cpp src/api/samples.cpp
-                      src/api/options.cpp src/api/report.cpp src/api/status.cpp src/api/threads.cpp src/api/version.cpp)
+                      src/api/options.cpp src/api/report.cpp src/api/status.cpp src/api/threads.cpp src/api/version.cpp
+                      src/api/inspect.cpp src/api/findings.cpp)
 
 function(aamsg_library target type)
   add_library(${target} ${type} ${AAMSG_API_SOURCES})
@@ -15,7 +16,7 @@ function(aamsg_library target type)
   target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                                               $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>
                                        PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${target} PRIVATE aamsg_sndfile aamsg_soxr Threads::Threads)
+  target_link_libraries(${target} PRIVATE aamsg_ffmpeg aamsg_soxr Threads::Threads)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME aamsg)
 endfunction()
 

@@ -11,7 +11,10 @@ espeak-ng, codec2-examples, alsa-utils, hyperfine, python3-numpy and python3-mat
 Rewrites the tables between the <!-- name --> markers in docs/quality.md and the pictures in
 docs/images/. --quick measures a few sources and skips the slow tables, printing instead of
 writing; --corpus also leaves the ideal signals, adpcm-xq's messages and every score in DIR;
-AAMSG=path/to/aamsg measures another build of the tool.
+AAMSG=path/to/aamsg measures another build of the tool. AAMSG_PESQ=program adds a PESQ table of
+the speech sources (narrow-band, MOS-LQO): the program is given two headerless 16-bit 8 kHz mono
+files, the ideal signal and the decoded one, and prints the score as the last word of its
+output. No PESQ implementation comes with aamsg or Debian; build one for measuring only.
 
 Every message is decoded with `aamsg d`, the format's own decoder, and compared with the ideal
 8000-per-second signal: for the tone tables the exact sine, for the comparison sox's
@@ -58,6 +61,8 @@ TEXTS = {
     "nl": "Bedankt voor uw oproep. Een ogenblik geduld, wij verbinden u door.",
 }
 REAL, SYNTHETIC = "real voice", "synthetic voice"
+PESQ = os.environ.get("AAMSG_PESQ")
+PESQ_LABELS = ["q", "q --flat", "xq -5", "xq -8 -f"]
 
 
 def run(*args, **kw):
@@ -199,7 +204,7 @@ def make_sources(work, quick=False):
 def ideal(src, out):
     """The ideal 8 kHz signal: sox's very-high-quality conversion of the channels' average,
     rounded to 16 bits without dither. ffmpeg decodes Opus (which sox does not read) and MP3 (sox
-    keeps the encoder's leading delay and padding, which libsndfile, as `q` reads it, drops)."""
+    keeps the encoder's leading delay and padding, which `q`'s reader drops)."""
     if src.endswith((".opus", ".mp3")):
         decoded = out + ".decoded.wav"
         run("ffmpeg", "-y", "-i", src, "-c:a", "pcm_f32le", decoded)
@@ -349,6 +354,15 @@ FLAT_COLUMN = LABELS.index("q --flat")
 XQ_COLUMNS = [i for i, label in enumerate(LABELS) if label.startswith("xq")]
 
 
+def pesq(ideal16, decoded, work):
+    """PESQ of the decoded signal against the ideal one, by the AAMSG_PESQ program."""
+    raws = []
+    for path in (ideal16, decoded):
+        raws.append(path + ".raw")
+        run("sox", path, "-t", "raw", raws[-1])
+    return float(subprocess.run([PESQ] + raws, check=True, capture_output=True, text=True).stdout.split()[-1])
+
+
 def scores(ref, out, kind):
     """Plain SNR at the best delay, and fwSNRseg at that delay for speech (else None)."""
     value, delay = snr_delay(ref, out)
@@ -364,7 +378,7 @@ def measure_comparison(sources, work, corpus=None):
         ref = ideal(src, ideal16)
         if corpus:
             shutil.copy(ideal16, os.path.join(corpus, "ideal8k", name + ".wav"))
-        plain, weighted = [], []
+        plain, weighted, perceived = [], [], {}
         for label, encode in ENCODERS:
             msg = os.path.join(work, "out.msg")
             if os.path.exists(msg):
@@ -379,9 +393,11 @@ def measure_comparison(sources, work, corpus=None):
             value, fw = scores(ref, out, kind)
             plain.append(value)
             weighted.append(fw)
+            if PESQ and kind and label in PESQ_LABELS:
+                perceived[label] = pesq(ideal16, os.path.join(work, "decoded.wav"), work)
             if corpus and label.startswith("xq"):
                 shutil.copy(msg, os.path.join(corpus, "adpcm-xq", "%s.%s.msg" % (name, label[3:].replace(" ", ""))))
-        rows.append((name, description, kind, plain, weighted))
+        rows.append((name, description, kind, plain, weighted, perceived))
         print(name, " ".join("%s=%s" % (l, "-" if v is None else "%.2f/%s" % (v, "-" if w is None else "%.2f" % w))
                              for l, v, w in zip(LABELS, plain, weighted)), file=sys.stderr)
     return rows
@@ -423,10 +439,25 @@ def score_table(rows, column, speech_only, goal, goal_label):
     return "\n".join(lines)
 
 
+def pesq_table(rows):
+    """PESQ (MOS-LQO) of the speech sources for q, q --flat and adpcm-xq, and the means."""
+    lines = ["| source | " + " | ".join(PESQ_LABELS) + " |", "|---|" + "---|" * len(PESQ_LABELS)]
+    picked = [(description, perceived) for _, description, kind, _, _, perceived in rows if kind]
+    for description, perceived in picked:
+        lines.append("| %s | %s |" % (description, " | ".join("%.3f" % perceived[l] if l in perceived else "n/a"
+                                                            for l in PESQ_LABELS)))
+    means = []
+    for l in PESQ_LABELS:
+        values = [p[l] for _, p in picked if l in p]
+        means.append("%.4f" % (sum(values) / len(values)) if len(values) == len(picked) else "n/a")
+    lines.append("| **mean** (%d) | %s |" % (len(picked), " | ".join(means)))
+    return "\n".join(lines)
+
+
 def write_corpus(corpus, sources, rows):
     with open(os.path.join(corpus, "scores.tsv"), "w") as f:
         f.write("name\tencoder\tplain SNR dB\tfwSNRseg dB\n")
-        for name, _, _, plain, weighted in rows:
+        for name, _, _, plain, weighted, _ in rows:
             for label, p, w in zip(LABELS, plain, weighted):
                 f.write("%s\t%s\t%s\t%s\n" % (name, label, "n/a" if p is None else "%.3f" % p,
                                              "n/a" if w is None else "%.3f" % w))
@@ -776,8 +807,9 @@ def main():
             write_corpus(args.corpus, sources, rows)
         plain = score_table(rows, 0, False, flat_over_xq8, "q --flat over xq -8 -f")
         weighted = score_table(rows, 1, True, q_over_best_xq, "q over the best xq")
+        perceived = pesq_table(rows) if PESQ else None
         if args.only == "comparison" or args.quick:
-            print(plain + "\n\n" + weighted)
+            print(plain + "\n\n" + weighted + ("\n\n" + perceived if perceived else ""))
             return
         settings = args.settings.split(",")
         if args.only == "tradeoff":
@@ -790,6 +822,8 @@ def main():
             doc = f.read()
         doc = replace_section(doc, "comparison", plain)
         doc = replace_section(doc, "speech", weighted)
+        if perceived and "<!-- pesq -->" in doc:
+            doc = replace_section(doc, "pesq", perceived)
         doc = replace_section(doc, "time", time_tables(work, long_input))
         doc = replace_section(doc, "tradeoff", tradeoff_table(sources, work, settings, rows))
         doc = replace_section(doc, "ceiling", ceiling_table(sources, work, rows))

@@ -39,7 +39,9 @@ def parse(args):
 def print_report(report):
     for field in dataclasses.fields(report):
         value = getattr(report, field.name)
-        if field.type is float:
+        if field.name == "findings":
+            print("findings:" + "".join(" " + finding.name for finding in value))
+        elif field.type is float:
             digits = 3 if field.name.startswith("trimmed") else 2
             print(f"{field.name}: {value:.{digits}f}")
         elif field.type is str:

@@ -74,7 +74,8 @@ typedef enum aamsg_status {
     AAMSG_OUT_OF_MEMORY = 10,
     AAMSG_INTERNAL = 11,           /* a failure the library did not foresee */
     AAMSG_CANCELLED = 12,          /* the progress callback asked to stop */
-    AAMSG_INVALID_ARGUMENT = 13    /* a null pointer, an unknown mode, a level out of range */
+    AAMSG_INVALID_ARGUMENT = 13,   /* a null pointer, an unknown mode, a level out of range */
+    AAMSG_NO_AUDIO_STREAM = 14     /* 'q': the file is a container with no audio stream (a video alone) */
 } aamsg_status;
 
 /* The status in a few English words ("the input is corrupted"); never null. A report's `detail`
@@ -156,6 +157,7 @@ typedef struct aamsg_report {
     int greedy_codes;           /* 'q': the plain quantiser's codes were written, being no worse */
     char detail[256];           /* on a failure, what exactly was wrong, in a short English sentence
                                    ("the rate is 50 Hz; aamsg reads 100 Hz to 1536 kHz"); "" on success */
+    uint32_t findings;          /* 'q': what its input's sound says, AAMSG_FINDING_* flags (below) */
 } aamsg_report;
 
 /* Converts the file `input` into the file `output` (names in UTF-8), as `options` say (null:
@@ -236,7 +238,93 @@ AAMSG_API aamsg_status aamsg_decode_samples(const void* message, size_t size, in
 
 AAMSG_API void aamsg_free(void* buffer);
 
-/* What this build of the library reads beyond WAVE, AIFF, CAF, FLAC, Ogg Vorbis and Opus, for 'q'. */
+/* The formats 'q' reads, as the command line, the page and aamsg_status_text name them. */
+#define AAMSG_AUDIO_FORMATS "WAVE, AIFF, FLAC, MP3, M4A, Ogg, Opus, WebM, WMA, AMR or AC-3"
+
+/* What a prompt's sound says, before callers hear it: aamsg_inspect_file and _memory measure a
+ * recording as 'q' reads it (channels averaged; level, silences and noise at 8000 Hz; peak,
+ * clipping and offset at the file's own rate), or a message as the phone plays it, and tell
+ * what is wrong with it: the findings. 'q' finds the same in its input (aamsg_report.findings),
+ * but for steady sound when it searches flat, which is for music and tones.
+ * Levels are in dB of full scale (a square wave at full scale is 0 dB, a sine -3 dB).
+ *
+ * The findings, one bit each, and the thresholds they are judged by: */
+#define AAMSG_FINDING_NO_SPEECH 0x001u     /* silence, or hiss too faint for the level meter */
+#define AAMSG_FINDING_NOISE_ONLY 0x002u    /* steady sound without the pauses of speech */
+#define AAMSG_FINDING_TOO_QUIET 0x004u     /* active speech level under AAMSG_TOO_QUIET_DB */
+#define AAMSG_FINDING_TOO_LOUD 0x008u      /* over AAMSG_TOO_LOUD_DB */
+#define AAMSG_FINDING_CLIPPED 0x010u       /* runs of AAMSG_CLIP_RUN_SAMPLES or more flat at full scale */
+#define AAMSG_FINDING_SILENCE_START 0x020u /* more than AAMSG_LONG_SILENCE_SECONDS before the speech */
+#define AAMSG_FINDING_SILENCE_END 0x040u   /* and after it */
+#define AAMSG_FINDING_NOISY 0x080u         /* noise floor less than AAMSG_NOISY_SNR_DB under the speech */
+#define AAMSG_FINDING_DC_OFFSET 0x100u     /* mean sample farther than AAMSG_DC_OFFSET_LIMIT from zero */
+#define AAMSG_FINDING_LARGE_GAIN 0x200u    /* 'q' only: its level raised the speech more than AAMSG_LARGE_GAIN_DB */
+/* The findings that spoil a message, which the command line warns of after 'q'. */
+#define AAMSG_WARNING_FINDINGS \
+    (AAMSG_FINDING_NO_SPEECH | AAMSG_FINDING_NOISE_ONLY | AAMSG_FINDING_CLIPPED | AAMSG_FINDING_LARGE_GAIN)
+
+#define AAMSG_TOO_QUIET_DB (-28.0)        /* the telephone level, AAMSG_DEFAULT_LEVEL_DB, less 6 dB */
+#define AAMSG_TOO_LOUD_DB (-16.0)         /* and plus 6 dB */
+#define AAMSG_NOISE_ONLY_SNR_DB (6.0)     /* speech to noise */
+#define AAMSG_NOISY_SNR_DB (15.9)
+#define AAMSG_LONG_SILENCE_SECONDS (1.0)
+#define AAMSG_CLIP_RUN_SAMPLES 3
+#define AAMSG_DC_OFFSET_LIMIT (0.01)      /* a share of full scale */
+#define AAMSG_LARGE_GAIN_DB (20.0)
+/* A level of nothing at all: digital silence. */
+#define AAMSG_SILENCE_DB (-200.0)
+
+/* A file's measures. Set `size` to sizeof(aamsg_inspection) before the call, as for the report.
+ * Text is UTF-8 and always terminated. */
+typedef struct aamsg_inspection {
+    size_t size;
+    int is_message;                /* no audio file: read as a message, which any bytes make */
+    char format[64];               /* for people: "WAVE 16-bit PCM", "Ogg Opus", "MP3", "message" */
+    uint32_t rate;                 /* samples a second (8000 for a message) */
+    uint32_t channels;             /* (1 for a message) */
+    double seconds;                /* its length */
+    int speech_found;              /* the level meter found active speech (ITU-T P.56) */
+    double level_db;               /* its active speech level; AAMSG_SILENCE_DB without speech */
+    double activity;               /* the share of the time it is active, 0 to 1 */
+    double peak_db;                /* the largest sample; AAMSG_SILENCE_DB when all are zero */
+    uint64_t clipped_samples;      /* samples in runs flat at full scale */
+    uint64_t clipped_places;       /* the runs */
+    double silence_start_seconds;  /* before the speech, as 'q --trim' finds it (0 without speech) */
+    double silence_end_seconds;    /* after it */
+    double noise_floor_db;         /* what the quietest tenth of the sound stays under; AAMSG_SILENCE_DB:
+                                      digital silence */
+    double speech_to_noise_db;     /* level_db over noise_floor_db (taken as -100 dB at the lowest);
+                                      0 without speech */
+    double dc_offset;              /* the mean sample, a share of full scale (-1 to 1) */
+    double gain_db;                /* what --level would apply for the telephone level; 0 without speech */
+    uint32_t findings;             /* AAMSG_FINDING_* */
+} aamsg_inspection;
+
+/* Measures the file `input` (a UTF-8 name), or `size` bytes at `input`, into `result`. Progress
+ * as for a conversion. AAMSG_OK; AAMSG_CORRUPTED for an audio file cut short or damaged, which
+ * is measured as far as it goes; AAMSG_CANNOT_OPEN_INPUT, AAMSG_READ_FAILED, AAMSG_CANCELLED,
+ * AAMSG_OUT_OF_MEMORY, AAMSG_INTERNAL, AAMSG_INVALID_ARGUMENT. A file that is no audio is a
+ * message, never a failure. On other failures `result` is zeroed but for `size`. */
+AAMSG_API aamsg_status aamsg_inspect_file(const char* input, aamsg_inspection* result, aamsg_progress progress,
+                                          void* context);
+AAMSG_API aamsg_status aamsg_inspect_memory(const void* input, size_t size, aamsg_inspection* result,
+                                            aamsg_progress progress, void* context);
+
+/* A finding (one AAMSG_FINDING_* flag) for programs: its name ("too_quiet"), null for anything
+ * else; and its threshold in its own unit (dB, seconds, samples, a share of full scale), NaN
+ * when it has none (no speech: the level meter decides). */
+AAMSG_API const char* aamsg_finding_name(uint32_t finding);
+AAMSG_API double aamsg_finding_threshold(uint32_t finding);
+
+/* A finding in words: what is wrong and what to do about it, in English sentences without a
+ * line end, with the numbers of `inspection` (null, or one smaller than this header's: without
+ * them, as after a conversion). Into
+ * `buffer` of `size` bytes, terminated (when size > 0) and cut short if need be; returns the
+ * length of the whole text, as snprintf does, or 0 for anything but one known flag. */
+AAMSG_API size_t aamsg_finding_text(uint32_t finding, const aamsg_inspection* inspection, char* buffer, size_t size);
+
+/* What the library reads for 'q' beyond WAVE, AIFF, CAF, FLAC, Ogg Vorbis and Opus. Every build
+ * reads MP3 now (and M4A, WebM, WMA, AMR and AC-3): the flag stays set for programs that ask. */
 #define AAMSG_READS_MP3 1u
 AAMSG_API unsigned aamsg_features(void);
 

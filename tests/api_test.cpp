@@ -78,7 +78,7 @@ TEST_F(Api, VersionAndStatusWords) {
     const unsigned number = aamsg_version_number();
     EXPECT_EQ(number, static_cast<unsigned>(AAMSG_VERSION_NUMBER));
     EXPECT_EQ(std::to_string(number >> 16) + "." + std::to_string(number >> 8 & 255) + "." + std::to_string(number & 255), aamsg_version());
-    for (int s = AAMSG_OK; s <= AAMSG_INVALID_ARGUMENT + 1; ++s) {
+    for (int s = AAMSG_OK; s <= AAMSG_NO_AUDIO_STREAM + 1; ++s) {
         const char* text = aamsg_status_text(static_cast<aamsg_status>(s));
         ASSERT_NE(text, nullptr);
         EXPECT_GT(std::strlen(text), 0u);
@@ -101,12 +101,13 @@ TEST_F(Api, TheCommandLinesWordsForEachStatus) {
         {AAMSG_OUTPUT_IS_INPUT, AAMSG_MODE_DECODE, 103, "Cannot open outfile out.msg: it is the infile\n"},
         {AAMSG_WRITE_FAILED, AAMSG_MODE_DECODE, 104, "Cannot write outfile out.msg\n"},
         {AAMSG_NOT_AUDIO, AAMSG_MODE_ENCODE, 201, "in 100%s.wav should be a RIFF WAVE file\r\n"},
-        {AAMSG_NOT_AUDIO, AAMSG_MODE_BEST, 201, "in 100%s.wav should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n"},
+        {AAMSG_NOT_AUDIO, AAMSG_MODE_BEST, 201, "in 100%s.wav should be an audio file: WAVE, AIFF, FLAC, MP3, M4A, Ogg, Opus, WebM, WMA, AMR or AC-3\r\n"},
         {AAMSG_CORRUPTED, AAMSG_MODE_BEST, 203, "in 100%s.wav is corrupted\r\n"},
         {AAMSG_TOO_LONG, AAMSG_MODE_DECODE, 204, "in 100%s.wav is too long for a WAVE file\r\n"},
+        {AAMSG_NO_AUDIO_STREAM, AAMSG_MODE_BEST, 205, "in 100%s.wav has no audio track\r\n"},
         {AAMSG_CANCELLED, AAMSG_MODE_BEST, 106, "\r\nInternal error\n"},
         {AAMSG_INVALID_ARGUMENT, AAMSG_MODE_BEST, 101, ""},
-        {static_cast<aamsg_status>(15), AAMSG_MODE_BEST, 106, "\r\nInternal error\n"},
+        {static_cast<aamsg_status>(AAMSG_NO_AUDIO_STREAM + 1), AAMSG_MODE_BEST, 106, "\r\nInternal error\n"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(aamsg_exit_code(row.status), row.code) << row.message;

@@ -2,9 +2,10 @@
 """The library as another program sees it: installed with `cmake --install` into a temporary
 prefix, examples/convert.c built through pkg-config (shared and static) and through find_package
 (tests/install/CMakeLists.txt), examples/convert.py run on the installed module. For e, d and q
-each must write the installed tool's bytes, and all must print the same report and status. Then
-the stream and samples examples (C, and Python through numpy) against the tool's bytes, the
-header as C89 and C++98, and Ctrl-C in a Python conversion.
+each must write the installed tool's bytes, and all must print the same report and status; the
+module's inspection must say what the tool's does. Then the stream and samples examples (C, and
+Python through numpy) against the tool's bytes, the header as C89 and C++98, and Ctrl-C in a
+Python conversion.
 
 usage: install_test.py BUILD_DIR SOURCE_DIR
 """
@@ -184,6 +185,26 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
         check(error.status in (aamsg.Status.NOT_AUDIO, aamsg.Status.CORRUPTED), f"convert_bytes of 4 bytes: {error}")
         check(error.text == aamsg.status_text(error.status) and str(int(error.status)) in str(error),
               f"the error carries the status's number and text: {error}")
+
+    # Inspection: by file and by bytes alike, in the tool's words; a message of silence; a cut file.
+    inspection = aamsg.inspect(wav)
+    check(inspection == aamsg.inspect_bytes(wav.read_bytes()), "inspect_bytes measures what inspect does")
+    check((inspection.format, inspection.rate, inspection.channels, inspection.is_message, inspection.speech_found)
+          == ("WAVE 16-bit PCM", 22050, 2, False, True), f"the inspection's fields: {inspection}")
+    shown = must([prefix / "bin/aamsg", "i", wav], bare_env)
+    check(all(f"\r\n  - {finding.text}\r\n" in shown for finding in inspection.findings), f"the tool's words: {shown}")
+    check(list(aamsg.FINDINGS) == ["no_speech", "noise_only", "too_quiet", "too_loud", "clipped", "silence_start",
+                                   "silence_end", "noisy", "dc_offset", "large_gain"], f"FINDINGS: {list(aamsg.FINDINGS)}")
+    check(aamsg.FINDINGS["too_quiet"].threshold == -28.0, "thresholds from the library")
+    silent = aamsg.inspect_bytes(b"\x08" * 4000)
+    check(silent.is_message and [f.name for f in silent.findings] == ["no_speech"], f"a silent message: {silent}")
+    _, empty_report = aamsg.convert_bytes(b"RIFF" + wav.read_bytes()[4:40] + b"\0\0\0\0", mode="q")
+    check([f.name for f in empty_report.findings] == ["no_speech"], f"an empty WAVE file's report: {empty_report}")
+    try:
+        aamsg.inspect_bytes(wav.read_bytes()[:len(wav.read_bytes()) // 2])
+        check(False, "inspecting a cut file raises")
+    except aamsg.Error as error:
+        check(error.status == aamsg.Status.CORRUPTED and error.report.seconds > 0.5, f"a cut file: {error} {error.report}")
 
     # The stream and samples examples: the tool's bytes, from a file and from a pipe.
     for name in ("stream", "samples"):

@@ -15,7 +15,8 @@ namespace {
 int callsUntilFailure = -1;  // negative: never fail
 }
 
-soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inLength, size_t* used, soxr_out_t out,
+// Visible: FFmpeg's libswresample, which Debian's libavcodec brings in, calls libsoxr too.
+__attribute__((visibility("default"))) soxr_error_t __wrap_soxr_process(soxr_t resampler, soxr_in_t in, size_t inLength, size_t* used, soxr_out_t out,
                                  size_t outLength, size_t* made) {
     if (callsUntilFailure >= 0 && callsUntilFailure-- == 0) return "injected failure";
     return __real_soxr_process(resampler, in, inLength, used, out, outLength, made);

@@ -1,6 +1,6 @@
 // Prompt levelling and trimming: the meter against signals whose level is known by
 // construction, the gain and the limiter's bounds, the trim's margins, and independence from
-// how the signal is handed over.
+// how the signal is handed over; and what a prompt's sound says: its measures and findings.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
+#include "prompt/inspect.hpp"
 #include "prompt/prompt.hpp"
 
 namespace aamsg {
@@ -294,6 +295,185 @@ TEST(PromptProcessor, SameSamplesOnEveryBuild) {
     add(plan.gain);
     for (const float v : process(s, plan)) add(v);
     EXPECT_EQ(hash, 373869716461603860u);
+}
+
+// ---- What a prompt's sound says.
+
+Samples hiss(double seconds, double rmsDb, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, amplitudeOf(rmsDb));
+    Samples s(secondsToSamples(seconds));
+    for (float& v : s) v = static_cast<float>(noise(random));
+    return s;
+}
+
+Samples plus(Samples s, const Samples& other) {
+    for (std::size_t i = 0; i < s.size() && i < other.size(); ++i) s[i] += other[i];
+    return s;
+}
+
+Samples offset(Samples s, double share) {
+    for (float& v : s) v = static_cast<float>(v + share * kFullScale);
+    return s;
+}
+
+// What a 16-bit recorder keeps of a signal too loud for it.
+Samples clippedAt16Bits(Samples s) {
+    for (float& v : s) v = std::clamp(v, -32768.0f, 32767.0f);
+    return s;
+}
+
+// The same samples as the input and at the message rate, as for an 8000 Hz file.
+SoundMeasures inspect(const Samples& s, std::size_t block = 4096) {
+    SoundMeter meter;
+    for (std::size_t at = 0; at < s.size(); at += block) {
+        const std::span<const float> part = std::span(s).subspan(at, std::min(block, s.size() - at));
+        meterInput(meter, part);
+        meterMessageRate(meter, part);
+    }
+    return finishSoundMeter(meter, kMessageRate);
+}
+
+// Prompts made to show one fault each (or none): each gives exactly its findings, and the
+// measures behind them. The babble's pauses are digital silence, as a synthesised voice's are.
+TEST(PromptInspection, EachFaultGivesItsFinding) {
+    const Samples raw = babble(5.0, -22.0, 31);
+    const Samples speech = scaled(raw, dbToGain(kDefaultTargetDb - measure(raw).activeDb));
+    struct Case {
+        const char* name;
+        Samples signal;
+        std::uint32_t findings;
+    };
+    const Case cases[] = {
+        {"prompt", joined({silence(0.3), speech, silence(0.3)}), 0},
+        {"silence", silence(3.0), kFindingNoSpeech},
+        {"faint hiss", hiss(3.0, -85.0, 1), kFindingNoSpeech},
+        {"hiss", hiss(3.0, -50.0, 2), kFindingNoiseOnly},
+        {"tone", tone(3.0, -20.0), kFindingNoiseOnly},
+        {"quiet", scaled(speech, dbToGain(-14.0)), kFindingTooQuiet},
+        {"loud", scaled(speech, dbToGain(12.0)), kFindingTooLoud},
+        {"noisy", plus(speech, hiss(5.0, -34.0, 3)), kFindingNoisy},
+        {"dead air", joined({silence(2.0), speech, silence(2.5)}), kFindingSilenceAtStart | kFindingSilenceAtEnd},
+        {"offset", offset(speech, 0.02), kFindingDcOffset},
+        {"float past full scale", scaled(speech, dbToGain(26.0)), kFindingTooLoud},
+        {"clipped", clippedAt16Bits(scaled(speech, dbToGain(26.0))), kFindingTooLoud | kFindingClipped},
+    };
+    for (const Case& c : cases) {
+        const Samples& signal = c.signal;
+        const SoundMeasures m = inspect(signal);
+        EXPECT_EQ(findingsOf(m), c.findings) << c.name;
+        EXPECT_DOUBLE_EQ(m.seconds, double(signal.size()) / kMessageRate) << c.name;
+        if (m.level.active) {
+            EXPECT_EQ(m.gainDb, kDefaultTargetDb - m.level.activeDb) << c.name;
+            EXPECT_EQ(m.speechToNoiseDb, m.level.activeDb - std::max(m.noiseFloorDb, kDigitalSilenceDb)) << c.name;
+        }
+    }
+    const SoundMeasures silent = inspect(silence(1.0));
+    EXPECT_EQ(silent.peakDb, kSilenceDb);
+    EXPECT_EQ(silent.noiseFloorDb, kSilenceDb);
+    EXPECT_EQ(silent.gainDb, 0.0);
+    // Steady hiss: its floor lies just under its level, which the meter finds.
+    const SoundMeasures steady = inspect(hiss(3.0, -50.0, 2));
+    EXPECT_NEAR(steady.level.activeDb, -50.0, 0.5);
+    EXPECT_GT(steady.noiseFloorDb, -53.0);
+    EXPECT_LT(steady.noiseFloorDb, -50.0);
+    // Noise 12 dB under the speech's level is measured about there.
+    const SoundMeasures noisy = inspect(plus(speech, hiss(5.0, -34.0, 3)));
+    EXPECT_NEAR(noisy.speechToNoiseDb, 12.0, 1.5);
+    const SoundMeasures deadAir = inspect(joined({silence(2.0), speech, silence(2.5)}));
+    EXPECT_NEAR(deadAir.silenceStartSeconds, 2.05, 0.06);
+    EXPECT_GE(deadAir.silenceEndSeconds, 2.5);
+    EXPECT_LT(deadAir.silenceEndSeconds, 3.0);
+    const double own = inspect(speech).dcOffset;
+    EXPECT_NEAR(inspect(offset(speech, 0.02)).dcOffset - own, 0.02, 1e-9);
+    EXPECT_NEAR(inspect(offset(speech, -0.005)).dcOffset - own, -0.005, 1e-9);
+}
+
+// Clipping is a flat run at full scale at the input's rate: each cut peak one place, whatever
+// the integer format's limits or the dither added after; a smooth peak at full scale, a run of
+// two and loud samples that vary are no clipping.
+TEST(PromptInspection, ClippingIsFlatRunsAtFullScale) {
+    const auto sine = [](double hz, double rate, double amplitude, double seconds) {
+        Samples s(static_cast<std::size_t>(seconds * rate));
+        for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * double(i) / rate));
+        return s;
+    };
+    const auto held = [](Samples s, float low, float high) {
+        for (float& v : s) v = std::clamp(v, low, high);
+        return s;
+    };
+    Samples dithered = held(sine(200.0, 8000.0, 60000.0, 0.1), -32768.0f, 32767.0f);
+    for (std::size_t i = 0; i < dithered.size(); i += 3) {
+        if (std::fabs(dithered[i]) >= 32767.0f) dithered[i] -= std::copysign(1.0f, dithered[i]);
+    }
+    Samples pairs(400, 0.0f);
+    for (std::size_t i = 0; i < pairs.size(); i += 10) pairs[i] = pairs[i + 1] = 32767.0f;
+    Samples varying = sine(200.0, 8000.0, 40000.0, 0.1);  // a float file past full scale, not held
+    struct Case {
+        const char* name;
+        Samples input;
+        std::uint64_t places;
+    };
+    const Case cases[] = {
+        {"16-bit", held(sine(200.0, 8000.0, 60000.0, 0.1), -32768.0f, 32767.0f), 40},
+        {"8-bit limits", held(sine(200.0, 8000.0, 60000.0, 0.1), -32768.0f, 32512.0f), 40},
+        {"dithered after", dithered, 40},
+        {"smooth at full scale", sine(1000.0, 48000.0, 32767.0, 0.1), 0},
+        {"runs of two", pairs, 0},
+        {"varying past full scale", varying, 0},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+            SoundMeter meter;
+            for (std::size_t at = 0; at < c.input.size(); at += block) meterInput(meter, std::span(c.input).subspan(at, std::min(block, c.input.size() - at)));
+            const SoundMeasures m = finishSoundMeter(meter, 8000);
+            EXPECT_EQ(m.clippedPlaces, c.places) << c.name << " block " << block;
+            EXPECT_EQ(m.clippedSamples == 0, c.places == 0) << c.name;
+        }
+    }
+    // A sine held at full scale stays there while |sin| passes 32767 / 60000.
+    SoundMeter meter;
+    meterInput(meter, cases[0].input);
+    const double expected = 800.0 * (1.0 - 2.0 * std::asin(32767.0 / 60000.0) / std::numbers::pi);
+    EXPECT_NEAR(double(finishSoundMeter(meter, 8000).clippedSamples), expected, double(cases[0].places));  // a sample a place
+}
+
+// Digital silence around a recording says nothing of the noise under its speech; silence
+// between its words does (a synthesised voice's pauses are noiseless).
+TEST(PromptInspection, NoiseFloorIsTheNoiseBetweenTheWords) {
+    const Samples noisy = plus(babble(5.0, -22.0, 41), hiss(5.0, -40.0, 5));
+    const SoundMeasures bare = inspect(noisy);
+    const SoundMeasures padded = inspect(joined({silence(3.0), noisy, silence(3.0)}));
+    EXPECT_NEAR(bare.noiseFloorDb, -40.0, 2.0);
+    EXPECT_NEAR(padded.noiseFloorDb, bare.noiseFloorDb, kNoiseBinDb);
+    EXPECT_EQ(inspect(babble(5.0, -22.0, 41)).noiseFloorDb, kSilenceDb);
+}
+
+// Everything measured is the same whatever blocks the signal comes in.
+TEST(PromptInspection, BlockSizesChangeNothing) {
+    const Samples s = offset(joined({silence(1.3), plus(babble(3.0, -30.0, 51), hiss(3.0, -60.0, 7)), silence(0.7)}), 0.003);
+    const SoundMeasures whole = inspect(s, s.size());
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, kNoiseFrameSamples, std::size_t{4096}}) {
+        const SoundMeasures m = inspect(s, block);
+        EXPECT_EQ(m.level.activeDb, whole.level.activeDb) << block;
+        EXPECT_EQ(m.noiseFloorDb, whole.noiseFloorDb) << block;
+        EXPECT_EQ(m.silenceStartSeconds, whole.silenceStartSeconds) << block;
+        EXPECT_EQ(m.silenceEndSeconds, whole.silenceEndSeconds) << block;
+        EXPECT_EQ(m.peakDb, whole.peakDb) << block;
+        EXPECT_EQ(m.dcOffset, whole.dcOffset) << block;
+    }
+}
+
+// A conversion adds what it did: a gain past kLargeGainDb; and the flat search, for music and
+// tones, does not take their steadiness for noise.
+TEST(PromptInspection, ConversionFindings) {
+    const SoundMeasures steady = inspect(tone(2.0, -20.0));
+    EXPECT_EQ(conversionFindings(steady, 0.0, false), kFindingNoiseOnly);
+    EXPECT_EQ(conversionFindings(steady, 0.0, true), 0u);
+    const SoundMeasures quiet = inspect(scaled(babble(3.0, -22.0, 61), dbToGain(-25.0)));
+    EXPECT_EQ(conversionFindings(quiet, 0.0, false), kFindingTooQuiet);
+    EXPECT_EQ(conversionFindings(quiet, kLargeGainDb, false), kFindingTooQuiet);
+    EXPECT_EQ(conversionFindings(quiet, quiet.gainDb, false), kFindingTooQuiet | kFindingLargeGain);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // Prints a hash of the search's codes for raw 16-bit mono files, under each of a table of
-// settings, with the build of the search's step named (the best this processor runs by
+// settings, with the instruction set of the beam step named (the best this processor runs by
 // default): the web tests run it as WebAssembly under node and natively with the scalar step,
-// and compare.
-//   aamsg_search_codes [--kernel scalar|avx2|avx512] FILE...
+// and compare; cross builds run it under an emulator.
+//   aamsg_search_codes [--isa scalar|avx2|avx512|neon] FILE...
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,15 +28,15 @@ std::vector<std::int16_t> readRaw(const char* path) {
 
 int main(int argc, char** argv) {
     using namespace aamsg;
-    SearchKernel kernel = SearchKernel::kBest;
+    InstructionSet set = InstructionSet::kBest;
     int first = 1;
-    if (argc > 2 && std::strcmp(argv[1], "--kernel") == 0) {
-        for (const SearchKernel k : {SearchKernel::kScalar, SearchKernel::kAvx2, SearchKernel::kAvx512}) {
-            if (std::strcmp(argv[2], searchKernelName(k)) == 0) kernel = k;
-        }
+    if (argc > 2 && std::strcmp(argv[1], "--isa") == 0) {
+        const std::optional<InstructionSet> named = instructionSetNamed(argv[2]);
+        if (!named) return 2;
+        set = *named;
         first = 3;
     }
-    if (searchFrameFunction(kernel) == nullptr) return 2;
+    if (beamStepFor(set) == nullptr) return 2;
     // The defaults of both modes, and settings at the edges.
     struct Setting {
         bool shaped;
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
             settings.tries = t.tries;
             settings.lookahead = t.lookahead;
             settings.mergeShift = t.mergeShift;
-            settings.kernel = kernel;
+            settings.instructionSet = set;
             CodeSearch search = makeCodeSearch(settings);
             std::vector<std::uint8_t> codes(samples.size() + kMaxUndecided);
             std::size_t n = searchSamples(search, samples, codes.data());
@@ -66,6 +67,6 @@ int main(int argc, char** argv) {
                         static_cast<unsigned long long>(hash));
         }
     }
-    std::printf("kernel %s\n", searchKernelName(kernel));
+    std::printf("isa %s\n", instructionSetName(set));
     return 0;
 }

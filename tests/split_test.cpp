@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "convert/convert.hpp"
-#include "convert/split_search.hpp"
+#include "search/split_search.hpp"
 #include "search/search.hpp"
 #include "support.hpp"
 
@@ -140,12 +140,20 @@ TEST(SplitSearch, OddLayouts) {
     const std::vector<int> words = speech();
     const test::Bytes wave = test::wave(1, 8000, 16, std::vector<int>(words.begin(), words.begin() + 12000));
     const test::Converted single = encode(wave, {1, kSmall, {}});
-    const SplitLayout layouts[] = {{0, 0, 0, 0}, {500, 5000, 100, 50}, {1000, 170, 330, 2}};
+    const SplitLayout layouts[] = {{0, 0, 0, 0}, {500, 5000, 100, 50}, {1000, 170, 330, 2}, {640, 320, 160, 1}};
     for (const SplitLayout& layout : layouts) {
-        for (const unsigned threads : {2u, 8u}) {
+        for (const unsigned threads : {2u, 3u, 8u}) {
             const test::Converted split = encode(wave, {threads, layout, {}});
-            expectSame(split, single, std::to_string(layout.segment) + ", " + std::to_string(threads) + " threads");
-            EXPECT_GT(split.outcome.stats.split.started, 0u);
+            const std::string what = std::to_string(layout.segment) + ":" + std::to_string(layout.checkpoints) + ", " + std::to_string(threads) + " threads";
+            expectSame(split, single, what);
+            EXPECT_GT(split.outcome.stats.split.started, 0u) << what;
+            // A run that waited at the end of its segment to become certain compares there, at the
+            // next run's first checkpoint: with only one, every run started is compared there and
+            // taken over or abandoned, none left to run beside the search that decides.
+            const SplitCounts& counts = split.outcome.stats.split;
+            if (layout.checkpoints == 1) {
+                EXPECT_EQ(counts.started, counts.joined + counts.abandoned) << what;
+            }
         }
     }
 }

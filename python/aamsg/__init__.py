@@ -9,12 +9,21 @@
     message, report = aamsg.encode_samples(samples, rate=16000)     # numpy int16 or float32
     samples, report = aamsg.decode_samples(message)                 # int16, 8000 a second
 
+    inspection = aamsg.inspect("greeting.wav")
+    for finding in inspection.findings:
+        print(finding.name, finding.text)
+
 Modes: "e" encodes a PCM WAVE file exactly as the format's historical encoder did, "d" decodes a
 message into a WAVE file, "q" encodes any audio file with the codes that sound best (options:
 `level` -- True for -22 dB or a level in dB of full scale --, `trim`, `flat`). A failure raises
 aamsg.Error, whose `status` is an aamsg.Status (its number is the C API's), `text` the library's
 words for it and `detail` what exactly was wrong. Ctrl-C stops a conversion and raises
 KeyboardInterrupt. Conversions release the GIL while they run.
+
+inspect() and inspect_bytes() measure a recording as q reads it, or any other file as the message
+a phone plays from its bytes, and say what is wrong with it: the findings, each a Finding with its
+name, flag, threshold and the library's words. A conversion's report lists the findings about its
+input too. FINDINGS holds every finding the library knows.
 
 The library is the one installed beside this module, else the system's (libaamsg.so.0);
 AAMSG_LIBRARY in the environment names another.
@@ -35,8 +44,9 @@ if TYPE_CHECKING:  # numpy is used when it is installed, never required
     import numpy
 
 __all__ = [
-    "Status", "Report", "Error", "convert", "convert_bytes", "convert_stream", "encode_samples", "decode_samples",
-    "status_text", "version", "version_number", "processors", "reads_mp3", "__version__",
+    "Status", "Report", "Error", "Finding", "FINDINGS", "Inspection", "convert", "convert_bytes", "convert_stream",
+    "encode_samples", "decode_samples", "inspect", "inspect_bytes", "status_text", "version", "version_number",
+    "processors", "reads_mp3", "__version__",
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -61,11 +71,26 @@ class Status(enum.IntEnum):
     INTERNAL = 11
     CANCELLED = 12
     INVALID_ARGUMENT = 13
+    NO_AUDIO_STREAM = 14
+
+
+@dataclasses.dataclass(frozen=True)
+class Finding:
+    """One thing wrong with a prompt's sound: its `name` ("too_quiet"), its AAMSG_FINDING_* `flag`,
+    the `threshold` it is judged by in its own unit (dB, seconds, samples, a share of full scale;
+    NaN for no_speech) and the library's `text`: what is wrong and what to do about it."""
+
+    name: str
+    flag: int
+    threshold: float
+    text: str
 
 
 @dataclasses.dataclass(frozen=True)
 class Report:
-    """What a conversion did: aamsg_report of aamsg.h, field for field (q's fields are 0 for e and d)."""
+    """What a conversion did: aamsg_report of aamsg.h, field for field (q's fields are 0 for e and d),
+    with `detail` as text and `findings` as a tuple of Finding (their words without the input's
+    numbers)."""
 
     finished: bool
     seconds: int
@@ -81,15 +106,44 @@ class Report:
     trimmed_end_seconds: float
     greedy_codes: bool
     detail: str
+    findings: Tuple[Finding, ...]
+
+
+@dataclasses.dataclass(frozen=True)
+class Inspection:
+    """What a file's sound says: aamsg_inspection of aamsg.h, field for field, with `findings` as a
+    tuple of Finding whose words carry the file's numbers. Levels in dB of full scale; -200 is
+    digital silence."""
+
+    is_message: bool
+    format: str
+    rate: int
+    channels: int
+    seconds: float
+    speech_found: bool
+    level_db: float
+    activity: float
+    peak_db: float
+    clipped_samples: int
+    clipped_places: int
+    silence_start_seconds: float
+    silence_end_seconds: float
+    noise_floor_db: float
+    speech_to_noise_db: float
+    dc_offset: float
+    gain_db: float
+    findings: Tuple[Finding, ...]
 
 
 class Error(Exception):
-    """A conversion that failed: `status` (a Status), `text` (the library's words for it), `detail`
-    (what exactly was wrong), `report`, and for the calls that give bytes `output`, the bytes
-    written before the failure."""
+    """A conversion or inspection that failed: `status` (a Status), `text` (the library's words for
+    it), `detail` (what exactly was wrong), `report` (a conversion's Report; an inspection's
+    Inspection, measured as far as the file went when it is CORRUPTED), and for the calls that
+    give bytes `output`, the bytes written before the failure."""
 
-    def __init__(self, status: Union[Status, int], text: str, report: Optional[Report] = None, output: bytes = b"") -> None:
-        self.detail = report.detail if report is not None else ""
+    def __init__(self, status: Union[Status, int], text: str, report: Union[Report, "Inspection", None] = None,
+                 output: bytes = b"") -> None:
+        self.detail = report.detail if isinstance(report, Report) else ""
         super().__init__(f"{text}: {self.detail} (status {int(status)})" if self.detail else f"{text} (status {int(status)})")
         self.status = status
         self.text = text
@@ -114,6 +168,31 @@ class _Report(ctypes.Structure):
         ("trimmed_end_seconds", ctypes.c_double),
         ("greedy_codes", ctypes.c_int),
         ("detail", ctypes.c_char * 256),
+        ("findings", ctypes.c_uint32),
+    ]
+
+
+class _Inspection(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_size_t),
+        ("is_message", ctypes.c_int),
+        ("format", ctypes.c_char * 64),
+        ("rate", ctypes.c_uint32),
+        ("channels", ctypes.c_uint32),
+        ("seconds", ctypes.c_double),
+        ("speech_found", ctypes.c_int),
+        ("level_db", ctypes.c_double),
+        ("activity", ctypes.c_double),
+        ("peak_db", ctypes.c_double),
+        ("clipped_samples", ctypes.c_uint64),
+        ("clipped_places", ctypes.c_uint64),
+        ("silence_start_seconds", ctypes.c_double),
+        ("silence_end_seconds", ctypes.c_double),
+        ("noise_floor_db", ctypes.c_double),
+        ("speech_to_noise_db", ctypes.c_double),
+        ("dc_offset", ctypes.c_double),
+        ("gain_db", ctypes.c_double),
+        ("findings", ctypes.c_uint32),
     ]
 
 
@@ -182,6 +261,11 @@ def _load() -> ctypes.CDLL:
                                          c_void_p, _Progress, c_void_p, report]),
         "aamsg_free": (None, [c_void_p]),
         "aamsg_features": (c_uint, []),
+        "aamsg_inspect_file": (c_int, [c_char_p, ctypes.POINTER(_Inspection), _Progress, c_void_p]),
+        "aamsg_inspect_memory": (c_int, [c_void_p, c_size_t, ctypes.POINTER(_Inspection), _Progress, c_void_p]),
+        "aamsg_finding_name": (c_char_p, [ctypes.c_uint32]),
+        "aamsg_finding_threshold": (c_double, [ctypes.c_uint32]),
+        "aamsg_finding_text": (c_size_t, [ctypes.c_uint32, ctypes.POINTER(_Inspection), ctypes.c_char_p, c_size_t]),
     }
     # The calls of 1.2; an older library lacks them, and only they fail.
     newer = {
@@ -203,6 +287,25 @@ def _load() -> ctypes.CDLL:
 
 
 _lib = _load()
+
+
+def _finding(flag: int, inspection: Optional[_Inspection] = None) -> Finding:
+    """The library's Finding for one flag: with the numbers of an _Inspection, or without (None)."""
+    where = ctypes.byref(inspection) if inspection is not None else None
+    size = _lib.aamsg_finding_text(flag, where, None, 0)
+    text = ctypes.create_string_buffer(size + 1)
+    _lib.aamsg_finding_text(flag, where, text, size + 1)
+    return Finding(_lib.aamsg_finding_name(flag).decode("ascii"), flag, _lib.aamsg_finding_threshold(flag),
+                   text.value.decode("utf-8", "replace"))
+
+
+#: Every finding the library knows, by name: asked of the library, one bit after the other.
+FINDINGS = {finding.name: finding for finding in
+            (_finding(1 << bit) for bit in range(32) if _lib.aamsg_finding_name(1 << bit))}
+
+
+def _findings(flags: int, inspection: Optional[_Inspection] = None) -> Tuple[Finding, ...]:
+    return tuple(_finding(1 << bit, inspection) for bit in range(32) if flags & (1 << bit) and _lib.aamsg_finding_name(1 << bit))
 
 
 def version() -> str:
@@ -292,35 +395,16 @@ class _Interrupts:
             os.kill(os.getpid(), signal.SIGINT)
 
 
-class _Call:
-    """The options, the progress callback and the report of one conversion, freed when it ends."""
+class _Listener:
+    """The progress callback of one call: the caller's, if any, and Ctrl-C's."""
 
-    def __init__(self, mode: str, level: Level, trim: bool, flat: bool, threads: int, progress: Optional[Progress]) -> None:
-        if not isinstance(mode, str) or mode.lower() not in ("e", "d", "q"):
-            raise ValueError(f"mode should be 'e', 'd' or 'q', not {mode!r}")
-        if threads < 0:
-            raise ValueError("threads should be 0 or more")
-        self.options = _lib.aamsg_options_new()
-        try:
-            _check(_lib.aamsg_options_set_mode(self.options, ord(mode.lower())))
-            if level is not None and level is not False:
-                _check(_lib.aamsg_options_set_level(self.options, 1, _DEFAULT_LEVEL_DB if level is True else float(level)))
-            if trim:
-                _check(_lib.aamsg_options_set_trim(self.options, 1))
-            if flat:
-                _check(_lib.aamsg_options_set_flat(self.options, 1))
-            if threads:
-                _check(_lib.aamsg_options_set_threads(self.options, int(threads)))
-        except BaseException:
-            self.close()
-            raise
+    def __init__(self, progress: Optional[Progress]) -> None:
         self.raised: Optional[BaseException] = None
         self.user_progress = progress
         self.interrupts = _Interrupts()
-        # Always a callback, so that Ctrl-C stops the conversion at its next mark; it keeps the
-        # caller's exception (ctypes would print and drop it) and stops the conversion with it.
+        # Always a callback, so that Ctrl-C stops the call at its next mark; it keeps the
+        # caller's exception (ctypes would print and drop it) and stops the call with it.
         self.progress = _Progress(self._on_progress)
-        self.report = _Report(size=ctypes.sizeof(_Report))
 
     def _on_progress(self, _context: Any, percent: int) -> int:
         if self.interrupts.caught or self.raised is not None:
@@ -343,9 +427,37 @@ class _Call:
         with self.interrupts:
             return function(*arguments)
 
+
+class _Call(_Listener):
+    """The options, the progress callback and the report of one conversion, freed when it ends."""
+
+    def __init__(self, mode: str, level: Level, trim: bool, flat: bool, threads: int, progress: Optional[Progress]) -> None:
+        if not isinstance(mode, str) or mode.lower() not in ("e", "d", "q"):
+            raise ValueError(f"mode should be 'e', 'd' or 'q', not {mode!r}")
+        if threads < 0:
+            raise ValueError("threads should be 0 or more")
+        self.options = _lib.aamsg_options_new()
+        try:
+            _check(_lib.aamsg_options_set_mode(self.options, ord(mode.lower())))
+            if level is not None and level is not False:
+                _check(_lib.aamsg_options_set_level(self.options, 1, _DEFAULT_LEVEL_DB if level is True else float(level)))
+            if trim:
+                _check(_lib.aamsg_options_set_trim(self.options, 1))
+            if flat:
+                _check(_lib.aamsg_options_set_flat(self.options, 1))
+            if threads:
+                _check(_lib.aamsg_options_set_threads(self.options, int(threads)))
+        except BaseException:
+            self.close()
+            raise
+        super().__init__(progress)
+        self.report = _Report(size=ctypes.sizeof(_Report))
+
     def result(self, code: int, output: bytes = b"") -> Report:
-        report = Report(**{field.name: field.type(getattr(self.report, field.name)) for field in dataclasses.fields(Report)
-                           if field.name != "detail"}, detail=self.report.detail.decode("utf-8", "replace"))
+        values = {field.name: field.type(getattr(self.report, field.name)) for field in dataclasses.fields(Report)
+                  if field.name not in ("detail", "findings")}
+        report = Report(**values, detail=self.report.detail.decode("utf-8", "replace"),
+                        findings=_findings(self.report.findings))
         if self.raised is not None:
             raise self.raised
         if code != Status.OK:
@@ -549,3 +661,37 @@ def decode_samples(message: Union[bytes, bytearray, memoryview],
         return copy, report
     weakref.finalize(samples, _lib.aamsg_free, ctypes.c_void_p(pointer.value))
     return numpy.frombuffer(samples, dtype=numpy.int16), report
+
+
+def _inspection(result: _Inspection) -> Inspection:
+    values = {field.name: field.type(getattr(result, field.name))
+              for field in dataclasses.fields(Inspection) if field.name not in ("format", "findings")}
+    return Inspection(format=result.format.decode("utf-8", "replace"), findings=_findings(result.findings, result),
+                      **values)
+
+
+def _inspect(function: Callable[..., int], progress: Optional[Progress], *arguments: Any) -> Inspection:
+    """Runs function(*arguments, result, progress callback, None) and returns the Inspection; raises
+    Error as convert() does."""
+    listener = _Listener(progress)
+    result = _Inspection(size=ctypes.sizeof(_Inspection))
+    code = listener.run(function, *arguments, ctypes.byref(result), listener.progress, None)
+    if listener.raised is not None:
+        raise listener.raised
+    inspection = _inspection(result)
+    if code != Status.OK:
+        raise Error(_status(code), status_text(code), inspection if code == Status.CORRUPTED else None)
+    return inspection
+
+
+def inspect(input: PathLike, progress: Optional[Progress] = None) -> Inspection:
+    """Measures the file `input` and returns its Inspection; raises Error (a file cut short:
+    Status.CORRUPTED, with what was measured in its `report`). A file that is no audio is read as
+    a message. `progress` and Ctrl-C as for convert()."""
+    return _inspect(_lib.aamsg_inspect_file, progress, _file_name(input))
+
+
+def inspect_bytes(data: Union[bytes, bytearray, memoryview], progress: Optional[Progress] = None) -> Inspection:
+    """Measures the bytes of a file (a bytes-like object), as inspect() does a file."""
+    data = bytes(data)
+    return _inspect(_lib.aamsg_inspect_memory, progress, data, len(data))

@@ -28,6 +28,7 @@ void fillReport(aamsg_report* report, const Outcome& outcome, const ProgressRepo
     full.trimmed_end_seconds = prompt.trimmedEndSeconds;
     full.greedy_codes = stats.codes == WrittenCodes::kGreedy ? 1 : 0;
     std::strncpy(full.detail, detail, sizeof full.detail - 1);
+    full.findings = stats.findings;
     // The caller's `size` stays as it set it.
     auto* bytes = reinterpret_cast<unsigned char*>(report);
     const std::size_t callers = report->size;

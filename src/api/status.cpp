@@ -3,9 +3,9 @@
 // code and its closing message. Scripts read those bytes: they stay exactly as they are.
 #include "api/status.hpp"
 
+#include <algorithm>
 #include <cstring>
 
-#include "audio/audio.hpp"
 
 namespace aamsg {
 
@@ -33,8 +33,8 @@ constexpr Wording kWordings[] = {
     {kCannotWriteOutput, AAMSG_WRITE_FAILED, "the output could not be written", 104, "Cannot write outfile ", Name::kOutput, "\n"},
     {kCannotReadInput, AAMSG_READ_FAILED, "the input could not be read", 105, "Cannot read infile ", Name::kInput, "\n"},
     // 'q' words it otherwise: see consoleMessage.
-    {kNotAudioFile, AAMSG_NOT_AUDIO, "the input is not an audio file this conversion reads", 201, "", Name::kInput,
-     " should be a RIFF WAVE file\r\n"},
+    {kNotAudioFile, AAMSG_NOT_AUDIO, "the input is not an audio file this conversion reads (q: " AAMSG_AUDIO_FORMATS "; e: WAVE)",
+     201, "", Name::kInput, " should be a RIFF WAVE file\r\n"},
     {kNotPcm, AAMSG_NOT_PCM_WAVE, "the input is not a PCM WAVE file", 202, "", Name::kInput, " should be a WAVE PCM file\r\n"},
     {kCorrupted, AAMSG_CORRUPTED, "the input is corrupted", 203, "", Name::kInput, " is corrupted\r\n"},
     {kMessageTooLong, AAMSG_TOO_LONG, "the message is too long for a WAVE file", 204, "", Name::kInput, " is too long for a WAVE file\r\n"},
@@ -43,6 +43,7 @@ constexpr Wording kWordings[] = {
     {kInternalError, AAMSG_INTERNAL, "internal error", 106, "\r\nInternal error\n", Name::kNone, ""},
     {kCancelled, AAMSG_CANCELLED, "cancelled", 106, "\r\nInternal error\n", Name::kNone, ""},
     {kInvalidArgument, AAMSG_INVALID_ARGUMENT, "invalid argument", 101, "", Name::kNone, ""},  // the tool prints its usage
+    {kNoAudioStream, AAMSG_NO_AUDIO_STREAM, "the input has no audio track", 205, "", Name::kInput, " has no audio track\r\n"},
 };
 
 const Wording& wordingOf(aamsg_status status) {
@@ -99,8 +100,7 @@ size_t aamsg_console_message(aamsg_status status, aamsg_mode mode, const char* i
     message.add(wording.before);
     message.add(name != nullptr ? name : "");
     if (status == AAMSG_NOT_AUDIO && mode == AAMSG_MODE_BEST) {
-        message.add(aamsg::readsMp3() ? " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus or MP3\r\n"
-                                      : " should be an audio file: WAVE, AIFF, CAF, FLAC, Ogg, Opus\r\n");
+        message.add(" should be an audio file: " AAMSG_AUDIO_FORMATS "\r\n");
     } else {
         message.add(wording.after);
     }

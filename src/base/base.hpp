@@ -15,7 +15,7 @@ enum Status : int {
     kOutputIsInput,      // the output names the input file: nothing was opened for writing
     kCannotWriteOutput,
     kCannotReadInput,
-    kNotAudioFile,       // in no format the conversion reads (`e`: RIFF WAVE; `q`: libsndfile's)
+    kNotAudioFile,       // in no format the conversion reads (`e`: RIFF WAVE; `q`: the listed FFmpeg ones)
     kNotPcm,             // `e`: a WAVE file of other samples than integer PCM
     kCorrupted,
     kMessageTooLong,     // `d`: its WAVE file would pass the format's 32-bit sizes
@@ -23,6 +23,7 @@ enum Status : int {
     kInternalError,      // a library failed, or something nobody foresaw
     kCancelled,          // the progress listener asked to stop
     kInvalidArgument,
+    kNoAudioStream,      // `q`: a container without an audio track (a video alone)
 };
 
 // Told of every percentage the report reaches (0 at the start, then 1..100); returns false to

@@ -27,8 +27,8 @@ std::string formatted(const char* format, double a, double b) {
     return line;
 }
 
-// The lines `q` prints before its result, one for each thing it did to the sound.
-std::string reportLines(const aamsg_report& report, const BestChoices& choices) {
+// The lines of what `q` did to the sound.
+std::string soundLines(const aamsg_report& report, const BestChoices& choices) {
     std::string lines;
     if (report.not_numbers > 0) {
         lines += "Not numbers: " + std::to_string(report.not_numbers) +
@@ -46,6 +46,21 @@ std::string reportLines(const aamsg_report& report, const BestChoices& choices) 
     return lines;
 }
 
+// The findings about its input that spoil the message, a line each.
+std::string warningLines(const aamsg_report& report) {
+    std::string lines;
+    for (std::uint32_t bit = 1; bit != 0; bit <<= 1) {
+        if ((report.findings & AAMSG_WARNING_FINDINGS & bit) != 0) lines += "Warning: " + findingText(bit, nullptr) + "\r\n";
+    }
+    return lines;
+}
+
+// The lines `q` prints before its result, one for each thing it did to the sound, then its
+// warnings.
+std::string reportLines(const aamsg_report& report, const BestChoices& choices) {
+    return soundLines(report, choices) + warningLines(report);
+}
+
 }  // namespace
 
 void useConsole(std::FILE* stream) { consoleStream = stream; }
@@ -53,6 +68,12 @@ void useConsole(std::FILE* stream) { consoleStream = stream; }
 std::FILE* console() { return consoleStream; }
 
 ExitCode exitCodeOf(aamsg_status status) { return static_cast<ExitCode>(aamsg_exit_code(status)); }
+
+std::string findingText(std::uint32_t finding, const aamsg_inspection* inspection) {
+    std::string text(aamsg_finding_text(finding, inspection, nullptr, 0), '\0');
+    aamsg_finding_text(finding, inspection, text.data(), text.size() + 1);
+    return text;
+}
 
 std::string statusMessage(aamsg_mode mode, aamsg_status status, const char* input, const char* output) {
     std::vector<char> text(aamsg_console_message(status, mode, input, output, nullptr, 0) + 1);
@@ -64,6 +85,12 @@ std::string closingText(aamsg_mode mode, aamsg_status status, const aamsg_report
                         const char* input, const char* output) {
     const std::string lines = status == AAMSG_OK && mode == AAMSG_MODE_BEST ? reportLines(report, choices) : std::string();
     return lines + statusMessage(mode, status, input, output);
+}
+
+void makeOutputBinary() {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
 }
 
 void printBanner() {
@@ -78,6 +105,7 @@ void printUsage(const char* program) {
     std::fprintf(consoleStream, "Usage:\n encode: %s e infile outfile\n decode: %s d infile outfile\n", program, program);
     std::fprintf(consoleStream, " best:   %s q [options] infile outfile\n         %s q [options] --out-dir=DIR infile...\n", program,
                  program);
+    std::fprintf(consoleStream, " inspect: %s i [--json] file...\n", program);
     std::fputs(" options of q:\n"
                "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
                "  --trim        remove silence before and after the speech\n"

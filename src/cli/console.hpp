@@ -3,6 +3,7 @@
 // library's statuses are the library's (aamsg_console_message, aamsg_exit_code).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -23,6 +24,7 @@ enum ExitCode : int {
     kNotPcm = 202,
     kCorrupted = 203,
     kMessageTooLong = 204,
+    kNoAudioTrack = 205,   // `q`: a container without an audio track (a video alone)
 };
 
 ExitCode exitCodeOf(aamsg_status status);
@@ -38,6 +40,8 @@ struct BestChoices {
 void useConsole(std::FILE* stream);
 std::FILE* console();
 
+// Standard output made binary where the C runtime would rewrite line ends.
+void makeOutputBinary();
 // The banner, with the console made binary where the C runtime would rewrite line ends.
 void printBanner();
 void printUsage(const char* program);
@@ -60,6 +64,9 @@ void printEnd(const ConsoleProgress& progress, aamsg_mode mode, aamsg_status sta
 // ends, as printed). `input` and `output` are the names as the console shows them.
 std::string closingText(aamsg_mode mode, aamsg_status status, const aamsg_report& report, const BestChoices& choices,
                         const char* input, const char* output);
+
+// A finding's words from the library, with the numbers of `inspection` (null: without them).
+std::string findingText(std::uint32_t finding, const aamsg_inspection* inspection);
 
 // The message of one status alone.
 std::string statusMessage(aamsg_mode mode, aamsg_status status, const char* input, const char* output);

@@ -15,6 +15,7 @@
 #include "cli/batch.hpp"
 #include "cli/cli.hpp"
 #include "cli/console.hpp"
+#include "cli/inspect.hpp"
 #include "cli/interrupt.hpp"
 #include "cli/pipes.hpp"
 
@@ -180,8 +181,29 @@ ExitCode runOne(int argc, char** argv, const Command& command, const aamsg_optio
     return exitCodeOf(status);
 }
 
+// `i [--json] file...`: at least one file; JSON prints nothing but its document.
+ExitCode runInspectCommand(int argc, char** argv, const char* program) {
+    const bool json = argc > 2 && std::strcmp(argv[2], "--json") == 0;
+    const int first = json ? 3 : 2;
+    makeOutputBinary();
+    if (!json) printBanner();
+    if (argc <= first || std::strncmp(argv[first], "--", 2) == 0) {
+        if (json) printBanner();
+        printUsage(program);
+        return kBadUsage;
+    }
+    const std::vector<std::string> names = utf8Arguments(argc, argv);
+    std::vector<InspectedFile> files;
+    for (int i = first; i < argc; ++i) {
+        // A name that cannot be had in UTF-8 is a file that cannot be opened.
+        files.push_back({argv[i], names.size() == static_cast<std::size_t>(argc) ? names[static_cast<std::size_t>(i)] : std::string()});
+    }
+    return runInspect(files, json);
+}
+
 ExitCode runCommand(int argc, char** argv) {
     const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "aamsg";
+    if (argc > 1 && (std::strcmp(argv[1], "i") == 0 || std::strcmp(argv[1], "I") == 0)) return runInspectCommand(argc, argv, program);
     Command command;
     const bool parsed = argc >= 4 && parseCommand(argc, argv, command);
     // With the message on standard output, everything else goes to standard error.

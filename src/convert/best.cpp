@@ -1,4 +1,4 @@
-// `q`: any audio file to a message file, through libsndfile, libsoxr and the code search. The
+// `q`: any audio file to a message file, through FFmpeg, libsoxr and the code search. The
 // passes and the threads are tied together here; each has its own file.
 #include <algorithm>
 
@@ -72,13 +72,16 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     PromptPlan plan;
     ProgressScale scale;
     const bool measured = promptOptions.level || promptOptions.trim;
+    // The input's sound is measured on the first pass that reads it.
+    SoundMeter sound;
     if (measured) {
-        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt, progress, scale); rc != kOk) return rc;
+        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt, progress, scale, &sound); rc != kOk) return rc;
     }
     const PromptPlan* shaping = stats.prompt.measured && !planChangesNothing(plan) ? &plan : nullptr;
     SignalSource source;
     if (const Status rc = openSignal(input, source, shaping); rc != kOk) return rc;
     if (!measured) {
+        source.sound = &sound;
         scale = progressScale(source.totalUnits, false);
         progress.start(scale.units());
         if (progress.cancelled) return kCancelled;
@@ -103,6 +106,7 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     }
     if (result != kOk) return result;
     if (shaping != nullptr) stats.prompt.levelAfterDb = finishMeter(source.output).activeDb;
+    stats.findings = conversionFindings(finishSoundMeter(sound, source.format.sampleRate), plan.gainDb, !options.shaped);
     if (greedyWins(run.tally, run.writer.codes)) {
         if (const Status rc = recodeGreedily(input, output, shaping, stats); rc != kOk) return rc;
     }

@@ -15,11 +15,11 @@ Status decodeToWave(InStream& input, OutStream& output, ProgressReport& progress
 // kNotPcm, kCorrupted, kCannotReadInput), or kCannotWriteOutput.
 Status encodeToMessage(InStream& input, OutStream& output, ProgressReport& progress);
 
-// `q`: encodes any audio file libsndfile reads into a message file, choosing the codes by a
+// `q`: encodes any audio file the reader takes into a message file, choosing the codes by a
 // search for the smallest error the format's decoder makes. Never worse than the greedy
 // encoder on the same 8 kHz signal: where it would be, the input is read again and coded
 // greedily over the output (an output that cannot be rewound keeps the search's codes, and
-// `stats` says which were written). kOk, or kNotAudioFile, kCorrupted (cut short or
+// `stats` says which were written). kOk, or kNotAudioFile, kNoAudioStream, kCorrupted (cut short or
 // undecodable: what came before is encoded), kCannotReadInput, kCannotWriteOutput,
 // kInternalError (a library failed).
 Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& progress, const BestOptions& options,

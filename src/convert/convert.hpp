@@ -8,11 +8,9 @@
 #include "base/base.hpp"
 #include "io/stream.hpp"
 #include "prompt/levels.hpp"
+#include "search/split_search.hpp"
 
 namespace aamsg {
-
-struct SearchSettings;  // search/search.hpp
-struct SplitLayout;      // convert/split_search.hpp
 
 // What to do: `e` and `d` are the format's exact conversions; `q` encodes any audio file as
 // well as the format allows.
@@ -57,14 +55,6 @@ struct PromptReport {
     double trimmedEndSeconds = 0.0;
 };
 
-// What a split of the search over threads did, for measurement and for tests that must reach
-// both outcomes.
-struct SplitCounts {
-    std::uint64_t started = 0;    // runs started part way through the signal
-    std::uint64_t joined = 0;     // of them, taken over by the run before
-    std::uint64_t abandoned = 0;  // of them, given up: no equal state at any checkpoint
-};
-
 struct BestStats {
     std::uint64_t samples = 0;  // 8 kHz samples encoded
     std::uint64_t clipped = 0;  // of them, held to -32767..32767 after the rate conversion
@@ -72,6 +62,7 @@ struct BestStats {
     WrittenCodes codes = WrittenCodes::kSearch;
     PromptReport prompt;
     SplitCounts split;  // with more than one search thread
+    std::uint32_t findings = 0;  // what the input's sound says (prompt/inspect.hpp's Finding flags)
 };
 
 struct Request {

@@ -21,7 +21,7 @@ struct ProgressScale {
     std::uint32_t measuring(std::uint64_t unitsLeft) const {
         return static_cast<std::uint32_t>(kEncodingTenths * total + (unitsLeft >> shift));
     }
-    // Still to come while the encoding pass has `unitsLeft` input units to read.
+    // Still to come while the encoding pass (or the only one) has `unitsLeft` input units to read.
     std::uint32_t encoding(std::uint64_t unitsLeft) const {
         return static_cast<std::uint32_t>((unitsLeft >> shift) * (twoPasses ? kEncodingTenths : 1));
     }

@@ -63,11 +63,6 @@ std::span<const float> shapeValues(SignalSource& source, bool last) {
 
 }  // namespace
 
-std::uint64_t unitsLeft(const SignalSource& source) {
-    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : source.framesRead;
-    return source.totalUnits - std::min(source.totalUnits, done);
-}
-
 Status openSignal(InStream& input, SignalSource& source, const PromptPlan* plan) {
     if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) {
         return fail(kCannotReadInput, "the input cannot be read again from its start");
@@ -96,6 +91,10 @@ Status readValues(SignalSource& source, bool& last) {
         // The end, or a failure of the input: what arrived before it is still encoded.
         if (const Status tail = convertRate(source, nullptr, 0); tail != kOk) rc = tail;
     }
+    if (source.sound != nullptr) {
+        meterInput(*source.sound, {source.mono.data(), got});
+        meterMessageRate(*source.sound, source.values);
+    }
     last = got == 0 || rc != kOk;
     return rc;
 }
@@ -109,7 +108,12 @@ void nextBlock(SignalSource& source, SignalBlock& block) {
     block.notNumbers = audioNotNumbers(*source.file) - notNumbersBefore;
     const std::span<const float> values = source.shaped ? shapeValues(source, block.last) : std::span<const float>(source.values);
     roundSamples(values.data(), values.size(), block);
-    block.unitsLeft = block.last ? 0 : unitsLeft(source);
+    block.unitsLeft = block.last ? 0 : signalUnitsLeft(source);
+}
+
+std::uint64_t signalUnitsLeft(const SignalSource& source) {
+    const std::uint64_t done = source.byBytes ? audioBytesRead(*source.file) : source.framesRead;
+    return source.totalUnits - std::min(source.totalUnits, done);
 }
 
 Status takeStatus(Status status, const std::shared_ptr<const FailureNote>& note) {

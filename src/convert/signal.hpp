@@ -11,6 +11,7 @@
 #include "audio/audio.hpp"
 #include "base/failure.hpp"
 #include "codec/adpcm.hpp"
+#include "prompt/inspect.hpp"
 #include "prompt/prompt.hpp"
 
 namespace aamsg {
@@ -47,6 +48,7 @@ struct SignalSource {
     PromptProcessor prompt;
     std::vector<float> processed;
     SpeechMeter output = makeSpeechMeter();
+    SoundMeter* sound = nullptr;  // when set, measures the input as it is read (readValues)
 };
 
 // Opens the signal from the start of the input, shaped by `plan` when one is given.
@@ -54,15 +56,16 @@ Status openSignal(InStream& input, SignalSource& source, const PromptPlan* plan 
 
 // The next run of the signal at the message rate, before the prompt's shaping, into
 // `source.values`; `last` at the end of the input or at a failure, which the result tells.
+// `source.sound`, if any, takes the samples at both rates.
 Status readValues(SignalSource& source, bool& last);
-
-// The input units (frames, or bytes) not read yet.
-std::uint64_t unitsLeft(const SignalSource& source);
 
 // The next block of the signal; at the end of the input, or at a failure, the last.
 void nextBlock(SignalSource& source, SignalBlock& block);
 
 // A block's status on the thread that takes it, with the note of what was wrong noted there.
 Status takeStatus(Status status, const std::shared_ptr<const FailureNote>& note);
+
+// Input units (frames, or bytes) not yet read.
+std::uint64_t signalUnitsLeft(const SignalSource& source);
 
 }  // namespace aamsg

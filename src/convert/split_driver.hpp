@@ -3,7 +3,7 @@
 #pragma once
 
 #include "convert/search_run.hpp"
-#include "convert/split_search.hpp"
+#include "search/split_search.hpp"
 
 namespace aamsg {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "convert/signal.hpp"
-#include "search/search.hpp"
+#include "search/error_meter.hpp"
 
 namespace aamsg {
 

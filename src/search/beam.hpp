@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
-#include "search/kernels.hpp"
+#include "search/instruction_sets.hpp"
 #include "search/search.hpp"
 
-namespace aamsg::beam {
+namespace aamsg::inline AAMSG_SEARCH_BUILD::beam {
 
 inline constexpr std::size_t kMaxPaths = kMaxSearchPaths;
 inline constexpr std::size_t kMaxCandidates = kMaxPaths * kMaxSearchTries;
@@ -81,6 +81,20 @@ inline void movePath(Beam& beam, std::size_t to, std::size_t from) {
     beam.place[to] = beam.place[from];
 }
 
+// The path of least rank, and of those the first in the order of codes: the one whose codes the
+// search keeps.
+inline std::size_t bestPath(const Beam& beam) {
+    const auto key = [&](std::size_t p) { return beam.rank[p] << kPlaceBits | static_cast<std::uint64_t>(beam.place[p]); };
+    std::size_t best = 0;
+    std::uint64_t least = key(0);
+    for (std::size_t p = 1; p < beam.count; ++p) {
+        const std::uint64_t k = key(p);
+        best = k < least ? p : best;
+        least = k < least ? k : least;
+    }
+    return best;
+}
+
 // A merge cell is a step index above a predictor's bucket: predictors, offset to count from 0,
 // span 16 bits, of which the top 16 - mergeShift name the bucket.
 inline constexpr int kPredictorBits = 16;
@@ -130,13 +144,13 @@ struct Scratch {
 using CellEntry = std::conditional_t<(kMaxCandidates < 65536), std::uint16_t, std::uint32_t>;
 inline constexpr auto kEmptyCell = static_cast<CellEntry>(kMaxCandidates);
 
-}  // namespace aamsg::beam
+}  // namespace aamsg::inline AAMSG_SEARCH_BUILD::beam
 
-namespace aamsg {
+namespace aamsg::inline AAMSG_SEARCH_BUILD {
 
 struct SearchState {
     SearchSettings settings;
-    SearchFrameFunction searchFrame = nullptr;
+    BeamStep step = nullptr;
     std::uint64_t searched = 0;
     // The last sample's least rank not kept, as the first guess for the next: a hint for speed
     // only, which no code depends on.
@@ -157,4 +171,4 @@ struct SearchState {
     std::vector<beam::CellEntry> cells;
 };
 
-}  // namespace aamsg
+}  // namespace aamsg::inline AAMSG_SEARCH_BUILD

@@ -1,4 +1,5 @@
-// What the beam step (beam_step.inc) needs, included before the instruction set is chosen.
+// What the beam step (beam_step.inc) and the lanes it is written on (lanes*.inc) need, included
+// before an instruction set is chosen: nothing defined here may use one.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +14,9 @@
 #endif
 #if defined(__wasm_simd128__)
 #include <wasm_simd128.h>
+#endif
+#if defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 #include "codec/adpcm.hpp"

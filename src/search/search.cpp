@@ -1,5 +1,5 @@
 // The search's driver: settings, frames and their weighting, the codes still pending at the
-// end, and snapshots of its state; the beam step itself is in beam_step.inc. Also the error meter.
+// end, and snapshots of its state; the beam step itself is in beam_step.inc.
 #include "search/search.hpp"
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 
 #include "search/beam.hpp"
 
-namespace aamsg {
+namespace aamsg::inline AAMSG_SEARCH_BUILD {
 
 namespace {
 
@@ -43,24 +43,9 @@ std::size_t searchFrame(SearchState& s, std::uint8_t* codes) {
     const std::size_t count = s.frame.filled;
     frameStart(s.frame);
     s.filter = s.settings.shaped ? analyseFrame(s.frame.samples, s.settings.shape) : WeightingFilter{};
-    const std::size_t written = s.searchFrame(s, count, codes);
+    const std::size_t written = s.step(s, count, codes);
     nextFrame(s.frame);
     return written;
-}
-
-std::uint64_t square(std::int32_t value) {
-    const std::int64_t v = value;
-    return static_cast<std::uint64_t>(v * v);
-}
-
-// The path of least rank, and of those the first in the order of codes: the one whose codes the
-// search would keep.
-std::size_t bestPath(const Beam& beam) {
-    std::size_t best = 0;
-    for (std::size_t p = 1; p < beam.count; ++p) {
-        if (beam.rank[p] < beam.rank[best] || (beam.rank[p] == beam.rank[best] && beam.place[p] < beam.place[best])) best = p;
-    }
-    return best;
 }
 
 }  // namespace
@@ -80,8 +65,9 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
     own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
     own.mergeShift = resolve(own.mergeShift, defaults.mergeShift, 0, 16);
     own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
-    s.searchFrame = searchFrameFunction(own.kernel);
-    if (s.searchFrame == nullptr) s.searchFrame = searchFrameFunction(SearchKernel::kBest);
+    own.margin = own.margin == kModeDefault ? defaults.margin : own.margin == kNoMargin ? kNoMargin : std::clamp(own.margin, 0, 65535);
+    s.step = beamStepFor(own.instructionSet);
+    if (s.step == nullptr) s.step = beamStepFor(InstructionSet::kBest);
     s.cells.assign((std::size_t{kStepCount} << beam::bucketBits(own.mergeShift)) + 1, beam::kEmptyCell);
     s.scratch.key[beam::kMaxCandidates] = ~std::uint64_t{0};
     restart(s);
@@ -102,7 +88,7 @@ std::size_t finishSearch(CodeSearch& search, std::uint8_t* codes) {
     std::size_t written = s.frame.filled > 0 ? searchFrame(s, codes) : 0;
     // Nothing lies ahead: the path with the least error wins.
     const Beam& beam = s.beams[s.current];
-    const std::size_t best = bestPath(beam);
+    const std::size_t best = beam::bestPath(beam);
     const beam::Pending pending = s.shadow.cost < beam.cost[best] ? s.shadow.pending
                                                                   : beam::Pending{beam.pendingHigh[best], beam.pendingLow[best]};
     for (std::size_t i = s.searched < kSearchDelay ? static_cast<std::size_t>(s.searched) : kSearchDelay; i-- > 0;) {
@@ -161,39 +147,4 @@ void snapshotSearch(const CodeSearch& search, SearchSnapshot& snapshot) {
     if (s.settings.shaped) putHistory(shadow.history);
 }
 
-ErrorMeter makeErrorMeter(const SearchSettings& settings) {
-    ErrorMeter meter;
-    meter.shaped = settings.shaped;
-    meter.shape = settings.shape;
-    return meter;
-}
-
-namespace {
-
-void meterFrame(ErrorMeter& meter) {
-    const std::size_t count = meter.frame.filled;
-    const std::int16_t* samples = frameStart(meter.frame);
-    const WeightingFilter filter = meter.shaped ? analyseFrame(meter.frame.samples, meter.shape) : WeightingFilter{};
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t error = samples[i] - decodeNibble(meter.codes[i], meter.decoder);
-        const std::int32_t feedback = weightFeedback(filter, meter.history);
-        meter.last = square(pushWeighted(meter.history, error, feedback));
-        meter.total = meter.total > UINT64_MAX - meter.last ? UINT64_MAX : meter.total + meter.last;
-    }
-    nextFrame(meter.frame);
-}
-
-}  // namespace
-
-void meterCodes(ErrorMeter& meter, std::span<const std::int16_t> samples, const std::uint8_t* codes) {
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        meter.codes[meter.frame.filled] = codes[i];
-        if (addToFrame(meter.frame, samples[i])) meterFrame(meter);
-    }
-}
-
-void finishErrorMeter(ErrorMeter& meter) {
-    if (meter.frame.filled > 0) meterFrame(meter);
-}
-
-}  // namespace aamsg
+}  // namespace aamsg::inline AAMSG_SEARCH_BUILD

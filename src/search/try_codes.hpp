@@ -9,6 +9,7 @@
 #include "search/search.hpp"
 
 namespace aamsg {
+inline namespace AAMSG_SEARCH_BUILD {
 
 // Codes in the order of the values they reconstruct: -8..-1 are the negative codes, magnitude
 // 7 down to 0, and 0..7 the positive ones.
@@ -46,4 +47,5 @@ inline constexpr std::array<std::array<std::uint8_t, kMaxSearchTries>, kCodeCoun
 }();
 static_assert(kTryCodes[0][0] == 0 && kTryCodes[0][3] == 8 && kTryCodes[12][2] == 14 && (kMaxSearchTries > 8 || kTryCodes[15][1] == 15));
 
+}  // namespace AAMSG_SEARCH_BUILD
 }  // namespace aamsg

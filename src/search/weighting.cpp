@@ -4,6 +4,7 @@
 #include "base/series.hpp"
 
 namespace aamsg {
+inline namespace AAMSG_SEARCH_BUILD {
 
 namespace {
 
@@ -90,9 +91,37 @@ LpcCoefficients lpcOfFrame(const AnalysisWindow& samples, const WeightShape& sha
     return {a, shape.tonalGain > 0 && error > 0 && error * shape.tonalGain < r[0]};
 }
 
+// The x87 unit (i386 builds, which may not assume SSE2) rounds each operation to a 64-bit
+// mantissa where a double has 53, and so may round the analysis differently from every other
+// processor. With its precision control set to a double's, + - * / round as IEEE doubles do
+// (only the exponent's range stays wider, which no value here comes near). Elsewhere: nothing.
+struct DoubleRounding {
+#if defined(__i386__) && defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ == 2
+    unsigned short saved = 0;
+    DoubleRounding() {
+        asm volatile("fnstcw %0" : "=m"(saved));
+        const auto doubles = static_cast<unsigned short>((saved & ~0x300u) | 0x200u);
+        asm volatile("fldcw %0" : : "m"(doubles));
+    }
+    ~DoubleRounding() { asm volatile("fldcw %0" : : "m"(saved)); }
+    DoubleRounding(const DoubleRounding&) = delete;
+    DoubleRounding& operator=(const DoubleRounding&) = delete;
+#endif
+};
+
+WeightingFilter weightingOf(const AnalysisWindow& window, const WeightShape& shape);
+
 }  // namespace
 
 WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& shape) {
+    [[maybe_unused]] const DoubleRounding rounding;
+    return weightingOf(window, shape);
+}
+
+namespace {
+
+// Not inlined into analyseFrame: its arithmetic stays between the precision's two settings.
+__attribute__((noinline)) WeightingFilter weightingOf(const AnalysisWindow& window, const WeightShape& shape) {
     const LpcCoefficients lpc = lpcOfFrame(window, shape);
     if (lpc.tonal) return {};
     const std::array<double, kPredictionOrder + 1>& a = lpc.a;
@@ -114,4 +143,7 @@ WeightingFilter analyseFrame(const AnalysisWindow& window, const WeightShape& sh
     return filter;
 }
 
+}  // namespace
+
+}  // namespace AAMSG_SEARCH_BUILD
 }  // namespace aamsg

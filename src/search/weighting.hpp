@@ -9,8 +9,10 @@
 #include <cstdint>
 
 #include "codec/adpcm.hpp"
+#include "search/limits.hpp"
 
 namespace aamsg {
+inline namespace AAMSG_SEARCH_BUILD {
 
 // The prediction's order, and the weighting filter's (one more for the tilt).
 inline constexpr std::size_t kPredictionOrder = 10;
@@ -84,6 +86,12 @@ inline std::int32_t pushWeighted(WeightHistory& history, std::int32_t error, std
     return weighted;
 }
 
+// The square of a (weighted) error, in 64 bits: weighted errors reach 2^21.
+inline std::uint64_t square(std::int32_t value) {
+    const std::int64_t v = value;
+    return static_cast<std::uint64_t>(v * v);
+}
+
 // Samples gathered a frame at a time, with the history the analysis of the frame needs.
 struct FrameWindow {
     AnalysisWindow samples{};
@@ -108,4 +116,5 @@ inline void nextFrame(FrameWindow& frame) {
     frame.filled = 0;
 }
 
+}  // namespace AAMSG_SEARCH_BUILD
 }  // namespace aamsg

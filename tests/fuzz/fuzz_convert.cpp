@@ -1,8 +1,8 @@
 // libFuzzer target: arbitrary bytes through the library's memory conversion, as a program
 // calls it. The first byte chooses the mode and q's options, the rest is the file. Besides the
 // sanitizers' verdict it checks that the status is one the mode may give, that a refused file
-// writes nothing, that every message decodes to its exact size, and that q's codes do not
-// depend on its threads.
+// writes nothing, that every message decodes to its exact size, that q's codes do not depend
+// on its threads, and that an inspection of the file reads any bytes and finds what q found.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +49,27 @@ Run convert(std::uint8_t choice, const std::uint8_t* file, std::size_t size, uns
     return run;
 }
 
-bool refusal(aamsg_status status) { return status == AAMSG_NOT_AUDIO || status == AAMSG_NOT_PCM_WAVE; }
+bool refusal(aamsg_status status) {
+    return status == AAMSG_NOT_AUDIO || status == AAMSG_NOT_PCM_WAVE || status == AAMSG_NO_AUDIO_STREAM;
+}
+
+// Any bytes are a message if no audio: the inspection never refuses a file, its findings have
+// words, and they are q's (q adds only the gain it applied, and its flat search takes no steady
+// sound for noise).
+void inspect(std::uint8_t choice, const std::uint8_t* file, std::size_t size, const Run& best) {
+    aamsg_inspection result{};
+    result.size = sizeof result;
+    const aamsg_status status = aamsg_inspect_memory(file, size, &result, nullptr, nullptr);
+    if (status != AAMSG_OK && status != AAMSG_CORRUPTED) std::abort();
+    if ((best.status == AAMSG_NOT_AUDIO) != (result.is_message != 0)) std::abort();
+    if ((result.findings & AAMSG_FINDING_LARGE_GAIN) != 0 || result.format[sizeof result.format - 1] != '\0') std::abort();
+    for (std::uint32_t bit = 1; bit != 0; bit <<= 1) {
+        if ((result.findings & bit) != 0 && aamsg_finding_text(bit, &result, nullptr, 0) == 0) std::abort();
+    }
+    std::uint32_t expected = result.findings;
+    if ((choice & 16u) != 0) expected &= ~AAMSG_FINDING_NOISE_ONLY;
+    if (best.status == AAMSG_OK && (best.report.findings & ~AAMSG_FINDING_LARGE_GAIN) != expected) std::abort();
+}
 
 }  // namespace
 
@@ -82,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
         aamsg_free(second.output);
+        inspect(choice, file, fileSize, first);
     }
     aamsg_free(first.output);
     return 0;

@@ -703,12 +703,12 @@ class SearchUnderNode(unittest.TestCase):
             paths.append(os.path.join(work, name + ".raw"))
             with open(paths[-1], "wb") as f:
                 f.write(struct.pack("<%dh" % len(samples), *samples))
-        native = subprocess.run([os.path.join(ROOT, "build", "tests", "aamsg_search_codes"), "--kernel", "scalar", *paths],
+        native = subprocess.run([os.path.join(ROOT, "build", "tests", "aamsg_search_codes"), "--isa", "scalar", *paths],
                                 check=True, capture_output=True, text=True).stdout.splitlines()
         wasm = subprocess.run(["node", "--no-experimental-fetch", os.path.join(ROOT, "build-wasm", "aamsg_search_codes.js"), *paths],
                               check=True, capture_output=True, text=True).stdout.splitlines()
-        self.assertEqual(native[-1], "kernel scalar")
-        self.assertEqual(wasm[-1], "kernel simd128")
+        self.assertEqual(native[-1], "isa scalar")
+        self.assertEqual(wasm[-1], "isa simd128")
         self.assertEqual(wasm[:-1], native[:-1])
 
 

@@ -1,6 +1,6 @@
 // The split search: a thread per run slot, a window of the signal that the runs and the output
 // share, and the chain of runs known to hold the true state, whose codes go out in order.
-#include "convert/split_search.hpp"
+#include "search/split_search.hpp"
 
 #include <algorithm>
 #include <array>
@@ -236,8 +236,11 @@ bool arrive(Worker& worker, SplitRun& run, Lock& lock) {
     }
     if (run.certified) return !run.finished;
     // Beyond its segment a run would compare with the next one; it only does so once it is
-    // known to hold the true state.
-    if (run.finished || position >= run.boundary + layout.segment) return awaitCertainty(split, run, lock);
+    // known to hold the true state. It then stands at the next run's first checkpoint, where it
+    // arrives again as a run that holds the true state: to compare there, not one later.
+    if (run.finished || position >= run.boundary + layout.segment) {
+        return awaitCertainty(split, run, lock) && arrive(worker, run, lock);
+    }
     return true;
 }
 

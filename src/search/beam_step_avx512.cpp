@@ -17,11 +17,18 @@
 #pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx2,bmi,bmi2,popcnt,prefer-vector-width=512")
 #endif
 
-namespace aamsg::search_avx512 {
-#define AAMSG_SEARCH_AVX512 1
-inline constexpr std::size_t kLanes = 16;
+namespace aamsg::inline AAMSG_SEARCH_BUILD::beam_avx512 {
+
+namespace {
+constexpr std::size_t kLanes = 16;
+#include "search/lanes.inc"
+#include "search/lanes_avx512.inc"
 #include "search/beam_step.inc"
-}  // namespace aamsg::search_avx512
+}  // namespace
+
+std::size_t searchFrame(SearchState& s, std::size_t count, std::uint8_t* codes) { return stepFrame(s, count, codes); }
+
+}  // namespace aamsg::inline AAMSG_SEARCH_BUILD::beam_avx512
 
 #if defined(__clang__)
 #pragma clang attribute pop

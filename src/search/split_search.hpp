@@ -9,7 +9,6 @@
 #include <memory>
 #include <span>
 
-#include "convert/convert.hpp"
 #include "search/search.hpp"
 
 namespace aamsg {
@@ -24,6 +23,13 @@ struct SplitLayout {
     std::uint32_t warmUp = 1600;
     std::uint32_t spacing = 640;
     std::uint32_t checkpoints = 24;
+};
+
+// What a split did, for measurement and for tests that must reach both outcomes.
+struct SplitCounts {
+    std::uint64_t started = 0;    // runs started part way through the signal
+    std::uint64_t joined = 0;     // of them, taken over by the run before
+    std::uint64_t abandoned = 0;  // of them, given up: no equal state at any checkpoint
 };
 
 // The threads' shared state: large, on the heap.

@@ -13,11 +13,18 @@
 #pragma GCC target("avx2,bmi,bmi2,popcnt")
 #endif
 
-namespace aamsg::search_avx2 {
-#define AAMSG_SEARCH_AVX2 1
-inline constexpr std::size_t kLanes = 8;
+namespace aamsg::inline AAMSG_SEARCH_BUILD::beam_avx2 {
+
+namespace {
+constexpr std::size_t kLanes = 8;
+#include "search/lanes.inc"
+#include "search/lanes_avx2.inc"
 #include "search/beam_step.inc"
-}  // namespace aamsg::search_avx2
+}  // namespace
+
+std::size_t searchFrame(SearchState& s, std::size_t count, std::uint8_t* codes) { return stepFrame(s, count, codes); }
+
+}  // namespace aamsg::inline AAMSG_SEARCH_BUILD::beam_avx2
 
 #if defined(__clang__)
 #pragma clang attribute pop
