@@ -6,7 +6,13 @@
 #include <sched.h>
 #endif
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "api/threads.hpp"
 
@@ -70,6 +76,41 @@ TEST(Threads, WhatAFinishedConversionGaveBackIsTakenAgain) {
     ThreadShare again;
     again.take(0);
     EXPECT_EQ(again.count(), processors);
+}
+
+// A container's CPU limit, as cgroup v2 or v1 sets it on the process's group or on one above it:
+// the tightest quota counts, rounded up to whole processors; "max", -1 and other controllers
+// are none.
+TEST(Threads, CgroupQuotaInProcessors) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("aamsg-cgroup-" + std::to_string(getpid()));
+    struct Row {
+        const char* groups;                                      // /proc/self/cgroup
+        std::vector<std::pair<const char*, const char*>> files;  // under the root
+        unsigned processors;
+    };
+    const Row rows[] = {
+        {"0::/a/b\n", {{"a/b/cpu.max", "max 100000"}, {"a/cpu.max", "150000 100000"}}, 2},
+        {"0::/a/b\n", {{"a/b/cpu.max", "50000 100000"}, {"a/cpu.max", "300000 100000"}}, 1},
+        {"0::/\n", {{"cpu.max", "max 100000"}}, 0},
+        {"4:cpu,cpuacct:/docker/x\n",
+         {{"cpu,cpuacct/docker/x/cpu.cfs_quota_us", "-1"}, {"cpu,cpuacct/docker/x/cpu.cfs_period_us", "100000"},
+          {"cpu,cpuacct/docker/cpu.cfs_quota_us", "400000"}, {"cpu,cpuacct/docker/cpu.cfs_period_us", "100000"}},
+         4},
+        {"2:cpuacct:/\n1:cpu:/x\n0::/\n", {{"cpu/x/cpu.cfs_quota_us", "250000"}, {"cpu/x/cpu.cfs_period_us", "100000"}}, 3},
+        {"4:memory:/x\n", {{"memory/x/cpu.cfs_quota_us", "100000"}, {"memory/x/cpu.cfs_period_us", "100000"}}, 0},
+        {"garbage\n\n0:/\n", {{"cpu.max", "100000 100000"}}, 0},
+    };
+    for (const Row& row : rows) {
+        fs::remove_all(root);
+        for (const auto& [name, text] : row.files) {
+            fs::create_directories((root / name).parent_path());
+            std::ofstream(root / name) << text << "\n";
+        }
+        std::istringstream groups(row.groups);
+        EXPECT_EQ(cgroupQuotaProcessors(groups, root.string()), row.processors) << row.groups;
+    }
+    fs::remove_all(root);
 }
 
 }  // namespace

@@ -27,7 +27,6 @@ namespace {
 std::atomic<unsigned> busy{0};
 
 #if defined(__linux__)
-
 // The CPUs this process may be scheduled on (taskset, cpusets, a container's --cpuset-cpus).
 unsigned affinityCount() {
     for (int cpus = 1024; cpus <= 65536; cpus *= 4) {
@@ -42,6 +41,7 @@ unsigned affinityCount() {
     }
     return std::max(1u, std::thread::hardware_concurrency());
 }
+#endif
 
 std::string firstLine(const std::string& path) {
     std::ifstream in(path);
@@ -56,10 +56,9 @@ unsigned processorsOfQuota(long long quota, long long period) {
     return static_cast<unsigned>(std::max(1LL, (quota + period - 1) / period));
 }
 
-// The CPU quota of the process's cgroup and of every cgroup above it (a container's limit is
-// often set on a parent): the tightest, in processors, or 0 when there is none.
-unsigned quotaProcessors() {
-    std::ifstream groups("/proc/self/cgroup");
+}  // namespace
+
+unsigned cgroupQuotaProcessors(std::istream& groups, const std::string& root) {
     unsigned tightest = 0;
     const auto consider = [&](unsigned processors) {
         if (processors != 0) tightest = tightest == 0 ? processors : std::min(tightest, processors);
@@ -78,13 +77,13 @@ unsigned quotaProcessors() {
         if (!v2 && !cpuController) continue;
         for (;;) {
             if (v2) {
-                std::istringstream max(firstLine("/sys/fs/cgroup" + path + "/cpu.max"));
+                std::istringstream max(firstLine(root + path + "/cpu.max"));
                 std::string quota;
                 long long period = 0;
                 if (max >> quota >> period && quota != "max") consider(processorsOfQuota(std::atoll(quota.c_str()), period));
             } else {
-                for (const char* root : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"}) {
-                    const std::string dir = root + path;
+                for (const char* mount : {"/cpu", "/cpu,cpuacct"}) {
+                    const std::string dir = root + mount + path;
                     consider(processorsOfQuota(std::atoll(firstLine(dir + "/cpu.cfs_quota_us").c_str()),
                                                std::atoll(firstLine(dir + "/cpu.cfs_period_us").c_str())));
                 }
@@ -97,14 +96,11 @@ unsigned quotaProcessors() {
     return tightest;
 }
 
-#endif
-
-}  // namespace
-
 unsigned availableProcessors() {
 #if defined(__linux__)
     const unsigned affinity = affinityCount();
-    const unsigned quota = quotaProcessors();
+    std::ifstream groups("/proc/self/cgroup");
+    const unsigned quota = cgroupQuotaProcessors(groups, "/sys/fs/cgroup");
     return quota != 0 ? std::min(affinity, quota) : affinity;
 #elif defined(_WIN32)
     DWORD_PTR process = 0;
