@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -448,6 +450,43 @@ TEST_F(EndToEnd, FullDiskIsNotSuccess) {
     const Result r = runTool({"d", message, "/dev/full"});
     EXPECT_EQ(r.exitCode, 104);
     EXPECT_EQ(r.console, kBanner + names(message, "/dev/full") + progressLine(1) + "\r\nTotal time: 0m 0s\r\nCannot write outfile /dev/full\n");
+}
+
+// A disk that really fills up: a file system of 64 KiB, mounted where the test runs as root. Each
+// conversion fails as on /dev/full, the file that was there keeps its bytes, and what was
+// written beside it is gone, so that the space it took is free again.
+TEST_F(EndToEnd, FullDiskLeavesTheOldFileAndItsSpace) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const std::string small = path("small");
+    fs::create_directory(small);
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{small};
+    const std::string message = path("in.msg");
+    writeFile(message, Bytes(20000, 0x3C));                               // a WAVE file of 160 kB
+    const std::string wave = path("in.wav");
+    writeFile(wave, test::wave(1, 8000, 16, std::vector<int>(160000, 100)));  // a message of 80 kB
+    const std::string out = small + "/out.msg";
+    const Bytes old(10000, 0x11);
+    writeFile(out, old);
+    const auto freeBytes = [&] {
+        struct statvfs info {};
+        statvfs(small.c_str(), &info);
+        return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    };
+    const std::uint64_t before = freeBytes();
+    for (const auto& [mode, in] : std::vector<std::pair<std::string, std::string>>{{"d", message}, {"e", wave}, {"q", wave}}) {
+        const Result r = runTool({mode, in, out});
+        EXPECT_EQ(r.exitCode, 104) << mode;
+        const std::string tail = "Cannot write outfile " + out + "\n";
+        ASSERT_GE(r.console.size(), tail.size()) << mode;
+        EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail) << mode;
+        EXPECT_EQ(readFile(out), old) << mode;
+        EXPECT_EQ(std::distance(fs::directory_iterator(small), fs::directory_iterator()), 1) << mode;
+        EXPECT_EQ(freeBytes(), before) << mode;
+    }
 }
 
 // A prompt as recorded: a second of silence, then 1.5 s of voiced "syllables" (a 140 Hz buzz
