@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build build-deb build-windows demo test test-windows package wheel sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web clean
+.PHONY: all build build-deb build-windows build-arm64 build-i386 demo test test-windows test-arm64 test-i386 package wheel sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web clean
 
 all: build
 
@@ -31,22 +31,49 @@ test: build
 	  $(MAKE) --no-print-directory test-windows; \
 	else echo "Windows build not tested: install g++-mingw-w64-x86-64 and wine"; fi
 
-WINDOWS = build-windows
-# libsndfile (with Ogg, FLAC, Vorbis, Opus, MPEG) and libsoxr, built from Debian's sources once,
-# and again when the script changes.
-MINGW_PREFIX = build-third-party/mingw-prefix
-$(MINGW_PREFIX)/.complete: cmake/third-party.sh
-	cmake/third-party.sh mingw $(MINGW_PREFIX)
+# FFmpeg's libraries (the demuxers, decoders and parsers that src/audio/ffmpeg_components.txt
+# lists) and libsoxr, built static for a target from Debian's sources once, and again when the
+# script, the list or the target's toolchain changes: build-third-party/TARGET-prefix.
+THIRD_PARTY = build-third-party
+$(THIRD_PARTY)/mingw-prefix/.complete: cmake/mingw-w64-x86_64.cmake
+$(THIRD_PARTY)/arm64-prefix/.complete: cmake/aarch64-linux-gnu.cmake
+$(THIRD_PARTY)/i386-prefix/.complete: cmake/i686-linux-gnu.cmake
+$(THIRD_PARTY)/%-prefix/.complete: cmake/third-party.sh src/audio/ffmpeg_components.txt
+	cmake/third-party.sh $* $(THIRD_PARTY)/$*-prefix
 
-build-windows: build $(MINGW_PREFIX)/.complete
-	cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-	  -DAAMSG_HOST_E2E=$(CURDIR)/$(BUILD)/tests/aamsg_e2e_tests -DAAMSG_THIRD_PARTY=$(CURDIR)/$(MINGW_PREFIX)
-	cmake --build $(WINDOWS) -j $(JOBS)
+# A cross build of the tool and its tests, static, with the host's end-to-end suite to run
+# against it: $(call cross-build,DIRECTORY,TOOLCHAIN,TARGET,END-TO-END TESTS,MORE CMAKE FLAGS).
+define cross-build
+cmake -S . -B $(1) -DCMAKE_TOOLCHAIN_FILE=cmake/$(2).cmake -DCMAKE_BUILD_TYPE=Release \
+  -DAAMSG_HOST_E2E=$(CURDIR)/$(BUILD)/tests/aamsg_e2e_tests -DAAMSG_HOST_E2E_FILTER='$(4)' $(5) \
+  -DAAMSG_THIRD_PARTY=$(CURDIR)/$(THIRD_PARTY)/$(3)-prefix
+cmake --build $(1) -j $(JOBS)
+endef
+
+WINDOWS = build-windows
+build-windows: build $(THIRD_PARTY)/mingw-prefix/.complete
+	$(call cross-build,$(WINDOWS),mingw-w64-x86_64,mingw,*)
 
 # The unit suite and the host's end-to-end suite, with the same expected bytes, run against
 # aamsg.exe under Wine.
 test-windows: build-windows
 	WINEDEBUG=-all ctest --test-dir $(WINDOWS) --output-on-failure
+
+# Other CPUs (Debian: g++-aarch64-linux-gnu g++-i686-linux-gnu qemu-user), static, under
+# qemu-user: the unit suite, with its pinned codes, and the few end-to-end tests that compare the
+# tool's bytes with the host build's (the library's interface tests run on Windows). Their codes must be x86-64's.
+CROSS_E2E = *ExitCodesAndConsoleText*:*BestReadsEveryFormat*:*BestGivesOneMessageOnEveryInstructionSet*
+ARM64 = build-arm64
+build-arm64: build $(THIRD_PARTY)/arm64-prefix/.complete
+	$(call cross-build,$(ARM64),aarch64-linux-gnu,arm64,$(CROSS_E2E),-DAAMSG_CROSS_API_TESTS=OFF)
+test-arm64: build-arm64
+	ctest --test-dir $(ARM64) --output-on-failure
+
+I386 = build-i386
+build-i386: build $(THIRD_PARTY)/i386-prefix/.complete
+	$(call cross-build,$(I386),i686-linux-gnu,i386,$(CROSS_E2E),-DAAMSG_CROSS_API_TESTS=OFF)
+test-i386: build-i386
+	ctest --test-dir $(I386) --output-on-failure
 
 # The Debian packages come from a build of their own, configured as Debian's are: the prefix
 # /usr, so that the library goes to /usr/lib/<multiarch>, and dpkg-buildflags' hardening
@@ -75,7 +102,8 @@ package: build-deb build-windows
 	rm -rf $(ZIP_CHECK) && mkdir -p $(ZIP_CHECK)
 	unzip -l $(WINDOWS)/aamsg-*-windows-x86_64.zip | tee $(ZIP_CHECK)/zip.txt
 	for f in aamsg.exe aamsg.dll lib/libaamsg.dll.a include/aamsg.h include/aamsg_version.h LICENSE README.md \
-	  aamsg-manual.txt THIRD-PARTY.txt libsndfile-1.2.0/COPYING libsoxr-0.1.3/COPYING.LGPL mpg123-1.31.2/COPYING lame-3.100/COPYING; do \
+	  aamsg-manual.txt THIRD-PARTY.txt 'third-party/ffmpeg-[^/]*/COPYING.LGPLv2.1' 'third-party/ffmpeg-[^/]*/LICENSE.md' \
+	  'third-party/libsoxr-[^/]*/COPYING.LGPL'; do \
 	  grep -q "/$$f$$" $(ZIP_CHECK)/zip.txt || { echo "missing in zip: $$f"; exit 1; }; done
 	unzip -q -d $(ZIP_CHECK) $(WINDOWS)/aamsg-*-windows-x86_64.zip
 	for f in $(ZIP_CHECK)/*/aamsg.exe $(ZIP_CHECK)/*/aamsg.dll; do \
@@ -160,36 +188,34 @@ fuzz:
 
 # The web page: aamsg's conversions compiled to WebAssembly with Debian's emscripten, and the
 # page's files, in build-web/ (any static file host serves it).
-WASM_PREFIX = build-third-party/wasm-prefix
+WASM_PREFIX = $(THIRD_PARTY)/wasm-prefix
 EMSCRIPTEN_ENV = NODE_PATH=$${NODE_PATH:-/usr/share/nodejs}
-$(WASM_PREFIX)/.complete: cmake/third-party.sh
-	$(EMSCRIPTEN_ENV) cmake/third-party.sh wasm $(WASM_PREFIX)
 
 # The page's npm packages (fflate makes the batch's .zip; axe-core is for the tests), exactly as
 # src/web/package-lock.json pins them.
-NPM_DIR = build-npm
-$(NPM_DIR)/.complete: src/web/package.json src/web/package-lock.json
-	rm -rf $(NPM_DIR) && mkdir -p $(NPM_DIR)
-	cp src/web/package.json src/web/package-lock.json $(NPM_DIR)/
-	cd $(NPM_DIR) && npm ci --no-audit --no-fund
+WEB_DEPS = build-web-deps
+$(WEB_DEPS)/.complete: src/web/package.json src/web/package-lock.json
+	rm -rf $(WEB_DEPS) && mkdir -p $(WEB_DEPS)
+	cp src/web/package.json src/web/package-lock.json $(WEB_DEPS)/
+	cd $(WEB_DEPS) && npm ci --no-audit --no-fund
 	touch $@
 
-web: $(WASM_PREFIX)/.complete $(NPM_DIR)/.complete
+web: $(WASM_PREFIX)/.complete $(WEB_DEPS)/.complete
 	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF \
 	  -DAAMSG_THIRD_PARTY=$(CURDIR)/$(WASM_PREFIX) >/dev/null
 	$(EMSCRIPTEN_ENV) cmake --build build-wasm -j $(JOBS)
 	rm -rf build-web && mkdir -p build-web
 	cp src/web/page/* build-wasm/src/web/aamsg.js build-wasm/src/web/aamsg.wasm build-web/
-	cp $(NPM_DIR)/node_modules/fflate/umd/index.js build-web/fflate.js
+	cp $(WEB_DEPS)/node_modules/fflate/umd/index.js build-web/fflate.js
 	@echo "The page is in build-web/; make serve-web serves it on http://127.0.0.1:8000/"
 
 serve-web: web
 	python3 src/web/serve.py build-web 8000
 
-# The page's module under node: q on FLAC, Ogg Vorbis, Opus and MP3 as the command line's. Then
-# the page in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the
-# same bytes as the command line, one file or a batch, refusals and advice, q on files the
-# browser decodes, recording from a fake microphone, accessibility, and offline use.
+# The page's module under node: q on a file of every format, as the command line's. Then the page
+# in headless Chromium (chromium-driver, python3-selenium, and axe-core from npm): the same bytes
+# as the command line, one file or a batch of every format, refusals and advice, audio never
+# taken for a message, recording from a fake microphone, accessibility, and offline use.
 test-web: web build
 	node --test tests/web/test_formats.js
 	/usr/bin/python3 tests/web/test_page.py

@@ -23,9 +23,26 @@ if(WIN32)
     DEPENDS ${PROJECT_BINARY_DIR}/aamsg.1 VERBATIM)
   add_custom_target(aamsg_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/aamsg-manual.txt)
   install(FILES LICENSE README.md docs/message-format.md ${PROJECT_BINARY_DIR}/aamsg-manual.txt
-                packaging/windows/THIRD-PARTY.txt DESTINATION . COMPONENT tool)
-  # The statically linked libraries' licence texts (LGPL for FFmpeg and libsoxr).
+          DESTINATION . COMPONENT tool)
+  # The statically linked libraries (LGPL: FFmpeg and libsoxr): their licence texts, and a note
+  # naming the Debian source packages they were built from, as cmake/third-party.sh recorded them.
   if(AAMSG_THIRD_PARTY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${AAMSG_THIRD_PARTY}/sources.txt)
+    # A line "ffmpeg 5.1.9-0+deb12u1" sets AAMSG_FFMPEG_SOURCE (Debian's version) and
+    # AAMSG_FFMPEG_VERSION (the upstream one); "libsoxr ..." AAMSG_SOXR_*.
+    file(STRINGS ${AAMSG_THIRD_PARTY}/sources.txt third_party_sources)
+    foreach(line IN LISTS third_party_sources)
+      if(line MATCHES "^(lib)?([a-z0-9]+) (([^-]+)(-[^-]+)?)$")
+        string(TOUPPER ${CMAKE_MATCH_2} key)
+        set(AAMSG_${key}_SOURCE ${CMAKE_MATCH_3})
+        set(AAMSG_${key}_VERSION ${CMAKE_MATCH_4})
+      endif()
+    endforeach()
+    if(NOT AAMSG_FFMPEG_SOURCE OR NOT AAMSG_SOXR_SOURCE)
+      message(FATAL_ERROR "${AAMSG_THIRD_PARTY}/sources.txt names no FFmpeg or libsoxr: build the prefix again with cmake/third-party.sh")
+    endif()
+    configure_file(packaging/windows/THIRD-PARTY.txt.in ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt DESTINATION . COMPONENT tool)
     install(DIRECTORY ${AAMSG_THIRD_PARTY}/licences/ DESTINATION third-party COMPONENT tool)
   endif()
   return()

@@ -274,6 +274,8 @@ AAMSG_API void aamsg_free(void* buffer);
 /* A level of nothing at all: digital silence. */
 #define AAMSG_SILENCE_DB (-200.0)
 
+#define AAMSG_PICTURE_COLUMNS 1024
+
 /* A file's measures. Set `size` to sizeof(aamsg_inspection) before the call, as for the report.
  * Text is UTF-8 and always terminated. */
 typedef struct aamsg_inspection {
@@ -298,6 +300,16 @@ typedef struct aamsg_inspection {
     double dc_offset;              /* the mean sample, a share of full scale (-1 to 1) */
     double gain_db;                /* what --level would apply for the telephone level; 0 without speech */
     uint32_t findings;             /* AAMSG_FINDING_* */
+    /* A picture of the sound, for drawing its waveform: the samples the peak is measured on, in
+     * `picture_columns` runs of `picture_run` samples (the last may be shorter). A sound of up to
+     * AAMSG_PICTURE_COLUMNS samples has a column a sample; a longer one from half as many columns
+     * to all of them. Each column's lowest and highest sample, a share of full scale (-1 to 1,
+     * louder samples at the limit), and 1 in `picture_clipped` where a clipped place ends. */
+    uint32_t picture_columns;
+    uint64_t picture_run;
+    float picture_low[AAMSG_PICTURE_COLUMNS];
+    float picture_high[AAMSG_PICTURE_COLUMNS];
+    uint8_t picture_clipped[AAMSG_PICTURE_COLUMNS];
 } aamsg_inspection;
 
 /* Measures the file `input` (a UTF-8 name), or `size` bytes at `input`, into `result`. Progress
@@ -317,8 +329,8 @@ AAMSG_API const char* aamsg_finding_name(uint32_t finding);
 AAMSG_API double aamsg_finding_threshold(uint32_t finding);
 
 /* A finding in words: what is wrong and what to do about it, in English sentences without a
- * line end, with the numbers of `inspection` (null, or one smaller than this header's: without
- * them, as after a conversion). Into
+ * line end, with the numbers of `inspection` (null, or one whose size ends before `findings`:
+ * without them, as after a conversion). Into
  * `buffer` of `size` bytes, terminated (when size > 0) and cut short if need be; returns the
  * length of the whole text, as snprintf does, or 0 for anything but one known flag. */
 AAMSG_API size_t aamsg_finding_text(uint32_t finding, const aamsg_inspection* inspection, char* buffer, size_t size);

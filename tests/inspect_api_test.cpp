@@ -3,6 +3,7 @@
 // the findings' names, thresholds and words, and the findings a conversion reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
@@ -154,6 +155,42 @@ TEST_F(Inspect, ProgressAndCancel) {
     }
 }
 
+// The picture: a column a sample for a short sound, with a clipped place's end marked where it
+// ends (inside and at the very end); a long one in equal runs, each column the lowest and
+// highest of its run, whatever merging the columns went through while the samples came.
+TEST_F(Inspect, PictureOfTheSound) {
+    std::vector<int> shortSound(100, 0);
+    for (std::size_t i = 0; i < shortSound.size(); ++i) shortSound[i] = static_cast<int>(i * 300) - 15000;
+    for (std::size_t i : {10u, 11u, 12u, 97u, 98u, 99u}) shortSound[i] = 32767;
+    shortSound[40] = -32768;  // alone: no clipped place
+    const aamsg_inspection few = inspectMemory(aamsg::test::wave(1, 8000, 16, shortSound)).result;
+    ASSERT_EQ(few.picture_columns, shortSound.size());
+    EXPECT_EQ(few.picture_run, 1u);
+    for (std::size_t c = 0; c < shortSound.size(); ++c) {
+        EXPECT_FLOAT_EQ(few.picture_low[c], static_cast<float>(shortSound[c]) / 32768.0f) << c;
+        EXPECT_EQ(few.picture_high[c], few.picture_low[c]) << c;
+        EXPECT_EQ(few.picture_clipped[c], c == 12 || c == 99 ? 1 : 0) << c;
+    }
+    EXPECT_EQ(few.clipped_places, 2u);
+
+    for (const double seconds : {3.0, 7.3}) {
+        const std::vector<int> samples = bursts(seconds, -20.0);
+        const aamsg_inspection many = inspectMemory(aamsg::test::wave(1, 8000, 16, samples)).result;
+        const std::size_t columns = many.picture_columns, run = many.picture_run;
+        ASSERT_GE(columns, AAMSG_PICTURE_COLUMNS / 2) << seconds;
+        ASSERT_LE(columns, AAMSG_PICTURE_COLUMNS) << seconds;
+        ASSERT_LT(run * (columns - 1), samples.size()) << seconds;
+        ASSERT_GE(run * columns, samples.size()) << seconds;
+        for (std::size_t c = 0; c < columns; ++c) {
+            const auto from = samples.begin() + static_cast<std::ptrdiff_t>(c * run);
+            const auto to = samples.begin() + static_cast<std::ptrdiff_t>(std::min(samples.size(), (c + 1) * run));
+            EXPECT_FLOAT_EQ(many.picture_low[c], static_cast<float>(*std::min_element(from, to)) / 32768.0f) << c;
+            EXPECT_FLOAT_EQ(many.picture_high[c], static_cast<float>(*std::max_element(from, to)) / 32768.0f) << c;
+            EXPECT_EQ(many.picture_clipped[c], 0) << c;
+        }
+    }
+}
+
 // A program built against an older header passes a shorter struct, a newer one a longer: the
 // library writes only within it, and zeroes what it does not know.
 TEST_F(Inspect, FilledAsFarAsItsSize) {
@@ -231,6 +268,13 @@ TEST_F(Inspect, FindingsInWords) {
     EXPECT_NE(textOf(AAMSG_FINDING_SILENCE_START, &numbers).find("3.1 s"), std::string::npos);
     EXPECT_NE(textOf(AAMSG_FINDING_DC_OFFSET, &numbers).find("2.3%"), std::string::npos);
     EXPECT_NE(textOf(AAMSG_FINDING_TOO_QUIET, nullptr), textOf(AAMSG_FINDING_TOO_QUIET, &numbers));
+    // A program from before the picture passes a struct that ends at `findings`: its numbers are
+    // read all the same; one that ends before them is not read.
+    aamsg_inspection older = numbers;
+    older.size = offsetof(aamsg_inspection, findings) + sizeof older.findings;
+    EXPECT_EQ(textOf(AAMSG_FINDING_TOO_QUIET, &older), textOf(AAMSG_FINDING_TOO_QUIET, &numbers));
+    older.size = offsetof(aamsg_inspection, gain_db);
+    EXPECT_EQ(textOf(AAMSG_FINDING_TOO_QUIET, &older), textOf(AAMSG_FINDING_TOO_QUIET, nullptr));
     for (std::uint32_t bit = 1; bit <= AAMSG_FINDING_LARGE_GAIN; bit <<= 1) EXPECT_EQ(textOf(bit, &numbers).find(';'), std::string::npos) << bit;
 
     char small[12];

@@ -164,21 +164,31 @@ INSTANTIATE_TEST_SUITE_P(Search, EveryInstructionSet,
                          testing::Values(InstructionSet::kAvx2, InstructionSet::kAvx512, InstructionSet::kSimd128, InstructionSet::kNeon),
                          [](const testing::TestParamInfo<InstructionSet>& info) { return std::string(instructionSetName(info.param)); });
 
+// Sets (or, with an empty value, removes) a variable of this process's environment.
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    if (*value == '\0') unsetenv(name);
+    else setenv(name, value, 1);
+#endif
+}
+
 // AAMSG_SEARCH_ISA forces a set this build and processor have, by its name; any other value
 // leaves the widest.
 TEST(Search, EnvironmentForcesAnInstructionSet) {
     const InstructionSet widest = widestInstructionSet();
     EXPECT_EQ(bestInstructionSet(), widest);
     for (const InstructionSet set : kInstructionSets) {
-        setenv("AAMSG_SEARCH_ISA", instructionSetName(set), 1);
+        setVariable("AAMSG_SEARCH_ISA", instructionSetName(set));
         EXPECT_EQ(bestInstructionSet(), beamStepFor(set) != nullptr ? set : widest) << instructionSetName(set);
         EXPECT_EQ(instructionSetNamed(instructionSetName(set)), set);
     }
     for (const char* other : {"", "AVX2", "sse2", "scalar "}) {
-        setenv("AAMSG_SEARCH_ISA", other, 1);
+        setVariable("AAMSG_SEARCH_ISA", other);
         EXPECT_EQ(bestInstructionSet(), widest) << other;
     }
-    unsetenv("AAMSG_SEARCH_ISA");
+    setVariable("AAMSG_SEARCH_ISA", "");
     EXPECT_EQ(instructionSetName(InstructionSet::kBest), instructionSetName(widest));
 }
 

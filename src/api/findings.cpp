@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -160,10 +161,13 @@ const Words* wordsOf(std::uint32_t finding) {
     return nullptr;
 }
 
-// The caller's struct, read only as far as its size says it reaches; a shorter one is taken
-// as none, never read past.
+// The caller's struct, read only as far as its size says it reaches: the words need the fields
+// up to `findings` (what came after, the picture, they never read); a shorter one is taken as
+// none, never read past.
+constexpr std::size_t kWordsReach = offsetof(aamsg_inspection, findings) + sizeof(uint32_t);
+
 const aamsg_inspection* numbersOf(const aamsg_inspection* inspection) {
-    return inspection != nullptr && inspection->size >= sizeof(aamsg_inspection) ? inspection : nullptr;
+    return inspection != nullptr && inspection->size >= kWordsReach ? inspection : nullptr;
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 
 namespace aamsg {
 
+static_assert(AAMSG_PICTURE_COLUMNS == kPictureColumns, "the header's picture holds the meter's columns");
+
 namespace {
 
 bool usable(const aamsg_inspection* result) { return result != nullptr && result->size >= sizeof result->size; }
@@ -50,6 +52,15 @@ void fill(aamsg_inspection* result, const Inspection& inspection, bool measured)
         full.dc_offset = m.dcOffset;
         full.gain_db = m.gainDb;
         full.findings = inspection.findings;
+        const WavePicture& picture = m.picture;
+        full.picture_columns = static_cast<uint32_t>(picture.columns);
+        full.picture_run = picture.columns > 0 ? picture.run : 0;
+        const auto share = [](float v) { return std::clamp(v / static_cast<float>(kFullScale), -1.0f, 1.0f); };
+        for (std::size_t c = 0; c < picture.columns; ++c) {
+            full.picture_low[c] = share(picture.low[c]);
+            full.picture_high[c] = share(picture.high[c]);
+            full.picture_clipped[c] = picture.clipped[c];
+        }
     }
     // The caller's `size` stays as it set it; what its struct has beyond ours is zeroed.
     constexpr std::size_t kFrom = sizeof full.size;

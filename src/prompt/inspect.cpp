@@ -8,15 +8,20 @@ namespace aamsg {
 
 namespace {
 
-void closeRun(ClipMeter& clips) {
-    if (clips.length >= kClipRunSamples) {
+// True when the run closed was long enough to count.
+bool closeRun(ClipMeter& clips) {
+    const bool counted = clips.length >= kClipRunSamples;
+    if (counted) {
         clips.samples += clips.length;
         ++clips.places;
     }
     clips.length = 0;
+    return counted;
 }
 
-void meterClip(ClipMeter& clips, double v) {
+// True when a run ended before `v` and counted: its last sample is the one before `v`.
+bool meterClip(ClipMeter& clips, double v) {
+    bool counted = false;
     if (clips.length > 0) {
         const bool sameSide = (v > 0.0) == (clips.high > 0.0);
         const double low = std::min(clips.low, v);
@@ -25,14 +30,43 @@ void meterClip(ClipMeter& clips, double v) {
             clips.low = low;
             clips.high = high;
             ++clips.length;
-            return;
+            return false;
         }
-        closeRun(clips);
+        counted = closeRun(clips);
     }
     if (std::fabs(v) >= kClipLevel) {
         clips.length = 1;
         clips.low = clips.high = v;
     }
+    return counted;
+}
+
+void drawSample(WavePicture& picture, float v) {
+    if (picture.columns == 0 || picture.inLast == picture.run) {
+        if (picture.columns == kPictureColumns) {
+            // Every column is full: pairs merge into the first half, each twice as long.
+            for (std::size_t c = 0; c < kPictureColumns / 2; ++c) {
+                picture.low[c] = std::min(picture.low[2 * c], picture.low[2 * c + 1]);
+                picture.high[c] = std::max(picture.high[2 * c], picture.high[2 * c + 1]);
+                picture.clipped[c] = picture.clipped[2 * c] | picture.clipped[2 * c + 1];
+            }
+            picture.columns = kPictureColumns / 2;
+            picture.run *= 2;
+        }
+        picture.low[picture.columns] = picture.high[picture.columns] = v;
+        picture.clipped[picture.columns] = 0;
+        ++picture.columns;
+        picture.inLast = 0;
+    }
+    const std::size_t last = picture.columns - 1;
+    picture.low[last] = std::min(picture.low[last], v);
+    picture.high[last] = std::max(picture.high[last], v);
+    ++picture.inLast;
+}
+
+// The column where the sample drawn last lies holds a clipped place's end.
+void markClipped(WavePicture& picture) {
+    if (picture.columns > 0) picture.clipped[picture.columns - 1] = 1;
 }
 
 void closeFrame(NoiseMeter& noise, std::size_t samples) {
@@ -80,7 +114,8 @@ void meterInput(SoundMeter& meter, std::span<const float> samples) {
         const double v = cleanSample(sample);
         meter.sum += v;
         meter.peak = std::max(meter.peak, std::fabs(v));
-        meterClip(meter.clips, v);
+        if (meterClip(meter.clips, v)) markClipped(meter.picture);
+        drawSample(meter.picture, static_cast<float>(v));
     }
     meter.inputSamples += samples.size();
 }
@@ -101,8 +136,9 @@ SoundMeasures finishSoundMeter(const SoundMeter& meter, std::uint32_t inputRate)
     m.seconds = seconds(meter.inputSamples, inputRate);
     m.level = finishMeter(meter.speech);
     m.peakDb = powerToDb(meter.peak * meter.peak / kFullScalePower);
+    m.picture = meter.picture;
     ClipMeter clips = meter.clips;
-    closeRun(clips);
+    if (closeRun(clips)) markClipped(m.picture);
     m.clippedSamples = clips.samples;
     m.clippedPlaces = clips.places;
     m.noiseFloorDb = noiseFloorDb(meter.noise);

@@ -92,12 +92,30 @@ struct NoiseMeter {
     std::uint64_t silentPending = 0;                 // silent frames since the last of sound
 };
 
+// ---- A picture of the sound, for a waveform drawn beside the measures: the samples at the
+// input's rate in equal runs, one column each, and each column's lowest and highest sample and
+// whether a clipped place ends in it. The length is not known while the samples come: when the
+// columns are full, neighbours merge and the run doubles, so that a sound of any length takes
+// from half of kPictureColumns to all of them (a short one a column a sample).
+
+inline constexpr std::size_t kPictureColumns = 1024;
+
+struct WavePicture {
+    std::uint64_t run = 1;      // samples a column
+    std::size_t columns = 0;    // in use, the last maybe not yet full
+    std::uint64_t inLast = 0;   // samples in the last
+    std::array<float, kPictureColumns> low{};   // 16-bit units, as the samples come
+    std::array<float, kPictureColumns> high{};
+    std::array<std::uint8_t, kPictureColumns> clipped{};
+};
+
 struct SoundMeter {
     // At the input's rate.
     std::uint64_t inputSamples = 0;
     double sum = 0.0;   // for the offset
     double peak = 0.0;  // the largest |sample|
     ClipMeter clips;
+    WavePicture picture;
     // At the message rate.
     SpeechMeter speech = makeSpeechMeter();
     NoiseMeter noise;
@@ -123,6 +141,7 @@ struct SoundMeasures {
     double speechToNoiseDb = 0.0;
     double dcOffset = 0.0;  // the mean sample, a share of full scale (-1 to 1)
     double gainDb = 0.0;    // what --level would apply for the telephone level; 0 without speech
+    WavePicture picture;
 };
 
 // `inputRate` is the rate meterInput's samples came at.

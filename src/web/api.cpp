@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "aamsg.h"
@@ -20,6 +21,7 @@ struct Job {
     std::size_t previewSize = 0;
     std::string message;
     aamsg_report report{};
+    std::string sounds;  // the pictures and findings of the input and of the message, as JSON
 };
 
 Job job;
@@ -88,6 +90,104 @@ aamsg_status setOptions(aamsg_options* options, int mode, int bits, double level
     return status;
 }
 
+// ---- What the page draws and says of a sound: the library's inspection as JSON (the page's
+// worker hands it on as it is). Levels in dB of full scale, null without speech.
+
+void addNumber(std::string& json, const char* name, double value, const char* format = "%.2f") {
+    char number[40];
+    if (std::isfinite(value)) {
+        std::snprintf(number, sizeof number, format, value);
+    } else {
+        std::snprintf(number, sizeof number, "null");
+    }
+    json += std::string("\"") + name + "\":" + number + ",";
+}
+
+void addText(std::string& json, const char* text) {
+    json += '"';
+    for (const char* c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte == '"' || byte == '\\') {
+            json += '\\';
+            json += *c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            json += escaped;
+        } else {
+            json += *c;
+        }
+    }
+    json += '"';
+}
+
+std::string soundJson(const aamsg_inspection& i, std::uint32_t findings) {
+    std::string json = "{";
+    json += "\"format\":";
+    addText(json, i.format);
+    json += ",\"message\":" + std::string(i.is_message != 0 ? "true" : "false") + ",";
+    addNumber(json, "rate", i.rate, "%.0f");
+    addNumber(json, "seconds", i.seconds, "%.4f");
+    addNumber(json, "level", i.speech_found != 0 ? i.level_db : std::nan(""));
+    addNumber(json, "peak", i.peak_db > AAMSG_SILENCE_DB ? i.peak_db : std::nan(""));
+    addNumber(json, "clippedPlaces", static_cast<double>(i.clipped_places), "%.0f");
+    addNumber(json, "run", static_cast<double>(i.picture_run), "%.0f");
+    for (const bool high : {false, true}) {
+        json += high ? "\"high\":[" : "\"low\":[";
+        const float* values = high ? i.picture_high : i.picture_low;
+        for (std::uint32_t c = 0; c < i.picture_columns; ++c) {
+            char number[16];
+            std::snprintf(number, sizeof number, c == 0 ? "%.4f" : ",%.4f", static_cast<double>(values[c]));
+            json += number;
+        }
+        json += "],";
+    }
+    json += "\"clipped\":[";
+    for (std::uint32_t c = 0, n = 0; c < i.picture_columns; ++c) {
+        if (i.picture_clipped[c] != 0) json += (n++ > 0 ? "," : "") + std::to_string(c);
+    }
+    json += "],\"findings\":[";
+    for (std::uint32_t bit = 1, n = 0; bit != 0; bit <<= 1) {
+        if ((findings & bit) == 0) continue;
+        const std::size_t length = aamsg_finding_text(bit, &i, nullptr, 0);
+        if (length == 0) continue;
+        std::string words(length, '\0');
+        aamsg_finding_text(bit, &i, words.data(), length + 1);
+        if (n++ > 0) json += ",";
+        addText(json, words.c_str());
+    }
+    return json + "]}";
+}
+
+// Inspects `size` bytes at `data` into `json`; false when nothing could be measured.
+bool inspectInto(const void* data, std::size_t size, std::string& json, std::uint32_t keep, std::uint32_t add) {
+    const auto inspection = std::make_unique<aamsg_inspection>();
+    inspection->size = sizeof *inspection;
+    const aamsg_status status = aamsg_inspect_memory(data, size, inspection.get(), nullptr, nullptr);
+    if (status != AAMSG_OK && status != AAMSG_CORRUPTED) return false;
+    json = soundJson(*inspection, (inspection->findings & keep) | add);
+    return true;
+}
+
+constexpr std::uint32_t kEveryFinding = ~0u;
+
+// The sounds of a job: what was given, and for e and q the message as the phone plays it. After
+// q, the findings its options dealt with (a level set, silences trimmed) are no longer said of the
+// recording; a large gain it applied is.
+void inspectJob(int mode, const std::uint8_t* input, std::size_t size, int options) {
+    std::string given, phone;
+    std::uint32_t keep = kEveryFinding, add = 0;
+    if (mode == 'q') {
+        if ((options & 2) != 0) keep &= ~(AAMSG_FINDING_TOO_QUIET | AAMSG_FINDING_TOO_LOUD);
+        if ((options & 4) != 0) keep &= ~(AAMSG_FINDING_SILENCE_START | AAMSG_FINDING_SILENCE_END);
+        add = job.report.findings & AAMSG_FINDING_LARGE_GAIN;
+    }
+    if (!inspectInto(input, size, given, keep, add)) return;
+    job.sounds = "{\"sound\":" + given;
+    if (mode != 'd' && mode != 'i' && inspectInto(job.output, job.outputSize, phone, kEveryFinding, 0)) job.sounds += ",\"phone\":" + phone;
+    job.sounds += "}";
+}
+
 }  // namespace
 
 extern "C" {
@@ -106,8 +206,23 @@ EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std:
     }
     job.message = messageOf(mode, status, inputName, outputName);
     if (status == AAMSG_OK && mode != 'd') makePreview();
+    if (status == AAMSG_OK) inspectJob(mode, input, size, options);
     return aamsg_exit_code(status);
 }
+
+// Inspects `size` bytes at `input` without converting them: the picture and the findings of an
+// audio file, or of a message as the phone plays it. Returns the command line's exit code.
+EMSCRIPTEN_KEEPALIVE int aamsg_inspect(const std::uint8_t* input, std::size_t size, const char* inputName) {
+    clearJob();
+    const auto inspection = std::make_unique<aamsg_inspection>();
+    inspection->size = sizeof *inspection;
+    const aamsg_status status = aamsg_inspect_memory(input, size, inspection.get(), onProgress, nullptr);
+    job.message = messageOf('q', status, inputName, "");
+    if (status == AAMSG_OK || status == AAMSG_CORRUPTED) job.sounds = "{\"sound\":" + soundJson(*inspection, inspection->findings) + "}";
+    return exitCodeOf(status);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* aamsg_sounds() { return job.sounds.c_str(); }
 
 EMSCRIPTEN_KEEPALIVE const void* aamsg_output() { return job.output; }
 EMSCRIPTEN_KEEPALIVE std::size_t aamsg_output_size() { return job.outputSize; }

@@ -30,20 +30,24 @@ self.onmessage = async (event) => {
   spare.then((m) => self.postMessage({ type: "idle", memory: m.HEAPU8.length }), () => {});
 };
 
+// Mode "i" inspects the file without converting it. The sounds (what was given and, for e and
+// q, the message as the phone plays it) come as the module words them, pictures and findings.
 function convert(m, { mode, bytes, inputName, outputName, options, levelDb }) {
   const input = new Uint8Array(bytes);
   const at = m._malloc(Math.max(input.length, 1));
   m.HEAPU8.set(input, at);
   const inName = writeString(m, inputName);
   const outName = writeString(m, outputName);
-  const code = m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options, levelDb);
+  const code = mode === "i" ? m._aamsg_inspect(at, input.length, inName)
+    : m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options, levelDb);
   // The heap may have grown during the call: read it afresh.
   const copy = (pointer, size) => m.HEAPU8.slice(pointer, pointer + size).buffer;
   const output = copy(m._aamsg_output(), m._aamsg_output_size());
   const preview = copy(m._aamsg_preview(), m._aamsg_preview_size());
+  const sounds = m.UTF8ToString(m._aamsg_sounds());
   return {
     code, output, preview, transfer: [output, preview],
-    message: m.UTF8ToString(m._aamsg_message()),
+    message: m.UTF8ToString(m._aamsg_message()), ...(sounds ? JSON.parse(sounds) : {}),
     clipped: m._aamsg_clipped(), samples: m._aamsg_samples(),
     levelBefore: m._aamsg_level_before(), levelAfter: m._aamsg_level_after(), gain: m._aamsg_gain(),
     trimmedStart: m._aamsg_trimmed_start(), trimmedEnd: m._aamsg_trimmed_end(), memory: m.HEAPU8.length,
