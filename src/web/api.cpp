@@ -219,7 +219,7 @@ EMSCRIPTEN_KEEPALIVE int aamsg_inspect(const std::uint8_t* input, std::size_t si
     const aamsg_status status = aamsg_inspect_memory(input, size, inspection.get(), onProgress, nullptr);
     job.message = messageOf('q', status, inputName, "");
     if (status == AAMSG_OK || status == AAMSG_CORRUPTED) job.sounds = "{\"sound\":" + soundJson(*inspection, inspection->findings) + "}";
-    return exitCodeOf(status);
+    return aamsg_exit_code(status);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* aamsg_sounds() { return job.sounds.c_str(); }
