@@ -76,6 +76,14 @@ with tempfile.TemporaryDirectory(prefix="aamsg-wheel-") as scratch:
     done = subprocess.run([str(python), str(SOURCE / "examples/samples.py"), "q", str(raw), "44100", "2", str(scratch / "s.msg")],
                           env=bare, capture_output=True)
     check(done.returncode == 0 and (scratch / "s.msg").read_bytes() == expected["q"][1], f"samples.py from the wheel: {done.stderr}")
+    # decode_samples gives d's samples as numpy's int16, and without numpy as an array.array.
+    decode = ("import sys, aamsg\nif sys.argv[1] == 'without': sys.modules['numpy'] = None\n"
+              "samples, _ = aamsg.decode_samples(open(sys.argv[2], 'rb').read())\n"
+              "print(type(samples).__name__, file=sys.stderr)\nsys.stdout.buffer.write(samples.tobytes())\n")
+    for numpy, kind in (("with", b"ndarray"), ("without", b"array")):
+        done = subprocess.run([str(python), "-c", decode, numpy, str(scratch / "tool-e.msg")], env=bare, capture_output=True)
+        check(done.returncode == 0 and done.stderr.strip() == kind and done.stdout == expected["d"][1][44:],
+              f"decode_samples {numpy} numpy: {done.stderr}")
 
 if failures:
     sys.exit(f"{len(failures)} failed")

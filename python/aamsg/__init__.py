@@ -656,7 +656,8 @@ def decode_samples(message: Union[bytes, bytearray, memoryview],
         return (numpy.zeros(0, dtype=numpy.int16) if numpy is not None else array.array("h")), report
     samples = (ctypes.c_int16 * count.value).from_address(pointer.value)
     if numpy is None:
-        copy = array.array("h", bytes(samples))
+        copy = array.array("h")
+        copy.frombytes(memoryview(samples).cast("B"))  # one copy, not two
         _lib.aamsg_free(pointer)
         return copy, report
     weakref.finalize(samples, _lib.aamsg_free, ctypes.c_void_p(pointer.value))
