@@ -119,6 +119,8 @@ struct Scratch {
     alignas(64) std::array<std::int32_t, kMaxPaths> greedy{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 1> key{};  // the last: no candidate
     alignas(64) std::array<std::int32_t, kMaxCandidates> cell{};
+    // 1 for each candidate that holds its merge cell so far; the last: an empty cell's.
+    alignas(64) std::array<std::uint8_t, kMaxCandidates + 1> holds{};
     // Survivors: whole vectors are stored past the last, so each has a vector's room more.
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 16> survivor{};  // packed cost and tie
     alignas(64) std::array<std::int32_t, kMaxCandidates> value{};  // the predictor each makes
