@@ -2,6 +2,7 @@
 // once for each instruction set the search can run on (beam_step.inc).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -82,16 +83,13 @@ inline void movePath(Beam& beam, std::size_t to, std::size_t from) {
 }
 
 // The path of least rank, and of those the first in the order of codes: the one whose codes the
-// search keeps.
+// search keeps. The least key, then where it is (keys differ): two loops that vectorise.
 inline std::size_t bestPath(const Beam& beam) {
     const auto key = [&](std::size_t p) { return beam.rank[p] << kPlaceBits | static_cast<std::uint64_t>(beam.place[p]); };
-    std::size_t best = 0;
     std::uint64_t least = key(0);
-    for (std::size_t p = 1; p < beam.count; ++p) {
-        const std::uint64_t k = key(p);
-        best = k < least ? p : best;
-        least = k < least ? k : least;
-    }
+    for (std::size_t p = 1; p < beam.count; ++p) least = std::min(least, key(p));
+    std::size_t best = 0;
+    while (key(best) != least) ++best;
     return best;
 }
 
