@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DEMO_DIR = $(BUILD)/demo
 
-.PHONY: all build build-deb build-windows build-arm64 build-i386 demo test test-windows test-arm64 test-i386 package sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web npm test-npm clean
+.PHONY: all build build-deb build-windows build-arm64 build-i386 demo test test-windows test-arm64 test-i386 package wheel sanitize tsan valgrind variants fuzz coverage bench build-bench bench-check web serve-web test-web npm test-npm clean
 
 all: build
 
@@ -115,6 +115,20 @@ package: build-deb build-windows
 	cmp $(ZIP_CHECK)/thank-you.msg tests/data/thank-you.msg
 	@echo "Packages: $$(ls $(DEB)/*.deb $(WINDOWS)/aamsg-*.zip)"
 
+# The Python module as a wheel with libaamsg inside, build-wheel/aamsg-<version>-py3-none-<platform>.whl,
+# made as `pip install ./python` makes it: setuptools over the project's CMake (python/setup.py),
+# from Debian's python3 with its pip, setuptools, wheel and venv (PyPI is not needed). Then
+# installed into a fresh environment, it converts the sample with no LD_LIBRARY_PATH or PYTHONPATH.
+PYTHON ?= /usr/bin/python3
+wheel:
+	rm -rf build-wheel && mkdir -p build-wheel
+	$(PYTHON) -m pip wheel --no-build-isolation --no-deps --no-index -w build-wheel ./python
+	$(PYTHON) -m venv --system-site-packages build-wheel/venv
+	build-wheel/venv/bin/pip install --no-index --no-deps build-wheel/aamsg-*.whl
+	cd build-wheel && env -u LD_LIBRARY_PATH -u PYTHONPATH venv/bin/python ../examples/convert.py e ../samples/thank-you.wav check.msg >/dev/null
+	cmp build-wheel/check.msg tests/data/thank-you.msg
+	@echo "Wheel: $$(ls build-wheel/*.whl)"
+
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DAAMSG_SANITIZE=ON
@@ -123,12 +137,13 @@ sanitize:
 
 # q's cases under ThreadSanitizer: the input thread and the search share blocks, the search
 # threads share the signal and their codes, two conversions through the library run at once
-# and a cancel stops every thread, and nothing else would notice a change that makes them race.
+# (sharing the budget of threads), a stream's reader is called from the input thread, and a
+# cancel stops every thread; nothing else would notice a change that makes them race.
 tsan:
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAAMSG_TSAN=ON
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_unit_tests --gtest_filter='Best*:Split*:LibraryFailure*'
-	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_api_tests --gtest_filter='Api.TwoConversions*:Api.Progress*:Inspect.Conversions*'
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_unit_tests --gtest_filter='Best*:Split*:LibraryFailure*:Threads*'
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/aamsg_api_tests --gtest_filter='Api.TwoConversions*:Api.Progress*:ApiStreams.*:Inspect.Conversions*'
 	TSAN_OPTIONS=halt_on_error=1 AAMSG_COMMAND=$(CURDIR)/build-tsan/aamsg build-tsan/tests/aamsg_e2e_tests --gtest_filter='*Best*'
 
 # The end-to-end tests with every run of the tool under valgrind's memcheck (with a stand-in for

@@ -75,11 +75,13 @@ install(TARGETS aamsg_static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONE
 install(FILES ${AAMSG_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
 # pkg-config wants absolute paths, and the prefix is only known when installing (`cmake --install
-# --prefix`, or /usr for the packages): the file is written then, from a template that has
-# everything else filled in, and installed by the rule after. The static library needs the
-# shared FFmpeg libraries and libsoxr, threads and the C++ runtime, which a C program's link
-# lacks. They are named as libraries, not as Requires.private modules: that would make `--static`
-# pull in every library Debian's FFmpeg was built with, which its shared libraries do not need.
+# --prefix`, or /usr for the packages): the files are written then, from templates that have
+# everything else filled in, and installed by the rule after. Two modules:
+# - aamsg: the shared library; with --static, everything a fully static program needs as well
+#   (the libraries under FFmpeg's and libsoxr, through their own modules), for `cc -static`.
+# - aamsg-static: the static library, by its file name, so that the link never takes the shared
+#   one beside it; with the shared FFmpeg libraries and libsoxr, threads and the C++ runtime,
+#   which a C program's link lacks (and with --static, as aamsg's, their libraries too).
 foreach(dir LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
     set(AAMSG_PC_${dir} "${CMAKE_INSTALL_${dir}}")
@@ -87,15 +89,18 @@ foreach(dir LIBDIR INCLUDEDIR)
     set(AAMSG_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-set(AAMSG_PC_LIBS_PRIVATE "-lavformat -lavcodec -lavutil -lsoxr ${CMAKE_THREAD_LIBS_INIT} -lstdc++ -lm")
-string(REPLACE "  " " " AAMSG_PC_LIBS_PRIVATE "${AAMSG_PC_LIBS_PRIVATE}")
+set(AAMSG_PC_REQUIRES_PRIVATE "libavformat libavcodec libavutil soxr")
+set(AAMSG_PC_RUNTIME "${CMAKE_THREAD_LIBS_INIT} -lstdc++ -lm")
+string(STRIP "${AAMSG_PC_RUNTIME}" AAMSG_PC_RUNTIME)
+set(AAMSG_PC_STATIC_LIBS "-lavformat -lavcodec -lavutil -lsoxr ${AAMSG_PC_RUNTIME}")
 set(AAMSG_PC_PREFIX @AAMSG_PC_PREFIX@)
-set(AAMSG_PC_TEMPLATE ${PROJECT_BINARY_DIR}/install/aamsg.pc.in)
-set(AAMSG_PC_FILE ${PROJECT_BINARY_DIR}/install/aamsg.pc)
-configure_file(cmake/aamsg.pc.in ${AAMSG_PC_TEMPLATE} @ONLY)
-install(CODE "set(AAMSG_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
-configure_file(\"${AAMSG_PC_TEMPLATE}\" \"${AAMSG_PC_FILE}\" @ONLY)" COMPONENT development)
-install(FILES ${AAMSG_PC_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+foreach(module aamsg aamsg-static)
+  configure_file(cmake/${module}.pc.in ${PROJECT_BINARY_DIR}/install/${module}.pc.in @ONLY)
+  install(CODE "set(AAMSG_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+configure_file(\"${PROJECT_BINARY_DIR}/install/${module}.pc.in\" \"${PROJECT_BINARY_DIR}/install/${module}.pc\" @ONLY)"
+          COMPONENT development)
+  install(FILES ${PROJECT_BINARY_DIR}/install/${module}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+endforeach()
 
 # The CMake package finds its files relative to itself, wherever the prefix is; the library's
 # file names come from the targets once they are known.
@@ -118,5 +123,5 @@ else()
   file(RELATIVE_PATH AAMSG_PYTHON_TO_LIBDIR /prefix/${AAMSG_PYTHON_DIR}/aamsg /prefix/${CMAKE_INSTALL_LIBDIR})
 endif()
 configure_file(python/aamsg/_install.py.in ${PROJECT_BINARY_DIR}/install/_install.py @ONLY)
-install(FILES python/aamsg/__init__.py ${PROJECT_BINARY_DIR}/install/_install.py
+install(FILES python/aamsg/__init__.py python/aamsg/py.typed ${PROJECT_BINARY_DIR}/install/_install.py
         DESTINATION ${AAMSG_PYTHON_DIR}/aamsg COMPONENT python)

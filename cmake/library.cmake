@@ -4,7 +4,8 @@
 configure_file(${PROJECT_SOURCE_DIR}/include/aamsg_version.h.in ${PROJECT_BINARY_DIR}/include/aamsg_version.h @ONLY)
 
 set(AAMSG_LAYERS aamsg_base aamsg_io aamsg_wave aamsg_search aamsg_prompt aamsg_audio aamsg_convert)
-set(AAMSG_API_SOURCES src/api/conversions.cpp src/api/options.cpp src/api/report.cpp src/api/status.cpp src/api/version.cpp
+set(AAMSG_API_SOURCES src/api/call.cpp src/api/files.cpp src/api/memory.cpp src/api/streams.cpp src/api/samples.cpp
+                      src/api/options.cpp src/api/report.cpp src/api/status.cpp src/api/threads.cpp src/api/version.cpp
                       src/api/inspect.cpp src/api/findings.cpp)
 
 function(aamsg_library target type)

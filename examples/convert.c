@@ -56,6 +56,7 @@ static void print_report(const aamsg_report* report) {
     printf("trimmed_start_seconds: %.3f\n", report->trimmed_start_seconds);
     printf("trimmed_end_seconds: %.3f\n", report->trimmed_end_seconds);
     printf("greedy_codes: %d\n", report->greedy_codes);
+    printf("detail: %s\n", report->detail);
     printf("findings:");
     for (uint32_t bit = 1; bit != 0; bit <<= 1) {
         if ((report->findings & bit) != 0) printf(" %s", aamsg_finding_name(bit));

@@ -44,6 +44,8 @@ def print_report(report):
         elif field.type is float:
             digits = 3 if field.name.startswith("trimmed") else 2
             print(f"{field.name}: {value:.{digits}f}")
+        elif field.type is str:
+            print(f"{field.name}: {value}")
         else:
             print(f"{field.name}: {int(value)}")
 

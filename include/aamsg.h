@@ -12,8 +12,15 @@
  *                           optionally the speech brought to a level and its silences trimmed.
  *
  * Plain C, for C and C++ programs and for bindings (Python's ctypes among them). Every function
- * is safe to call from several threads at once on different objects: the library keeps no
- * global state. Strings are UTF-8 on every platform, file names on Windows too.
+ * is safe to call from several threads at once on different objects. The one thing calls share
+ * is a count of the search threads at work, so that conversions running at once divide the
+ * processors among them (aamsg_options_set_threads). Strings are UTF-8 on every platform, file
+ * names on Windows too.
+ *
+ * Versions: the soname is libaamsg.so.0 (the package libaamsg0) and stays so for as long as
+ * every release only adds to what an earlier one offered, as 1.1 and 1.2 did: a program built
+ * against an older header runs with a newer library unchanged. The soname's number counts the
+ * releases that broke that promise, none so far; it is not the version's major number.
  */
 #ifndef AAMSG_H
 #define AAMSG_H
@@ -21,7 +28,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "aamsg_version.h" /* AAMSG_VERSION_MAJOR, _MINOR, _PATCH and AAMSG_VERSION_STRING */
+#include "aamsg_version.h" /* AAMSG_VERSION_MAJOR, _MINOR, _PATCH, AAMSG_VERSION_STRING, AAMSG_VERSION_NUMBER */
 
 #if defined(_WIN32) && defined(AAMSG_BUILDING_SHARED)
 #define AAMSG_API __declspec(dllexport)
@@ -40,6 +47,17 @@ extern "C" {
 /* The library's version, "MAJOR.MINOR.PATCH": that of the library loaded, which a program
  * built against an older header may differ from. */
 AAMSG_API const char* aamsg_version(void);
+/* The same as a number, (MAJOR << 16) | (MINOR << 8) | PATCH, to compare with AAMSG_VERSION_NUMBER:
+ * a program may check that the library it loaded has what its header promised. */
+AAMSG_API unsigned aamsg_version_number(void);
+
+/* What to do. The letters are lower case, as the command line has them once it has lowered its
+ * switch: 'E' is no mode. */
+typedef enum aamsg_mode {
+    AAMSG_MODE_ENCODE = 'e',
+    AAMSG_MODE_DECODE = 'd',
+    AAMSG_MODE_BEST = 'q'
+} aamsg_mode;
 
 /* What a conversion came to. The command line maps each to its exit code and its message. */
 typedef enum aamsg_status {
@@ -60,14 +78,23 @@ typedef enum aamsg_status {
     AAMSG_NO_AUDIO_STREAM = 14     /* 'q': the file is a container with no audio stream (a video alone) */
 } aamsg_status;
 
-/* The status in a few English words ("the input is corrupted"); never null. */
+/* The status in a few English words ("the input is corrupted"); never null. A report's `detail`
+ * says what exactly was wrong. */
 AAMSG_API const char* aamsg_status_text(aamsg_status status);
 
-typedef enum aamsg_mode {
-    AAMSG_MODE_ENCODE = 'e',
-    AAMSG_MODE_DECODE = 'd',
-    AAMSG_MODE_BEST = 'q'
-} aamsg_mode;
+/* The command line's exit code for a status (0, 101 to 106, 201 to 205; aamsg(1) lists them),
+ * for programs that stand in for the tool. */
+AAMSG_API int aamsg_exit_code(aamsg_status status);
+
+/* The command line's closing message for a status of a conversion in `mode` of the files named
+ * `input` and `output`, byte for byte as it prints it, line ends included ("OK\r\n\n",
+ * "greeting.wav is corrupted\r\n", "Cannot open outfile out.msg\n"); the names are put in as
+ * they are, never read as formats. Written to `buffer` (`size` bytes, ended by a zero byte, cut
+ * short if it does not fit; `buffer` may be null when `size` is 0); returns the length of the
+ * whole message, as snprintf does. AAMSG_INVALID_ARGUMENT, for which the tool prints its usage
+ * text, has an empty message. */
+AAMSG_API size_t aamsg_console_message(aamsg_status status, aamsg_mode mode, const char* input, const char* output,
+                                       char* buffer, size_t size);
 
 /* The speech level 'q' brings a prompt to by default, and the levels it can be asked for, in dB
  * of full scale (the active speech level, as ITU-T P.56 measures it). */
@@ -76,11 +103,13 @@ typedef enum aamsg_mode {
 #define AAMSG_MAX_LEVEL_DB (-3.0)
 
 /* How to convert: an object of the library's, so that options can be added without breaking
- * programs. A new one is 'q' with no level change, no trim, noise shaping on, and as many
- * search threads as the machine has processors. */
+ * programs. A new one is 'q' with no level change, no trim, noise shaping on, and a share of the
+ * processors for its search threads. */
 typedef struct aamsg_options aamsg_options;
 
-/* Null when out of memory. */
+/* Never null. When memory runs out it returns an object that every setter refuses and every
+ * conversion fails with, both with AAMSG_OUT_OF_MEMORY: options that could not be made never
+ * pass for the defaults (a null options pointer, which the conversions take for the defaults). */
 AAMSG_API aamsg_options* aamsg_options_new(void);
 AAMSG_API void aamsg_options_free(aamsg_options* options); /* null is fine */
 AAMSG_API aamsg_status aamsg_options_set_mode(aamsg_options* options, aamsg_mode mode);
@@ -91,16 +120,26 @@ AAMSG_API aamsg_status aamsg_options_set_level(aamsg_options* options, int enabl
 AAMSG_API aamsg_status aamsg_options_set_trim(aamsg_options* options, int enabled);
 /* 'q': the codes of least plain error, without shaping the noise (for music on hold). */
 AAMSG_API aamsg_status aamsg_options_set_flat(aamsg_options* options, int enabled);
-/* 'q': threads for the code search, 0 for one a processor. The codes do not depend on it. */
+/* 'q': threads for the code search. 0, the default, takes a share of the processors the process may
+ * run on (aamsg_processors): those that conversions running at the same time have not taken, and
+ * at least one. Any other number is used as it is (and counted as taken). The codes do not
+ * depend on it. */
 AAMSG_API aamsg_status aamsg_options_set_threads(aamsg_options* options, unsigned threads);
 
+/* The processors this process may run on: those of its CPU affinity, no more than its cgroup's
+ * CPU quota allows (rounded up). */
+AAMSG_API unsigned aamsg_processors(void);
+
 /* Told how far a conversion has come: 0 once the input is known to be convertible, then each
- * whole percent up to 100, in order. A non-zero return stops the conversion, which then ends
- * with AAMSG_CANCELLED (the output file is left incomplete). */
+ * whole percent up to 100, in order. It is called on the thread that called the conversion,
+ * never on another one, and never during another call of it. A non-zero return stops the
+ * conversion, which then ends with AAMSG_CANCELLED (a file output is left as it was). */
 typedef int (*aamsg_progress)(void* context, int percent);
 
 /* What a conversion did. Set `size` to sizeof(aamsg_report) before the call: a library newer
- * than the program fills only as much as the program knows of. */
+ * than the program fills only as much as the program knows of, and one older than the program
+ * sets every field it does not know of to zero. Every conversion fills it, whatever its status
+ * (unless `size` is too small to hold `size` itself: then AAMSG_INVALID_ARGUMENT). */
 typedef struct aamsg_report {
     size_t size;
     int finished;               /* the conversion reached the end of its input */
@@ -116,12 +155,21 @@ typedef struct aamsg_report {
     double trimmed_start_seconds;
     double trimmed_end_seconds;
     int greedy_codes;           /* 'q': the plain quantiser's codes were written, being no worse */
+    char detail[256];           /* on a failure, what exactly was wrong, in a short English sentence
+                                   ("the rate is 50 Hz; aamsg reads 100 Hz to 1536 kHz"); "" on success */
     uint32_t findings;          /* 'q': what its input's sound says, AAMSG_FINDING_* flags (below) */
 } aamsg_report;
 
 /* Converts the file `input` into the file `output` (names in UTF-8), as `options` say (null:
- * the defaults). The output is never created or emptied when it names the input. `progress` and
- * `report` may be null. */
+ * the defaults). `progress` and `report` may be null.
+ *
+ * The output is written to a temporary file beside it (beside the file a symbolic link leads
+ * to), which replaces it, with the permissions of the file it replaces, only once the
+ * conversion succeeded, or ended with AAMSG_CORRUPTED (an input cut short: what it holds is
+ * converted). After any other failure, and after a cancel, the file that was there is as it
+ * was, or there is none, and no temporary file is left. A device, a pipe, or a file in a
+ * folder where only the file may be written is written directly, as the conversion goes. The
+ * output is never created or emptied when it names the input. */
 AAMSG_API aamsg_status aamsg_convert_file(const char* input, const char* output, const aamsg_options* options,
                                           aamsg_progress progress, void* context, aamsg_report* report);
 
@@ -132,13 +180,67 @@ AAMSG_API aamsg_status aamsg_convert_memory(const void* input, size_t size, void
                                             const aamsg_options* options, aamsg_progress progress, void* context,
                                             aamsg_report* report);
 
+/* An input the caller reads for the library: its bytes from where it stands when the conversion
+ * starts (its `tell`, else 0). `read` gives up to `size` bytes, 0 at the end, -1 on an error.
+ * `seek` (whence SEEK_SET, SEEK_CUR or SEEK_END) returns the new position, or -1; null when the
+ * input cannot seek (a pipe), and then the library copies the whole input to a temporary file
+ * first, which it removes on every path: formats that must seek (an MP4 with its index last)
+ * and q's two passes work all the same. `tell` returns the position; null: counted from the
+ * reads. */
+typedef struct aamsg_reader {
+    void* context;
+    int64_t (*read)(void* context, void* buffer, size_t size);
+    int64_t (*seek)(void* context, int64_t offset, int whence);
+    int64_t (*tell)(void* context);
+} aamsg_reader;
+
+/* Takes `size` bytes of the output; returns 0 when it took them all, anything else to fail the
+ * conversion with AAMSG_WRITE_FAILED. */
+typedef int (*aamsg_writer)(void* context, const void* data, size_t size);
+
+/* Converts what `input` reads into what `write` takes, in memory that does not grow with the
+ * input. 'e' and 'd' write as they convert. 'q' may rewrite its codes at the end (see
+ * `greedy_codes`), so its message is held in a temporary file (removed on every path) and
+ * written once it is final: on success, and after AAMSG_CORRUPTED. The writer and the progress
+ * callback are called on the calling thread; the reader's functions one at a time, on the
+ * calling thread or on one of the library's ('q' reads its input on a thread of its own). */
+AAMSG_API aamsg_status aamsg_convert_stream(const aamsg_reader* input, aamsg_writer write, void* write_context,
+                                            const aamsg_options* options, aamsg_progress progress, void* context,
+                                            aamsg_report* report);
+
+/* Converts what `input` reads (as aamsg_convert_stream reads it) into the file `output`, which is
+ * replaced as aamsg_convert_file replaces it: only by a whole message. */
+AAMSG_API aamsg_status aamsg_convert_stream_to_file(const aamsg_reader* input, const char* output,
+                                                    const aamsg_options* options, aamsg_progress progress, void* context,
+                                                    aamsg_report* report);
+
+/* Samples in memory, interleaved, in the host's byte order. */
+typedef enum aamsg_sample_type {
+    AAMSG_SAMPLES_INT16 = 1, /* signed 16-bit */
+    AAMSG_SAMPLES_FLOAT = 2  /* 32-bit float, full scale 1.0 */
+} aamsg_sample_type;
+
+/* Encodes `frames` frames of `channels` samples at `rate` frames a second with 'e' or 'q' (the
+ * mode of `options`; null: 'q'): the same message as from a WAVE file of those samples (int16: a
+ * PCM WAVE file; float: a 32-bit float WAVE file, which 'e' refuses as not PCM). The message is
+ * given back as aamsg_convert_memory gives it. A rate or channel count of 0, and more samples
+ * than a WAVE file holds (4 GB), are AAMSG_INVALID_ARGUMENT. */
+AAMSG_API aamsg_status aamsg_encode_samples(const void* samples, aamsg_sample_type type, size_t frames, unsigned rate,
+                                            unsigned channels, void** output, size_t* output_size,
+                                            const aamsg_options* options, aamsg_progress progress, void* context,
+                                            aamsg_report* report);
+
+/* Decodes the message of `size` bytes at `message` into `*count` samples (two a byte) at 8000 a
+ * second: exactly the samples of the WAVE file 'd' makes of it, in a buffer of the library's
+ * (free it with aamsg_free; null when there are none, and after a failure). */
+AAMSG_API aamsg_status aamsg_decode_samples(const void* message, size_t size, int16_t** samples, size_t* count,
+                                            aamsg_progress progress, void* context, aamsg_report* report);
+
 AAMSG_API void aamsg_free(void* buffer);
 
 /* The formats 'q' reads, as the command line, the page and aamsg_status_text name them. */
 #define AAMSG_AUDIO_FORMATS "WAVE, AIFF, FLAC, MP3, M4A, Ogg, Opus, WebM, WMA, AMR or AC-3"
 
-/* What the library reads for 'q' beyond WAVE, AIFF, CAF, FLAC, Ogg Vorbis and Opus. Every build
- * reads MP3 now (and M4A, WebM, WMA, AMR and AC-3): the flag stays set for programs that ask. */
 /* What a prompt's sound says, before callers hear it: aamsg_inspect_file and _memory measure a
  * recording as 'q' reads it (channels averaged; level, silences and noise at 8000 Hz; peak,
  * clipping and offset at the file's own rate), or a message as the phone plays it, and tell
@@ -233,7 +335,8 @@ AAMSG_API double aamsg_finding_threshold(uint32_t finding);
  * length of the whole text, as snprintf does, or 0 for anything but one known flag. */
 AAMSG_API size_t aamsg_finding_text(uint32_t finding, const aamsg_inspection* inspection, char* buffer, size_t size);
 
-/* What this build of the library reads beyond WAVE, AIFF, CAF, FLAC, Ogg Vorbis and Opus, for 'q'. */
+/* What the library reads for 'q' beyond WAVE, AIFF, CAF, FLAC, Ogg Vorbis and Opus. Every build
+ * reads MP3 now (and M4A, WebM, WMA, AMR and AC-3): the flag stays set for programs that ask. */
 #define AAMSG_READS_MP3 1u
 AAMSG_API unsigned aamsg_features(void);
 

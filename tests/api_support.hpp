@@ -10,11 +10,37 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "aamsg.h"
 
 namespace aamsg::api_test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+inline const std::filesystem::path kSample = std::filesystem::path(AAMSG_SAMPLE_DIR) / "thank-you.wav";
+inline const std::filesystem::path kSampleMessage = std::filesystem::path(AAMSG_TEST_DATA) / "thank-you.msg";
+
+// A scratch folder of the test's own, removed after it.
+class ScratchDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = std::filesystem::temp_directory_path() / (std::string("aamsg_") + info->test_suite_name() + "_" + info->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::filesystem::path write(const std::string& name, const Bytes& bytes) const {
+        const std::filesystem::path path = dir / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    std::filesystem::path dir;
+};
 
 struct OptionsFree {
     void operator()(aamsg_options* options) const { aamsg_options_free(options); }

@@ -4,6 +4,14 @@
 // names, and two conversions at once.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#endif
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -21,35 +29,28 @@
 #include "api_support.hpp"
 #include "wave_builder.hpp"
 
+// The test program's own nothrow new, which the library's options reach: it fails when asked
+// to, as it would when memory runs out.
+namespace {
+bool failNothrowNew = false;
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (failNothrowNew) return nullptr;
+    try {
+        return ::operator new(size);  // so that delete frees it, as the sanitizers check
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 namespace {
 
 namespace fs = std::filesystem;
 using aamsg::test::Bytes;
 using namespace aamsg::api_test;
 
-const fs::path kSample = fs::path(AAMSG_SAMPLE_DIR) / "thank-you.wav";
-const fs::path kSampleMessage = fs::path(AAMSG_TEST_DATA) / "thank-you.msg";
-
-// A scratch directory of the test's own, removed after it.
-class Api : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("aamsg_api_") + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    fs::path write(const std::string& name, const Bytes& bytes) const {
-        const fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-    fs::path dir;
-};
+using Api = ScratchDir;
 
 // The command line's arguments for the same options, to compare its bytes with the library's.
 struct Case {
@@ -74,11 +75,71 @@ std::string quoted(const fs::path& path) {
 
 TEST_F(Api, VersionAndStatusWords) {
     EXPECT_STREQ(aamsg_version(), AAMSG_VERSION_STRING);
+    const unsigned number = aamsg_version_number();
+    EXPECT_EQ(number, static_cast<unsigned>(AAMSG_VERSION_NUMBER));
+    EXPECT_EQ(std::to_string(number >> 16) + "." + std::to_string(number >> 8 & 255) + "." + std::to_string(number & 255), aamsg_version());
     for (int s = AAMSG_OK; s <= AAMSG_NO_AUDIO_STREAM + 1; ++s) {
         const char* text = aamsg_status_text(static_cast<aamsg_status>(s));
         ASSERT_NE(text, nullptr);
         EXPECT_GT(std::strlen(text), 0u);
     }
+}
+
+// The command line's exit codes and closing messages, which the page and other programs that
+// stand in for the tool take from the library: names put in as they are, the message cut to the
+// buffer but its whole length returned.
+TEST_F(Api, TheCommandLinesWordsForEachStatus) {
+    struct Row {
+        aamsg_status status;
+        aamsg_mode mode;
+        int code;
+        const char* message;
+    };
+    const Row rows[] = {
+        {AAMSG_OK, AAMSG_MODE_BEST, 0, "OK\r\n\n"},
+        {AAMSG_CANNOT_OPEN_INPUT, AAMSG_MODE_ENCODE, 102, "Cannot open infile in 100%s.wav\n"},
+        {AAMSG_OUTPUT_IS_INPUT, AAMSG_MODE_DECODE, 103, "Cannot open outfile out.msg: it is the infile\n"},
+        {AAMSG_WRITE_FAILED, AAMSG_MODE_DECODE, 104, "Cannot write outfile out.msg\n"},
+        {AAMSG_NOT_AUDIO, AAMSG_MODE_ENCODE, 201, "in 100%s.wav should be a RIFF WAVE file\r\n"},
+        {AAMSG_NOT_AUDIO, AAMSG_MODE_BEST, 201, "in 100%s.wav should be an audio file: WAVE, AIFF, FLAC, MP3, M4A, Ogg, Opus, WebM, WMA, AMR or AC-3\r\n"},
+        {AAMSG_CORRUPTED, AAMSG_MODE_BEST, 203, "in 100%s.wav is corrupted\r\n"},
+        {AAMSG_TOO_LONG, AAMSG_MODE_DECODE, 204, "in 100%s.wav is too long for a WAVE file\r\n"},
+        {AAMSG_NO_AUDIO_STREAM, AAMSG_MODE_BEST, 205, "in 100%s.wav has no audio track\r\n"},
+        {AAMSG_CANCELLED, AAMSG_MODE_BEST, 106, "\r\nInternal error\n"},
+        {AAMSG_INVALID_ARGUMENT, AAMSG_MODE_BEST, 101, ""},
+        {static_cast<aamsg_status>(AAMSG_NO_AUDIO_STREAM + 1), AAMSG_MODE_BEST, 106, "\r\nInternal error\n"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(aamsg_exit_code(row.status), row.code) << row.message;
+        char buffer[128];
+        EXPECT_EQ(aamsg_console_message(row.status, row.mode, "in 100%s.wav", "out.msg", buffer, sizeof buffer), std::strlen(row.message));
+        EXPECT_STREQ(buffer, row.message);
+        char shortBuffer[6];
+        EXPECT_EQ(aamsg_console_message(row.status, row.mode, "in 100%s.wav", "out.msg", shortBuffer, sizeof shortBuffer),
+                  std::strlen(row.message));
+        EXPECT_EQ(std::string(shortBuffer), std::string(row.message).substr(0, 5));
+    }
+    EXPECT_EQ(aamsg_console_message(AAMSG_CORRUPTED, AAMSG_MODE_ENCODE, "x", "y", nullptr, 0), std::strlen("x is corrupted\r\n"));
+}
+
+// Options that could not be made never pass for the defaults: every call refuses them.
+TEST_F(Api, OptionsThatCouldNotBeMade) {
+    failNothrowNew = true;
+    aamsg_options* options = aamsg_options_new();
+    failNothrowNew = false;
+    ASSERT_NE(options, nullptr);
+    EXPECT_EQ(aamsg_options_set_mode(options, AAMSG_MODE_ENCODE), AAMSG_OUT_OF_MEMORY);
+    EXPECT_EQ(aamsg_options_set_level(options, 1, -20.0), AAMSG_OUT_OF_MEMORY);
+    EXPECT_EQ(aamsg_options_set_threads(options, 2), AAMSG_OUT_OF_MEMORY);
+    const Bytes wave = readBytes(kSample);
+    const Converted run = convertMemory(wave, options);
+    EXPECT_EQ(run.status, AAMSG_OUT_OF_MEMORY);
+    EXPECT_TRUE(run.output.empty());
+    EXPECT_STREQ(run.report.detail, "the options could not be made: memory ran out");
+    EXPECT_EQ(convertFile(kSample, dir / "out.msg", options).status, AAMSG_OUT_OF_MEMORY);
+    EXPECT_FALSE(fs::exists(dir / "out.msg"));
+    aamsg_options_free(options);
+    aamsg_options_free(options);  // nothing to free, however often
 }
 
 TEST_F(Api, OptionsAreCheckedWhereTheyAreSet) {
@@ -287,6 +348,172 @@ TEST_F(Api, ShorterReportFilledOnlyAsFarAsItsSize) {
     EXPECT_EQ(guarded.report.clipped, full.report.clipped);
     const auto* bytes = reinterpret_cast<const unsigned char*>(&guarded);
     for (std::size_t i = kOlder; i < sizeof guarded; ++i) ASSERT_EQ(bytes[i], 0xA5) << "byte " << i;
+}
+
+// A program built against a newer header passes a longer report: what this library does not
+// know of is zeroed, as far as the program's size says, and no further.
+TEST_F(Api, LongerReportZeroedBeyondWhatTheLibraryKnows) {
+    struct Newer {
+        aamsg_report report;
+        unsigned char newer[24];
+        unsigned char after[8];
+    } newer;
+    std::memset(&newer, 0xA5, sizeof newer);
+    newer.report.size = offsetof(Newer, after);
+    const Bytes wave = readBytes(kSample);
+    void* output = nullptr;
+    std::size_t size = 0;
+    ASSERT_EQ(aamsg_convert_memory(wave.data(), wave.size(), &output, &size, nullptr, nullptr, nullptr, &newer.report), AAMSG_OK);
+    aamsg_free(output);
+    EXPECT_EQ(newer.report.size, offsetof(Newer, after));
+    EXPECT_EQ(newer.report.finished, 1);
+    EXPECT_STREQ(newer.report.detail, "");
+    for (const unsigned char byte : newer.newer) EXPECT_EQ(byte, 0);
+    for (const unsigned char byte : newer.after) EXPECT_EQ(byte, 0xA5);
+}
+
+// The files of a folder, but for `but`.
+std::vector<std::string> filesIn(const fs::path& dir, const std::string& but = "") {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().filename() != but) names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An output is replaced only by a whole message (or by all a cut input held): after any other
+// failure, and after a cancel, the file that was there is as it was, or there is none, and no
+// temporary file is left beside it.
+TEST_F(Api, OutputsAreNeverLost) {
+    using namespace aamsg::test;
+    const Bytes tone = wave(1, 8000, 16, std::vector<int>(8000, 1000));
+    Bytes cut = tone;
+    cut.resize(cut.size() - 5000);
+    const Bytes text = {'n', 'o', 't', 'e', 's'};
+    const Bytes old(321, 0x77);
+    struct Row {
+        const char* name;
+        aamsg_mode mode;
+        const Bytes* input;
+        bool existing;  // the output had a file before
+        int cancelAt;
+        aamsg_status expected;
+    };
+    const Row rows[] = {
+        {"e of a text file", AAMSG_MODE_ENCODE, &text, true, -1, AAMSG_NOT_AUDIO},
+        {"q of a text file", AAMSG_MODE_BEST, &text, true, -1, AAMSG_NOT_AUDIO},
+        {"q cancelled", AAMSG_MODE_BEST, &tone, true, 50, AAMSG_CANCELLED},
+        {"q cancelled, no file before", AAMSG_MODE_BEST, &tone, false, 50, AAMSG_CANCELLED},
+        {"e cancelled", AAMSG_MODE_ENCODE, &tone, true, 50, AAMSG_CANCELLED},
+        {"e of a cut file", AAMSG_MODE_ENCODE, &cut, true, -1, AAMSG_CORRUPTED},
+        {"q of a cut file", AAMSG_MODE_BEST, &cut, true, -1, AAMSG_CORRUPTED},
+        {"e", AAMSG_MODE_ENCODE, &tone, true, -1, AAMSG_OK},
+    };
+    for (const Row& row : rows) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const fs::path input = write("in.wav", *row.input);
+        const fs::path output = dir / "out.msg";
+        if (row.existing) write("out.msg", old);
+        const Options options = makeOptions({row.mode});
+        const Converted run = convertFile(input, output, options.get(), row.cancelAt);
+        EXPECT_EQ(run.status, row.expected) << row.name;
+        const bool replaced = row.expected == AAMSG_OK || row.expected == AAMSG_CORRUPTED;
+        if (replaced) {
+            EXPECT_EQ(readBytes(output), convertMemory(*row.input, options.get()).output) << row.name;
+            EXPECT_FALSE(readBytes(output).empty()) << row.name;
+        } else if (row.existing) {
+            EXPECT_EQ(readBytes(output), old) << row.name;
+        }
+        EXPECT_EQ(filesIn(dir), (row.existing || replaced ? std::vector<std::string>{"in.wav", "out.msg"}
+                                                           : std::vector<std::string>{"in.wav"}))
+            << row.name;
+    }
+}
+
+#ifndef _WIN32
+// The file replaced keeps its permissions; a symbolic link stays a link, and its file is replaced.
+TEST_F(Api, ReplacedFilesKeepTheirPermissionsAndLinks) {
+    const Options options = makeOptions({AAMSG_MODE_ENCODE});
+    const fs::path output = write("out.msg", Bytes(10, 1));
+    fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_EQ(convertFile(kSample, output, options.get()).status, AAMSG_OK);
+    EXPECT_EQ(readBytes(output), readBytes(kSampleMessage));
+    EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    fs::create_directory(dir / "elsewhere");
+    const fs::path target = write("elsewhere/target.msg", Bytes(10, 2));
+    fs::create_symlink("elsewhere/target.msg", dir / "link.msg");
+    ASSERT_EQ(convertFile(kSample, dir / "link.msg", options.get()).status, AAMSG_OK);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.msg"));
+    EXPECT_EQ(readBytes(target), readBytes(kSampleMessage));
+    EXPECT_EQ(filesIn(dir / "elsewhere"), std::vector<std::string>{"target.msg"});
+}
+
+// A disk that fills up (here, the process's limit on the size of a file): the conversion fails
+// with the system's words, and the file that was there is as it was.
+TEST_F(Api, FullDiskLeavesTheOldFile) {
+    const Bytes message(300000, 0x3C);
+    const fs::path input = write("in.msg", message);
+    const Bytes old(4000, 0x11);
+    const fs::path output = write("out.wav", old);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Converted run = convertFile(input, output, makeOptions({AAMSG_MODE_DECODE}).get());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(run.status, AAMSG_WRITE_FAILED);
+    EXPECT_STREQ(run.report.detail, "writing the output failed: File too large");
+    EXPECT_EQ(readBytes(output), old);
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"in.msg", "out.wav"}));
+}
+#endif
+
+// Each failure says what exactly was wrong.
+TEST_F(Api, TheReportSaysWhatWasWrong) {
+    using namespace aamsg::test;
+    const Bytes slow = wave(1, 50, 16, std::vector<int>(500, 1000));
+    const Bytes extensible = riff({{"fmt ", fmtBody(0xFFFE, 1, 48000, 3, 24, 24)}, {"data", Bytes(300, 0)}});
+    const Bytes floats = riff({{"fmt ", fmtBody(3, 1, 8000, 4, 32)}, {"data", Bytes(400, 0)}});
+    const Bytes wide = riff({{"fmt ", fmtBody(1, 1, 48000, 3, 24)}, {"data", Bytes(300, 0)}});
+    const Bytes text = {'n', 'o', 't', 'e', 's', '.', '.', '.', '.', '.', '.', '.', '.'};
+    Bytes cut = wave(1, 8000, 16, std::vector<int>(800, 1000));
+    cut.resize(cut.size() - 100);
+    const char* eReads = "e reads 8- and 16-bit PCM, mono or stereo, and 32-bit mono";
+    struct Row {
+        aamsg_mode mode;
+        const Bytes* input;
+        aamsg_status status;
+        std::string detail;
+    };
+    const Row rows[] = {
+        {AAMSG_MODE_BEST, &slow, AAMSG_CORRUPTED, "the rate is 50 Hz; aamsg reads 100 Hz to 1536 kHz"},
+        {AAMSG_MODE_ENCODE, &extensible, AAMSG_NOT_PCM_WAVE, std::string("a 24-bit WAVE_FORMAT_EXTENSIBLE WAVE file: ") + eReads},
+        {AAMSG_MODE_ENCODE, &floats, AAMSG_NOT_PCM_WAVE, std::string("a 32-bit floating-point WAVE file: ") + eReads},
+        {AAMSG_MODE_ENCODE, &wide, AAMSG_CORRUPTED, std::string("its frames are 3 bytes (1 channel of 24 bits): ") + eReads},
+        {AAMSG_MODE_ENCODE, &text, AAMSG_NOT_AUDIO, "it does not start with a RIFF WAVE header"},
+        {AAMSG_MODE_ENCODE, &cut, AAMSG_CORRUPTED, "its samples end before the 800 frames its \"data\" chunk declares"},
+        {AAMSG_MODE_DECODE, &text, AAMSG_OK, ""},
+    };
+    for (const Row& row : rows) {
+        const Converted run = convertMemory(*row.input, makeOptions({row.mode}).get());
+        EXPECT_EQ(run.status, row.status) << row.detail;
+        EXPECT_EQ(run.report.detail, row.detail);
+    }
+    const Converted cancelled = convertMemory(readBytes(kSample), makeOptions({AAMSG_MODE_ENCODE}).get(), 37);
+    EXPECT_STREQ(cancelled.report.detail, "the progress callback asked to stop at 37%");
+    // No failure is left without words: the status's own, where nothing more is known.
+    const Converted missing = convertFile(dir / "missing.wav", dir / "out.msg", nullptr);
+    EXPECT_EQ(missing.status, AAMSG_CANNOT_OPEN_INPUT);
+    EXPECT_GT(std::strlen(missing.report.detail), 0u);
+#ifndef _WIN32
+    EXPECT_STREQ(missing.report.detail, "No such file or directory");
+#endif
 }
 
 TEST_F(Api, NamesInAnyLanguage) {

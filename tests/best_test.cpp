@@ -76,16 +76,17 @@ TEST(Best, NeverWorseThanGreedy) {
     EXPECT_GT(recoded, 0);
 }
 
-// Runs q from memory into a real file, as the command line does.
-Outcome encodeInto(std::FILE* file, const test::Bytes& wave) {
+// Runs q from memory into `out`, as the library does into a file or a stream.
+Outcome encodeInto(OutStream out, const test::Bytes& wave) {
     Request request;
     request.mode = Mode::Best;
     request.best = optionsOf(kWeak);
     InStream in = memoryInput(wave);
-    OutStream out = fileOutput(file);
     ProgressReport progress;
     return runConversion(request, in, out, progress);
 }
+
+Outcome encodeInto(std::FILE* file, const test::Bytes& wave) { return encodeInto(fileOutput(file), wave); }
 
 // Where the greedy encoder wins, its codes are written over the search's in a second pass, and
 // the file is cut to what that pass wrote; an output that cannot go back (a pipe) keeps the
@@ -113,6 +114,21 @@ TEST(Best, SecondPassOnAFileAndOnAPipe) {
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), written));
     std::fclose(written);
     EXPECT_EQ(bytes, greedy);
+
+    // A stream's message, held in a file until it is final: what is handed on is what the
+    // second pass wrote, though the held file still holds more of the first one's.
+    std::FILE* heldFile = std::tmpfile();
+    ASSERT_NE(heldFile, nullptr);
+    ASSERT_EQ(std::fwrite(stale.data(), 1, stale.size(), heldFile), stale.size());
+    ASSERT_EQ(std::fseek(heldFile, 0, SEEK_SET), 0);
+    HeldBytes held{heldFile};
+    const Outcome heldOutcome = encodeInto(heldOutput(held), wave);
+    ASSERT_EQ(heldOutcome.status, kOk);
+    EXPECT_EQ(heldOutcome.stats.codes, WrittenCodes::kGreedy);
+    std::vector<std::uint8_t> released;
+    ASSERT_TRUE(releaseHeld(held, memoryOutput(released).sink));
+    std::fclose(heldFile);
+    EXPECT_EQ(released, greedy);
 
 #ifndef _WIN32  // Windows's C runtime may report a seek on a pipe as done
     int ends[2];

@@ -3,7 +3,9 @@
 prefix, examples/convert.c built through pkg-config (shared and static) and through find_package
 (tests/install/CMakeLists.txt), examples/convert.py run on the installed module. For e, d and q
 each must write the installed tool's bytes, and all must print the same report and status; the
-module's inspection must say what the tool's does.
+module's inspection must say what the tool's does. Then the stream and samples examples (C, and
+Python through numpy) against the tool's bytes, the header as C89 and C++98, and Ctrl-C in a
+Python conversion.
 
 usage: install_test.py BUILD_DIR SOURCE_DIR
 """
@@ -12,9 +14,11 @@ import math
 import os
 import pathlib
 import shlex
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import wave
 
 BUILD, SOURCE = map(pathlib.Path, sys.argv[1:3])
@@ -55,6 +59,14 @@ def write_wave(path):
         out.writeframes(array.array("h", frames).tobytes())
 
 
+def python_with(*modules):
+    """An interpreter that has these modules: this one, or Debian's."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if os.path.exists(python) and run([python, "-c", "import " + ", ".join(modules)]).returncode == 0:
+            return python
+    sys.exit(f"no Python here has {', '.join(modules)} (Debian: python3-numpy)")
+
+
 def exported_symbols(library):
     names = must(["nm", "-D", "--defined-only", "--format=posix", library]).split("\n")
     return sorted(line.split()[0] for line in names if line.strip())
@@ -81,12 +93,22 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
     example, cflags = SOURCE / "examples/convert.c", ["-std=c11", "-Wall", "-Wextra", "-Wpedantic", "-Wconversion", "-Werror"]
     shared = shlex.split(must(["pkg-config", "--cflags", "--libs", "aamsg"], env))
     must(["cc", *cflags, example, *shared, "-o", scratch / "convert-pc"], env)
-    # The static library through --static: everything it needs must be in the .pc file.
-    static = [str(libdir / "libaamsg.a") if a == "-laamsg" else a
-              for a in shlex.split(must(["pkg-config", "--static", "--cflags", "--libs", "aamsg"], env))]
+    # The static library through its own module, which names it by its file: the shared library
+    # beside it is never taken.
+    static = shlex.split(must(["pkg-config", "--cflags", "--libs", "aamsg-static"], env))
     must(["cc", *cflags, example, *static, "-o", scratch / "convert-pc-static"], env)
     check("libaamsg" not in must(["readelf", "-d", scratch / "convert-pc-static"]),
           "the static build does not load libaamsg.so")
+    # --static gives everything below it as well, for a fully static program.
+    closure = must(["pkg-config", "--static", "--libs", "aamsg"], env).split()
+    check("-lsoxr" in closure and "-lstdc++" in closure and len(closure) > 5, f"pkg-config --static: {closure}")
+    # The header is C89 and C++98 as well as what the examples are built as.
+    header_check = scratch / "header.c"
+    header_check.write_text("#include <aamsg.h>\nint main(void) { return aamsg_version_number() == AAMSG_VERSION_NUMBER ? 0 : 1; }\n")
+    include = shlex.split(must(["pkg-config", "--cflags", "aamsg"], env))
+    must(["cc", "-std=c89", "-Wall", "-Wextra", "-Wpedantic", "-Werror", *include, "-c", header_check, "-o", scratch / "c89.o"])
+    must(["c++", "-std=c++98", "-Wall", "-Wextra", "-Wpedantic", "-Werror", "-x", "c++", *include, "-c", header_check,
+          "-o", scratch / "cxx98.o"])
     major = must(["pkg-config", "--modversion", "aamsg"], env).split(".")[0]
     must(["cmake", "-S", SOURCE / "tests/install", "-B", scratch / "consumer", f"-DCMAKE_PREFIX_PATH={prefix}",
           f"-DAAMSG_MAJOR={major}", f"-DEXAMPLE={example}", "-DCMAKE_BUILD_TYPE=Release"], env)
@@ -183,6 +205,69 @@ with tempfile.TemporaryDirectory(prefix="aamsg-install-") as scratch:
         check(False, "inspecting a cut file raises")
     except aamsg.Error as error:
         check(error.status == aamsg.Status.CORRUPTED and error.report.seconds > 0.5, f"a cut file: {error} {error.report}")
+
+    # The stream and samples examples: the tool's bytes, from a file and from a pipe.
+    for name in ("stream", "samples"):
+        must(["cc", *cflags, SOURCE / f"examples/{name}.c", *shared, "-o", scratch / name], env)
+    tool_message = scratch / "tool-q.msg"
+    run([prefix / "bin/aamsg", "q", wav, tool_message], bare_env)
+    tool_wave = scratch / "tool-d.wav"
+    run([prefix / "bin/aamsg", "d", tool_message, tool_wave], bare_env)
+    for mode, source, expected in (("q", wav, tool_message), ("e", wav, msg), ("d", tool_message, tool_wave)):
+        with open(source, "rb") as file:
+            from_file = subprocess.run([str(scratch / "stream"), mode], stdin=file, capture_output=True, env=env)
+        from_pipe = subprocess.run([str(scratch / "stream"), mode], input=source.read_bytes(), capture_output=True, env=env)
+        for way, done in (("a file", from_file), ("a pipe", from_pipe)):
+            check(done.returncode == 0 and done.stdout == expected.read_bytes(), f"stream {mode} from {way}: the tool's bytes")
+    refused = subprocess.run([str(scratch / "stream"), "e"], input=b"notes", capture_output=True, env=env)
+    check(refused.returncode == 6 and b"RIFF WAVE header" in refused.stderr, f"stream e of a text: {refused}")
+
+    # Samples: the raw samples of the WAVE file give the tool's q of it; the message's samples are
+    # d's WAVE file's.
+    with wave.open(str(wav), "rb") as source:
+        raw = scratch / "in.raw"
+        raw.write_bytes(source.readframes(source.getnframes()))
+        rate, channels = source.getframerate(), source.getnchannels()
+    numpy_python = python_with("numpy")
+    numpy_env = dict(python_env, PYTHONPATH=python_env["PYTHONPATH"])
+    samplers = {"C": ([scratch / "samples"], env), "Python": ([numpy_python, SOURCE / "examples/samples.py"], numpy_env)}
+    for name, (command, runner_env) in samplers.items():
+        encoded, decoded = scratch / f"samples-{name}.msg", scratch / f"samples-{name}.raw"
+        done = run([*command, "q", raw, rate, channels, encoded], runner_env)
+        check(done.returncode == 0 and encoded.read_bytes() == tool_message.read_bytes(), f"samples q, {name}: {done.stderr}")
+        done = run([*command, "d", tool_message, decoded], runner_env)
+        check(done.returncode == 0 and decoded.read_bytes() == tool_wave.read_bytes()[44:], f"samples d, {name}: {done.stderr}")
+        done = run([*command, "q", raw, 0, channels, encoded], runner_env)
+        check(done.returncode == 13 and b"a rate of 0" in done.stderr, f"samples q at 0 Hz, {name}: {done}")
+
+    # Ctrl-C stops a Python conversion at its next mark and raises KeyboardInterrupt, with or
+    # without a callback, and nothing is printed of an exception lost in a callback.
+    long_wav = scratch / "long.wav"
+    with wave.open(str(long_wav), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(44100)
+        tone = array.array("h", (int(8000 * math.sin(i * 0.05)) for i in range(2 * 44100)))
+        for _ in range(120):
+            out.writeframes(tone.tobytes())
+    script = ("import aamsg, sys, time\n"
+              "callback = (lambda percent: None) if sys.argv[2] == 'callback' else None\n"
+              "try:\n"
+              "    aamsg.convert(sys.argv[1], sys.argv[1] + '.msg', level=True, progress=callback)\n"
+              "    print('finished')\n"
+              "except KeyboardInterrupt:\n"
+              "    print('KeyboardInterrupt')\n")
+    for callback in ("callback", "none"):
+        child = subprocess.Popen([sys.executable, "-c", script, str(long_wav), callback], env=python_env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(1.5)
+        asked = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate()
+        waited = time.monotonic() - asked
+        check(out.strip() == b"KeyboardInterrupt" and not err, f"Ctrl-C, {callback}: {out} {err}")
+        check(waited < 2.0, f"Ctrl-C, {callback}: stopped after {waited:.2f} s (about 0.3 s here)")
+        check(not (scratch / "long.wav.msg").exists(), f"Ctrl-C, {callback}: no message left")
 
 if failures:
     sys.exit(f"{len(failures)} failed")

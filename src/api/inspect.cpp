@@ -2,10 +2,11 @@
 // caller's struct reaches.
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "aamsg.h"
-#include "api/caller.hpp"
+#include "api/call.hpp"
 #include "api/status.hpp"
 #include "convert/inspect.hpp"
 #include "io/files.hpp"
@@ -94,14 +95,13 @@ extern "C" {
 aamsg_status aamsg_inspect_file(const char* input, aamsg_inspection* result, aamsg_progress progress, void* context) {
     using namespace aamsg;
     if (input == nullptr || !usable(result)) return AAMSG_INVALID_ARGUMENT;
-    Caller caller{progress, context};
-    ProgressReport marks = progressFor(caller);
+    Call call(progress, context, nullptr);
     Inspection inspection;
     Status status = kOk;
     try {
-        status = inspectFile(input, marks, inspection);
+        status = inspectFile(input, call.progress, inspection);
     } catch (...) {
-        status = statusOfCaught();
+        status = statusOf(std::current_exception());
     }
     return finish(result, status, inspection);
 }
@@ -110,15 +110,14 @@ aamsg_status aamsg_inspect_memory(const void* input, size_t size, aamsg_inspecti
                                   void* context) {
     using namespace aamsg;
     if ((input == nullptr && size > 0) || !usable(result)) return AAMSG_INVALID_ARGUMENT;
-    Caller caller{progress, context};
-    ProgressReport marks = progressFor(caller);
+    Call call(progress, context, nullptr);
     Inspection inspection;
     Status status = kOk;
     try {
         InStream stream = memoryInput({static_cast<const std::uint8_t*>(input), size});
-        status = inspectSound(stream, marks, inspection);
+        status = inspectSound(stream, call.progress, inspection);
     } catch (...) {
-        status = statusOfCaught();
+        status = statusOf(std::current_exception());
     }
     return finish(result, status, inspection);
 }

@@ -1,9 +1,7 @@
 // The C API's options: the one place where what a caller asks for is checked.
 #include "api/options.hpp"
 
-#include <algorithm>
 #include <new>
-#include <thread>
 
 #include "prompt/levels.hpp"
 
@@ -11,6 +9,16 @@ static_assert(AAMSG_DEFAULT_LEVEL_DB == aamsg::kDefaultTargetDb && AAMSG_MIN_LEV
               AAMSG_MAX_LEVEL_DB == aamsg::kMaxTargetDb);
 
 namespace aamsg {
+
+namespace {
+
+// What aamsg_options_new gives when memory runs out: never written, refused by every call, so
+// that options that could not be made never pass for the defaults.
+aamsg_options outOfMemory;
+
+}  // namespace
+
+bool isOutOfMemoryOptions(const aamsg_options* options) { return options == &outOfMemory; }
 
 Request requestOf(const aamsg_options* options) {
     const aamsg_options defaults;
@@ -22,30 +30,41 @@ Request requestOf(const aamsg_options* options) {
     best.level = o.level;
     best.levelDb = o.levelDb;
     best.trim = o.trim;
-    best.threads = std::min(o.threads != 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency()), kMaxSearchThreads);
-    // One thread does everything on the caller's; with more, the input is read on one of them.
-    best.background = best.threads > 1;
     return request;
 }
+
+namespace {
+
+// The status a setter gives before it looks at what it is asked: none for options it may set.
+aamsg_status refusal(const aamsg_options* options) {
+    if (options == nullptr) return AAMSG_INVALID_ARGUMENT;
+    return isOutOfMemoryOptions(options) ? AAMSG_OUT_OF_MEMORY : AAMSG_OK;
+}
+
+}  // namespace
 
 }  // namespace aamsg
 
 extern "C" {
 
-aamsg_options* aamsg_options_new(void) { return new (std::nothrow) aamsg_options; }
+aamsg_options* aamsg_options_new(void) {
+    aamsg_options* options = new (std::nothrow) aamsg_options;
+    return options != nullptr ? options : &aamsg::outOfMemory;
+}
 
-void aamsg_options_free(aamsg_options* options) { delete options; }
+void aamsg_options_free(aamsg_options* options) {
+    if (!aamsg::isOutOfMemoryOptions(options)) delete options;
+}
 
 aamsg_status aamsg_options_set_mode(aamsg_options* options, aamsg_mode mode) {
-    if (options == nullptr || (mode != AAMSG_MODE_ENCODE && mode != AAMSG_MODE_DECODE && mode != AAMSG_MODE_BEST)) {
-        return AAMSG_INVALID_ARGUMENT;
-    }
+    if (const aamsg_status refused = aamsg::refusal(options); refused != AAMSG_OK) return refused;
+    if (mode != AAMSG_MODE_ENCODE && mode != AAMSG_MODE_DECODE && mode != AAMSG_MODE_BEST) return AAMSG_INVALID_ARGUMENT;
     options->mode = mode;
     return AAMSG_OK;
 }
 
 aamsg_status aamsg_options_set_level(aamsg_options* options, int enabled, double level_db) {
-    if (options == nullptr) return AAMSG_INVALID_ARGUMENT;
+    if (const aamsg_status refused = aamsg::refusal(options); refused != AAMSG_OK) return refused;
     // Written so that NaN fails too.
     if (enabled != 0 && !(level_db >= AAMSG_MIN_LEVEL_DB && level_db <= AAMSG_MAX_LEVEL_DB)) return AAMSG_INVALID_ARGUMENT;
     options->level = enabled != 0;
@@ -54,19 +73,19 @@ aamsg_status aamsg_options_set_level(aamsg_options* options, int enabled, double
 }
 
 aamsg_status aamsg_options_set_trim(aamsg_options* options, int enabled) {
-    if (options == nullptr) return AAMSG_INVALID_ARGUMENT;
+    if (const aamsg_status refused = aamsg::refusal(options); refused != AAMSG_OK) return refused;
     options->trim = enabled != 0;
     return AAMSG_OK;
 }
 
 aamsg_status aamsg_options_set_flat(aamsg_options* options, int enabled) {
-    if (options == nullptr) return AAMSG_INVALID_ARGUMENT;
+    if (const aamsg_status refused = aamsg::refusal(options); refused != AAMSG_OK) return refused;
     options->flat = enabled != 0;
     return AAMSG_OK;
 }
 
 aamsg_status aamsg_options_set_threads(aamsg_options* options, unsigned threads) {
-    if (options == nullptr) return AAMSG_INVALID_ARGUMENT;
+    if (const aamsg_status refused = aamsg::refusal(options); refused != AAMSG_OK) return refused;
     options->threads = threads;
     return AAMSG_OK;
 }

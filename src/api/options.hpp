@@ -11,12 +11,15 @@ struct aamsg_options {
     double levelDb = AAMSG_DEFAULT_LEVEL_DB;
     bool trim = false;
     bool flat = false;
-    unsigned threads = 0;  // one a processor
+    unsigned threads = 0;  // a share of the processors
 };
 
 namespace aamsg {
 
-// The conversion `options` ask for (null: the defaults).
+// Whether these are the options aamsg_options_new gave when memory ran out.
+bool isOutOfMemoryOptions(const aamsg_options* options);
+
+// The conversion `options` ask for (null: the defaults); its threads are the caller's to set.
 Request requestOf(const aamsg_options* options);
 
 }  // namespace aamsg

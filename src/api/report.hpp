@@ -6,10 +6,9 @@
 
 namespace aamsg {
 
-// Whether a caller's report can be filled: none, or one whose size at least covers `size`.
-bool reportUsable(const aamsg_report* report);
-
-// What the conversion did, into as much of `report` (if any) as its size says it has.
-void fillReport(aamsg_report* report, const Outcome& outcome, const ProgressReport& progress);
+// What the conversion did, and `detail` (what was wrong, "" on success), into `report` (if
+// any): as much of it as the caller's `size` holds, and zeros in the rest of the caller's size
+// (fields of a newer header than the library's).
+void fillReport(aamsg_report* report, const Outcome& outcome, const ProgressReport& progress, const char* detail);
 
 }  // namespace aamsg

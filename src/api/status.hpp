@@ -1,4 +1,4 @@
-// The library's statuses as the C API names them.
+// The library's statuses as the C API names them, words them and as the command line ends with them.
 #pragma once
 
 #include "aamsg.h"

@@ -23,6 +23,7 @@ extern "C" {
 
 #include "audio/audio.hpp"
 #include "audio/ffmpeg_components.hpp"
+#include "base/failure.hpp"
 #include "wave/wave.hpp"
 
 namespace aamsg {
@@ -216,7 +217,9 @@ Status checkSampleData(InStream& in, bool& cut) {
             cut = tellInput(in) + chunk.size > *length;
         }
     }
-    if (!seekRelative(in, -static_cast<std::int64_t>(tellInput(in))) || in.ioError) return kCannotReadInput;
+    if (!seekRelative(in, -static_cast<std::int64_t>(tellInput(in))) || in.ioError) {
+        return in.ioError ? kCannotReadInput : fail(kCannotReadInput, "the input cannot be read again from its start");
+    }
     return kOk;
 }
 
@@ -365,6 +368,8 @@ bool decodeFrame(AudioFile& file) {
     }
 }
 
+const char* containerName(const AVInputFormat& container);
+
 // Opens the format context over the stream, with only the listed demuxers and no file but the
 // input. kNotAudioFile when no listed format is found in it; kCorrupted when the format's header
 // cannot be read.
@@ -395,14 +400,15 @@ Status openContainer(AudioFile& file) {
     const AVInputFormat* found = nullptr;
     const int score = av_probe_input_buffer2(file.io, &found, "", &format, 0, kProbeBytes);
     if (file.input->ioError) return kCannotReadInput;
-    if (score < AVPROBE_SCORE_RETRY || found == nullptr || !listed(found->name, kAllowedDemuxers)) return kNotAudioFile;
+    if (score < AVPROBE_SCORE_RETRY || found == nullptr) return fail(kNotAudioFile, "no audio format aamsg reads was found in it");
+    if (!listed(found->name, kAllowedDemuxers)) return fail(kNotAudioFile, "it is in FFmpeg's %s format, which aamsg does not read", found->name);
     // Reference movies' outside media stay unread (the default, said here once more).
     AVDictionary* options = nullptr;
     av_dict_set(&options, "enable_drefs", "0", 0);
     const int opened = avformat_open_input(&file.format, "", found, &options);
     av_dict_free(&options);
     if (file.input->ioError) return kCannotReadInput;
-    return opened < 0 ? kCorrupted : kOk;
+    return opened < 0 ? fail(kCorrupted, "its %s header cannot be read", containerName(*found)) : kOk;
 }
 
 // Opens the listed decoder of the default audio track, every other track left unread.
@@ -424,24 +430,29 @@ Status openDecoder(AudioFile& file) {
     for (unsigned i = 0; i < format.nb_streams && file.stream < 0; ++i) {
         if (format.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) file.stream = static_cast<int>(i);
     }
-    if (file.stream < 0) return kNoAudioStream;
+    if (file.stream < 0) return fail(kNoAudioStream, "none of its %u tracks is audio", format.nb_streams);
     for (unsigned i = 0; i < format.nb_streams; ++i) {
         if (static_cast<int>(i) != file.stream) format.streams[i]->discard = AVDISCARD_ALL;
     }
     const AVStream& stream = *format.streams[file.stream];
     const AVCodecParameters& parameters = *stream.codecpar;
-    if (parameters.ch_layout.nb_channels < 0 || parameters.ch_layout.nb_channels > kMaxChannels) return kCorrupted;
+    if (parameters.ch_layout.nb_channels < 0 || parameters.ch_layout.nb_channels > kMaxChannels) {
+        return fail(kCorrupted, "its header claims %d channels; aamsg reads 1 to %d", parameters.ch_layout.nb_channels, kMaxChannels);
+    }
     const AVCodec* codec = listedDecoder(parameters.codec_id);
-    if (codec == nullptr) return kNotAudioFile;
+    if (codec == nullptr) return fail(kNotAudioFile, "its audio is %s, which aamsg does not read", avcodec_get_name(parameters.codec_id));
     file.decoder = avcodec_alloc_context3(codec);
     if (file.decoder == nullptr) return kOutOfMemory;
     quieten(file.quiet[1] = file.decoder);
-    if (avcodec_parameters_to_context(file.decoder, &parameters) < 0) return kCorrupted;
+    if (avcodec_parameters_to_context(file.decoder, &parameters) < 0) return fail(kCorrupted, "its audio track's parameters are impossible");
     file.decoder->pkt_timebase = stream.time_base;
     file.decoder->thread_count = 1;  // the samples never depend on threads
     file.decoder->get_buffer2 = boundedFrame;
     if (av_opt_set(file.decoder, "codec_whitelist", kAllowedDecoders, 0) < 0) return kInternalError;
-    return avcodec_open2(file.decoder, codec, nullptr) < 0 ? kCorrupted : kOk;
+    if (avcodec_open2(file.decoder, codec, nullptr) < 0) {
+        return fail(kCorrupted, "the %s decoder cannot start on its audio track's parameters", codec->name);
+    }
+    return kOk;
 }
 
 // The frames the header declares, at the rate the decoder gives; kUnknownFrames when it
@@ -454,18 +465,23 @@ std::uint64_t declaredLength(const AVStream& stream, std::uint32_t rate) {
     return frames > 0 && frames != INT64_MAX ? static_cast<std::uint64_t>(frames) : kUnknownFrames;
 }
 
-// The container and the encoding in a few words, for people: "WAVE 16-bit PCM", "Ogg Opus",
-// "MP3"; a container named as its one encoding is named once.
-std::string describe(const AVInputFormat& container, const AVCodecParameters& track) {
+// The container, for people: "WAVE", "MP4"; "audio" for one without a name of ours.
+const char* containerName(const AVInputFormat& container) {
     static constexpr std::pair<std::string_view, const char*> kContainers[] = {
         {"wav", "WAVE"}, {"w64", "W64"}, {"aiff", "AIFF"}, {"caf", "CAF"}, {"au", "AU"}, {"voc", "VOC"}, {"flac", "FLAC"},
         {"ogg", "Ogg"}, {"mp3", "MP3"}, {"aac", "AAC"}, {"mov", "MP4"}, {"amr", "AMR"}, {"matroska", "WebM"}, {"asf", "ASF"},
         {"ac3", "AC-3"}};
     const std::string_view demuxer = container.name;
-    std::string name = "audio";
     for (const auto& [key, shown] : kContainers) {
-        if (demuxer.substr(0, demuxer.find(',')) == key) name = shown;
+        if (demuxer.substr(0, demuxer.find(',')) == key) return shown;
     }
+    return "audio";
+}
+
+// The container and the encoding in a few words, for people: "WAVE 16-bit PCM", "Ogg Opus",
+// "MP3"; a container named as its one encoding is named once.
+std::string describe(const AVInputFormat& container, const AVCodecParameters& track) {
+    const std::string name = containerName(container);
     std::string encoding;
     switch (track.codec_id) {
         case AV_CODEC_ID_PCM_F32LE:
@@ -522,7 +538,9 @@ Status openAudio(InStream& input, AudioFilePtr& file, AudioFormat& format) {
         opened->rate = static_cast<std::uint32_t>(std::max(stream.codecpar->sample_rate, 0));
         if (opened->rate == 0 && !opened->damaged) opened->rate = kMinAudioRate;  // no sound at all: any rate will do
     }
-    if (opened->rate < kMinAudioRate || opened->rate > kMaxAudioRate) return kCorrupted;
+    if (opened->rate < kMinAudioRate || opened->rate > kMaxAudioRate) {
+        return fail(kCorrupted, "the rate is %u Hz; aamsg reads %u Hz to %u kHz", opened->rate, kMinAudioRate, kMaxAudioRate / 1000);
+    }
     format.sampleRate = opened->rate;
     format.frames = declaredLength(stream, opened->rate);
     // The decoder knows the channels once it has a frame; a header may not have said.
@@ -540,9 +558,10 @@ Status readMono(AudioFile& file, float* mono, std::size_t count, std::size_t& go
         if (!file.frameHeld && (file.ended || !decodeFrame(file))) {
             if (file.failure != kOk) return file.failure;
             // A file cut short reads as far as it goes and then counts as corrupted.
-            const bool broken = file.damaged || file.cutShort ||
-                                (file.declaredFrames != kUnknownFrames && file.delivered < file.declaredFrames);
-            return broken ? kCorrupted : kOk;
+            if (file.cutShort || (file.declaredFrames != kUnknownFrames && file.delivered < file.declaredFrames)) {
+                return fail(kCorrupted, "it ends before the samples its header declares");
+            }
+            return file.damaged ? fail(kCorrupted, "some of its audio does not decode") : kOk;
         }
         const AVFrame& frame = *file.frame;
         const std::size_t take = std::min(static_cast<std::size_t>(frame.nb_samples) - file.frameUsed, count - got);

@@ -2,6 +2,7 @@
 #include <soxr.h>
 
 #include "audio/audio.hpp"
+#include "base/failure.hpp"
 #include "codec/adpcm.hpp"
 
 namespace aamsg {
@@ -30,7 +31,8 @@ Status makeResampler(std::uint32_t inputRate, ResamplerPtr& resampler) {
                                 &quality, &runtime);
     if (error != nullptr || handle == nullptr) {
         if (handle != nullptr) soxr_delete(handle);
-        return kInternalError;
+        return fail(kInternalError, "libsoxr cannot convert %u Hz to %u Hz: %s", inputRate, kMessageRate,
+                    error != nullptr ? error : "no converter");
     }
     resampler = ResamplerPtr(new Resampler{handle});
     return kOk;
@@ -41,7 +43,7 @@ Status resample(Resampler& resampler, const float* input, std::size_t count, std
     used = 0;
     made = 0;
     const soxr_error_t error = soxr_process(resampler.handle, input, input != nullptr ? count : 0, &used, output, room, &made);
-    return error == nullptr ? kOk : kInternalError;
+    return error == nullptr ? kOk : fail(kInternalError, "libsoxr failed: %s", error);
 }
 
 }  // namespace aamsg

@@ -8,7 +8,12 @@
 #endif
 #include <windows.h>
 // after windows.h, which it needs
+#include <io.h>
 #include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace aamsg {
@@ -52,9 +57,40 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
     return arguments;
 }
 
+std::FILE* openInputArgument(int argc, char** argv, int index) {
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::FILE* file = nullptr;
+    if (words != nullptr && count == argc) {
+        file = _wfopen(words[index], L"rb");
+    } else {
+        file = std::fopen(argv[index], "rb");
+    }
+    if (words != nullptr) LocalFree(words);
+    // NUL, CON and pipes are no files on a disk.
+    if (file != nullptr && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    return file;
+}
+
 #else
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+std::FILE* openInputArgument(int, char** argv, int index) {
+    // O_NONBLOCK keeps a FIFO without a writer from stalling the open; it is refused below.
+    const int fd = open(argv[index], O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0
+                          ? fdopen(fd, "rb")
+                          : nullptr;
+    if (file == nullptr) close(fd);
+    return file;
+}
 
 #endif
 

@@ -1,9 +1,10 @@
-// Many files with `q`: each converted by the library into a file beside its final name and moved
-// there only when it is whole; results printed in the order given, as each is known.
+// Many files with `q`: each converted by the library into its message (which the library replaces
+// only with a whole one), several at a time; results printed in the order given, as each is known.
 #include "cli/batch.hpp"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -11,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/files.hpp"
+#include "cli/interrupt.hpp"
 
 namespace aamsg {
 
@@ -42,8 +43,7 @@ struct BatchJob {
     const BatchFile* input = nullptr;
     fs::path target;         // the message's final name
     std::string targetName;  // and in UTF-8
-    std::string partialName;  // where it is written until it is whole
-    std::string shownName;    // the final name as the console shows it
+    std::string shownName;   // the final name as the console shows it
     bool duplicate = false;   // an earlier file of the batch has the same message name
     ExitCode result = kExitOk;
     std::string text;  // the report and the result's message, on one line
@@ -68,25 +68,17 @@ void settle(BatchJob& job, ExitCode code, const std::string& text) {
     job.text = text;
 }
 
-// One file: checked, converted beside its name, then moved over it.
+// Stops a conversion once Ctrl-C was pressed.
+int stopWhenInterrupted(void*, int) { return interrupted() ? 1 : 0; }
+
+// One file into its message.
 void convertOne(const aamsg_options& options, const BestChoices& choices, BatchJob& job) {
-    const char* name = job.input->name;
-    const char* shown = job.shownName.c_str();
     if (job.duplicate) return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": another infile has its name");
-    if (namesInput(job.input->path.c_str(), job.targetName.c_str())) {
-        return settle(job, kCannotOpenOutput, "Cannot open outfile " + job.shownName + ": it is the infile");
-    }
     aamsg_report report{};
     report.size = sizeof report;
-    aamsg_status status = aamsg_convert_file(job.input->path.c_str(), job.partialName.c_str(), &options, nullptr, nullptr, &report);
-    // The partial file is no name of the user's: whatever kept it from opening, it is worded alike.
-    if (status == AAMSG_OUTPUT_IS_INPUT) status = AAMSG_CANNOT_OPEN_OUTPUT;
-    settle(job, exitCodeOf(status), oneLine(closingText(AAMSG_MODE_BEST, status, report, choices, name, shown)));
-    if (status == AAMSG_CANNOT_OPEN_INPUT || status == AAMSG_CANNOT_OPEN_OUTPUT) return;  // nothing was created
-    if (status == AAMSG_OK && !replaceFile(job.partialName.c_str(), job.targetName.c_str())) {
-        settle(job, kCannotWriteOutput, "Cannot write outfile " + job.shownName);
-    }
-    if (job.result != kExitOk) removeFile(job.partialName.c_str());
+    const aamsg_status status =
+        aamsg_convert_file(job.input->path.c_str(), job.targetName.c_str(), &options, stopWhenInterrupted, nullptr, &report);
+    settle(job, exitCodeOf(status), oneLine(closingText(AAMSG_MODE_BEST, status, report, choices, job.input->name, job.shownName.c_str())));
 }
 
 // Workers take the next file until none is left; the printer waits for each in turn.
@@ -98,7 +90,7 @@ struct BatchRun {
 };
 
 void work(const aamsg_options& options, const BestChoices& choices, BatchRun& run) {
-    for (std::size_t i; (i = run.next++) < run.jobs.size();) {
+    for (std::size_t i; !interrupted() && (i = run.next++) < run.jobs.size();) {
         BatchJob& job = run.jobs[i];
         try {
             convertOne(options, choices, job);
@@ -122,7 +114,6 @@ std::vector<BatchJob> planJobs(const char* outDirName, const std::string& folder
         job.target = pathOf(folder) / pathOf(files[i].path).stem();
         job.target += ".msg";
         job.targetName = utf8Of(job.target);
-        job.partialName = job.targetName + ".part";
         // Shown as the folder was given, whatever the platform's separator.
         const std::string dirName = outDirName;
         const bool separated = dirName.back() == '/' || dirName.back() == '\\';
@@ -138,7 +129,7 @@ ExitCode runBatch(aamsg_options& options, const BestChoices& choices, const char
                   const std::vector<BatchFile>& files) {
     BatchRun run;
     run.jobs = planJobs(outDirName, folder, files);
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = aamsg_processors();
     const std::size_t workers = std::clamp<std::size_t>(cores, 1, files.size());
     // The cores left over when there are fewer files than cores go to each file's search: two
     // files on two cores never start four busy search threads, and each reads its own input.
@@ -154,16 +145,22 @@ ExitCode runBatch(aamsg_options& options, const BestChoices& choices, const char
     std::size_t converted = 0;
     for (BatchJob& job : run.jobs) {
         {
+            // A signal cannot wake a waiting thread: Ctrl-C is looked for a few times a second.
             std::unique_lock lock(run.mutex);
-            run.finished.wait(lock, [&] { return job.done; });
+            while (!run.finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return job.done; }) && !interrupted()) {
+            }
         }
-        std::printf("%d\t%s\t%s\t%s\r\n", static_cast<int>(job.result), job.input->name, job.shownName.c_str(), job.text.c_str());
-        std::fflush(stdout);
+        if (interrupted()) break;
+        std::fprintf(console(), "%d\t%s\t%s\t%s\r\n", static_cast<int>(job.result), job.input->name, job.shownName.c_str(),
+                     job.text.c_str());
+        std::fflush(console());
         if (job.result == kExitOk) ++converted;
         if (first == kExitOk) first = job.result;
     }
     for (std::thread& thread : threads) thread.join();
-    std::printf("%zu of %zu converted\r\n", converted, run.jobs.size());
+    // Every conversion stopped; the library has removed what they were writing.
+    if (interrupted()) endByInterrupt();
+    std::fprintf(console(), "%zu of %zu converted\r\n", converted, run.jobs.size());
     return first;
 }
 

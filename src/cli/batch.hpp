@@ -17,7 +17,7 @@ struct BatchFile {
 
 // Converts every file into `folder`/<its name without extension>.msg, several at a time, and
 // prints one line a file in the given order, then "N of M converted". A file that fails leaves
-// nothing under its message's name (a message that was there stays). `options` are shared by
+// its message's name as it was (the library replaces a message only with a whole one). `options` are shared by
 // every conversion (their threads are set here). Returns kExitOk when all converted, else the
 // first failing file's code. `outDirName` is the folder as the console shows it.
 ExitCode runBatch(aamsg_options& options, const BestChoices& choices, const char* outDirName, const std::string& folder,

@@ -3,7 +3,8 @@
 
 namespace aamsg {
 
-// Runs one command line; prints to standard output and returns the process exit status.
+// Runs one command line; prints to standard output (to standard error when the message goes to
+// standard output) and returns the process exit status.
 int runDriver(int argc, char** argv);
 
 }  // namespace aamsg

@@ -1,7 +1,9 @@
-// The command line's console: banner, usage, progress, report lines and one table of messages.
+// The command line's console: banner, usage, progress and report lines. The closing message of
+// each status and the exit code come from the library's one table of them.
 #include "cli/console.hpp"
 
 #include <cstdio>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -16,43 +18,8 @@ namespace aamsg {
 
 namespace {
 
-enum class Name { kNone, kInput, kOutput };
-
-// A status's exit code and message: `before`, the name, `after`. Names are arguments, never
-// formats.
-struct Wording {
-    aamsg_status status;
-    ExitCode code;
-    const char* before;
-    Name name;
-    const char* after;
-};
-
-constexpr Wording kWordings[] = {
-    {AAMSG_OK, kExitOk, "OK\r\n\n", Name::kNone, ""},  // printed as a line: a line feed follows
-    {AAMSG_CANNOT_OPEN_INPUT, kCannotOpenInput, "Cannot open infile ", Name::kInput, "\n"},
-    {AAMSG_CANNOT_OPEN_OUTPUT, kCannotOpenOutput, "Cannot open outfile ", Name::kOutput, "\n"},
-    {AAMSG_OUTPUT_IS_INPUT, kCannotOpenOutput, "Cannot open outfile ", Name::kOutput, ": it is the infile\n"},
-    {AAMSG_WRITE_FAILED, kCannotWriteOutput, "Cannot write outfile ", Name::kOutput, "\n"},
-    {AAMSG_READ_FAILED, kCannotReadInput, "Cannot read infile ", Name::kInput, "\n"},
-    {AAMSG_NOT_AUDIO, kNotReadable, "", Name::kInput, " should be a RIFF WAVE file\r\n"},  // `q` words it below
-    {AAMSG_NOT_PCM_WAVE, kNotPcm, "", Name::kInput, " should be a WAVE PCM file\r\n"},
-    {AAMSG_CORRUPTED, kCorrupted, "", Name::kInput, " is corrupted\r\n"},
-    {AAMSG_TOO_LONG, kMessageTooLong, "", Name::kInput, " is too long for a WAVE file\r\n"},
-    // After a line end: they may come in the middle of the progress line.
-    {AAMSG_OUT_OF_MEMORY, kInternalError, "\r\nOut of memory\n", Name::kNone, ""},
-    {AAMSG_INTERNAL, kInternalError, "\r\nInternal error\n", Name::kNone, ""},
-    {AAMSG_CANCELLED, kInternalError, "\r\nInternal error\n", Name::kNone, ""},  // the command line never cancels
-    {AAMSG_INVALID_ARGUMENT, kBadUsage, "", Name::kNone, ""},  // the caller prints the usage
-    {AAMSG_NO_AUDIO_STREAM, kNoAudioTrack, "", Name::kInput, " has no audio track\r\n"},
-};
-
-const Wording& wordingOf(aamsg_status status) {
-    for (const Wording& wording : kWordings) {
-        if (wording.status == status) return wording;
-    }
-    return wordingOf(AAMSG_INTERNAL);  // a status of a newer library: a failure all the same
-}
+// Standard output, unless the message itself goes there.
+std::FILE* consoleStream = stdout;
 
 std::string formatted(const char* format, double a, double b) {
     char line[96];
@@ -96,7 +63,11 @@ std::string reportLines(const aamsg_report& report, const BestChoices& choices) 
 
 }  // namespace
 
-ExitCode exitCodeOf(aamsg_status status) { return wordingOf(status).code; }
+void useConsole(std::FILE* stream) { consoleStream = stream; }
+
+std::FILE* console() { return consoleStream; }
+
+ExitCode exitCodeOf(aamsg_status status) { return static_cast<ExitCode>(aamsg_exit_code(status)); }
 
 std::string findingText(std::uint32_t finding, const aamsg_inspection* inspection) {
     std::string text(aamsg_finding_text(finding, inspection, nullptr, 0), '\0');
@@ -105,10 +76,9 @@ std::string findingText(std::uint32_t finding, const aamsg_inspection* inspectio
 }
 
 std::string statusMessage(aamsg_mode mode, aamsg_status status, const char* input, const char* output) {
-    const Wording& wording = wordingOf(status);
-    if (status == AAMSG_NOT_AUDIO && mode == AAMSG_MODE_BEST) return std::string(input) + " should be an audio file: " AAMSG_AUDIO_FORMATS "\r\n";
-    const char* name = wording.name == Name::kInput ? input : wording.name == Name::kOutput ? output : "";
-    return std::string(wording.before) + name + wording.after;
+    std::vector<char> text(aamsg_console_message(status, mode, input, output, nullptr, 0) + 1);
+    aamsg_console_message(status, mode, input, output, text.data(), text.size());
+    return text.data();
 }
 
 std::string closingText(aamsg_mode mode, aamsg_status status, const aamsg_report& report, const BestChoices& choices,
@@ -124,44 +94,52 @@ void makeOutputBinary() {
 }
 
 void printBanner() {
-    makeOutputBinary();
-    std::fputs("WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n", stdout);
+#ifdef _WIN32
+    _setmode(_fileno(consoleStream), _O_BINARY);
+#endif
+    std::fputs("WAVE to KORAM Auto Attendant Message encoder/decoder (c) the aamsg developers\r\n", consoleStream);
 }
 
 // Scripts may read the encode and decode lines: they stay first, as they are.
 void printUsage(const char* program) {
-    std::printf("Usage:\n encode: %s e infile outfile\n decode: %s d infile outfile\n", program, program);
-    std::printf(" best:   %s q [options] infile outfile\n         %s q [options] --out-dir=DIR infile...\n", program, program);
-    std::printf(" inspect: %s i [--json] file...\n", program);
+    std::fprintf(consoleStream, "Usage:\n encode: %s e infile outfile\n decode: %s d infile outfile\n", program, program);
+    std::fprintf(consoleStream, " best:   %s q [options] infile outfile\n         %s q [options] --out-dir=DIR infile...\n", program,
+                 program);
+    std::fprintf(consoleStream, " inspect: %s i [--json] file...\n", program);
     std::fputs(" options of q:\n"
                "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
                "  --trim        remove silence before and after the speech\n"
-               "  --flat        no noise shaping: the least plain error\n",
-               stdout);
+               "  --flat        no noise shaping: the least plain error\n"
+               "  -             as infile or outfile: standard input or output\n",
+               consoleStream);
 }
 
-void printNames(const char* input, const char* output) { std::printf("Input file:\t%s\r\nOutput file:\t%s\r\n", input, output); }
+void printNames(const char* input, const char* output) {
+    std::fprintf(consoleStream, "Input file:\t%s\r\nOutput file:\t%s\r\n", input, output);
+}
 
-ConsoleProgress makeConsoleProgress() { return {AAMSG_ISATTY(stdout) != 0}; }
+ConsoleProgress makeConsoleProgress(bool (*stop)()) { return {AAMSG_ISATTY(consoleStream) != 0, stop}; }
 
-int printProgress(void* console, int percent) {
+int printProgress(void* context, int percent) {
+    const auto& progress = *static_cast<const ConsoleProgress*>(context);
     if (percent == 0) {
-        std::fputs("\r\nProgress: 0%", stdout);
+        std::fputs("\r\nProgress: 0%", consoleStream);
     } else {
-        std::printf("\rProgress: %d%%", percent);
+        std::fprintf(consoleStream, "\rProgress: %d%%", percent);
     }
     // Each mark overwrites one console line, so a terminal must see it at once.
-    if (static_cast<const ConsoleProgress*>(console)->flushEach) std::fflush(stdout);
-    return 0;
+    if (progress.flushEach) std::fflush(consoleStream);
+    return progress.stop != nullptr && progress.stop() ? 1 : 0;
 }
 
-void printEnd(const ConsoleProgress& console, aamsg_mode mode, aamsg_status status, const aamsg_report& report,
+void printEnd(const ConsoleProgress& progress, aamsg_mode mode, aamsg_status status, const aamsg_report& report,
               const BestChoices& choices, const char* input, const char* output) {
     if (report.finished != 0) {
-        std::printf("\r\nTotal time: %um %us\r\n", static_cast<unsigned>(report.seconds / 60), static_cast<unsigned>(report.seconds % 60));
-        if (console.flushEach) std::fflush(stdout);
+        std::fprintf(consoleStream, "\r\nTotal time: %um %us\r\n", static_cast<unsigned>(report.seconds / 60),
+                     static_cast<unsigned>(report.seconds % 60));
+        if (progress.flushEach) std::fflush(consoleStream);
     }
-    std::fputs(closingText(mode, status, report, choices, input, output).c_str(), stdout);
+    std::fputs(closingText(mode, status, report, choices, input, output).c_str(), consoleStream);
 }
 
 }  // namespace aamsg

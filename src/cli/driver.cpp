@@ -16,6 +16,8 @@
 #include "cli/cli.hpp"
 #include "cli/console.hpp"
 #include "cli/inspect.hpp"
+#include "cli/interrupt.hpp"
+#include "cli/pipes.hpp"
 
 namespace aamsg {
 
@@ -96,12 +98,15 @@ using OptionsPtr = std::unique_ptr<aamsg_options, OptionsFree>;
 // The library's options for the command; kBadUsage when it refuses one (a level out of range).
 ExitCode makeOptions(const Command& command, OptionsPtr& options) {
     options.reset(aamsg_options_new());
-    if (!options) throw std::bad_alloc();
-    if (aamsg_options_set_mode(options.get(), command.mode) != AAMSG_OK ||
-        aamsg_options_set_level(options.get(), command.choices.level ? 1 : 0, command.levelDb) != AAMSG_OK ||
-        aamsg_options_set_trim(options.get(), command.choices.trim ? 1 : 0) != AAMSG_OK ||
-        aamsg_options_set_flat(options.get(), command.flat ? 1 : 0) != AAMSG_OK) {
-        return kBadUsage;
+    const aamsg_status statuses[] = {
+        aamsg_options_set_mode(options.get(), command.mode),
+        aamsg_options_set_level(options.get(), command.choices.level ? 1 : 0, command.levelDb),
+        aamsg_options_set_trim(options.get(), command.choices.trim ? 1 : 0),
+        aamsg_options_set_flat(options.get(), command.flat ? 1 : 0),
+    };
+    for (const aamsg_status status : statuses) {
+        if (status == AAMSG_OUT_OF_MEMORY) throw std::bad_alloc();
+        if (status != AAMSG_OK) return kBadUsage;
     }
     return kExitOk;
 }
@@ -110,7 +115,7 @@ ExitCode makeOptions(const Command& command, OptionsPtr& options) {
 ExitCode runFiles(int argc, char** argv, const Command& command, aamsg_options& options) {
     const std::vector<std::string> names = utf8Arguments(argc, argv);
     if (names.size() != static_cast<std::size_t>(argc)) {
-        std::printf("Cannot open infile %s\n", argv[command.inputArg]);
+        std::fprintf(console(), "Cannot open infile %s\n", argv[command.inputArg]);
         return kCannotOpenInput;
     }
     std::vector<BatchFile> files;
@@ -119,6 +124,61 @@ ExitCode runFiles(int argc, char** argv, const Command& command, aamsg_options& 
     const std::string& option = names[static_cast<std::size_t>(command.outDirArg)];
     const std::string folder = option.size() > 10 ? option.substr(10) : std::string();
     return runBatch(options, command.choices, command.outDir, folder, files);
+}
+
+bool isStandardStream(const char* name) { return std::strcmp(name, "-") == 0; }
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// `q` with `-` for its input, its output or both: through the library's streams.
+aamsg_status convertPipes(int argc, char** argv, const Command& command, const char* outputName, const aamsg_options* options,
+                          ConsoleProgress& progress, aamsg_report& report) {
+    const char* input = argv[command.inputArg];
+    const char* output = argv[command.inputArg + 1];
+    std::unique_ptr<std::FILE, FileCloser> file;
+    aamsg_reader reader = standardInput();
+    if (!isStandardStream(input)) {
+        file.reset(openInputArgument(argc, argv, command.inputArg));
+        if (!file) return AAMSG_CANNOT_OPEN_INPUT;
+        reader = fileReader(file.get());
+    }
+    if (isStandardStream(output)) {
+        return aamsg_convert_stream(&reader, writeStandardOutput, nullptr, options, printProgress, &progress, &report);
+    }
+    return aamsg_convert_stream_to_file(&reader, outputName, options, printProgress, &progress, &report);
+}
+
+// One conversion: its names, the conversion, and its closing lines.
+ExitCode runOne(int argc, char** argv, const Command& command, const aamsg_options* options) {
+    // Names are shown as the narrow command line has them and handed to the library in UTF-8
+    // (on Windows from the UTF-16 command line, which can spell every name).
+    const char* input = argv[command.inputArg];
+    const char* output = argv[command.inputArg + 1];
+    printNames(input, output);
+    if (!command.known) {
+        std::fprintf(console(), "Unknown switch: %s\n", argv[1]);
+        return kBadUsage;
+    }
+    const std::vector<std::string> names = utf8Arguments(argc, argv);
+    if (names.size() != static_cast<std::size_t>(argc)) {
+        std::fprintf(console(), "Cannot open infile %s\n", input);
+        return kCannotOpenInput;
+    }
+    const std::string& inputName = names[static_cast<std::size_t>(command.inputArg)];
+    const std::string& outputName = names[static_cast<std::size_t>(command.inputArg) + 1];
+    ConsoleProgress progress = makeConsoleProgress(interrupted);
+    aamsg_report report{};
+    report.size = sizeof report;
+    const bool pipes = command.mode == AAMSG_MODE_BEST && (isStandardStream(input) || isStandardStream(output));
+    const aamsg_status status =
+        pipes ? convertPipes(argc, argv, command, outputName.c_str(), options, progress, report)
+              : aamsg_convert_file(inputName.c_str(), outputName.c_str(), options, printProgress, &progress, &report);
+    // Stopped by Ctrl-C: the library has removed what it was writing.
+    if (interrupted()) endByInterrupt();
+    printEnd(progress, command.mode, status, report, command.choices, input, output);
+    return exitCodeOf(status);
 }
 
 // `i [--json] file...`: at least one file; JSON prints nothing but its document.
@@ -144,36 +204,21 @@ ExitCode runInspectCommand(int argc, char** argv, const char* program) {
 ExitCode runCommand(int argc, char** argv) {
     const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "aamsg";
     if (argc > 1 && (std::strcmp(argv[1], "i") == 0 || std::strcmp(argv[1], "I") == 0)) return runInspectCommand(argc, argv, program);
-    printBanner();
     Command command;
+    const bool parsed = argc >= 4 && parseCommand(argc, argv, command);
+    // With the message on standard output, everything else goes to standard error.
+    if (parsed && command.mode == AAMSG_MODE_BEST && command.outDir == nullptr && isStandardStream(argv[command.inputArg + 1])) {
+        useConsole(stderr);
+    }
+    printBanner();
     OptionsPtr options;
-    if (argc < 4 || !parseCommand(argc, argv, command) || makeOptions(command, options) != kExitOk) {
+    if (!parsed || makeOptions(command, options) != kExitOk) {
         printUsage(program);
         return kBadUsage;
     }
+    catchInterrupts();
     if (command.outDir != nullptr) return runFiles(argc, argv, command, *options);
-    // Names are shown as the narrow command line has them and handed to the library in UTF-8
-    // (on Windows from the UTF-16 command line, which can spell every name).
-    const char* input = argv[command.inputArg];
-    const char* output = argv[command.inputArg + 1];
-    printNames(input, output);
-    if (!command.known) {
-        std::printf("Unknown switch: %s\n", argv[1]);
-        return kBadUsage;
-    }
-    const std::vector<std::string> names = utf8Arguments(argc, argv);
-    if (names.size() != static_cast<std::size_t>(argc)) {
-        std::printf("Cannot open infile %s\n", input);
-        return kCannotOpenInput;
-    }
-    ConsoleProgress console = makeConsoleProgress();
-    aamsg_report report{};
-    report.size = sizeof report;
-    const aamsg_status status = aamsg_convert_file(names[static_cast<std::size_t>(command.inputArg)].c_str(),
-                                                   names[static_cast<std::size_t>(command.inputArg) + 1].c_str(), options.get(),
-                                                   printProgress, &console, &report);
-    printEnd(console, command.mode, status, report, command.choices, input, output);
-    return exitCodeOf(status);
+    return runOne(argc, argv, command, options.get());
 }
 
 }  // namespace
@@ -184,9 +229,9 @@ int runDriver(int argc, char** argv) {
     try {
         return runCommand(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::fputs("\r\nOut of memory\n", stdout);
+        std::fputs("\r\nOut of memory\n", console());
     } catch (...) {
-        std::fputs("\r\nInternal error\n", stdout);
+        std::fputs("\r\nInternal error\n", console());
     }
     return kInternalError;
 }

@@ -25,9 +25,9 @@ Status consume(SearchRun& run, const SignalBlock& block) {
     run.stats.notNumbers += block.notNumbers;
     if (!writeCodes(run.writer, run.codes.data(), n)) return kCannotWriteOutput;
     // After a failure the progress stays where it was, as with `e`.
-    if (block.status == kOk) run.progress.passTo(static_cast<std::uint32_t>(block.unitsLeft >> run.shift));
+    if (block.status == kOk) run.progress.passTo(run.scale.encoding(block.unitsLeft));
     if (run.progress.cancelled) return kCancelled;
-    return block.status;
+    return takeStatus(block.status, block.note);
 }
 
 // Input and search on this one thread, one block after the other.
@@ -70,20 +70,24 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     const SearchSettings settings = settingsOf(options);
     const PromptOptions promptOptions{options.level, options.levelDb, options.trim};
     PromptPlan plan;
+    ProgressScale scale;
+    const bool measured = promptOptions.level || promptOptions.trim;
     // The input's sound is measured on the first pass that reads it.
     SoundMeter sound;
-    if (promptOptions.level || promptOptions.trim) {
-        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt, &sound); rc != kOk) return rc;
+    if (measured) {
+        if (const Status rc = planShaping(input, promptOptions, plan, stats.prompt, progress, scale, &sound); rc != kOk) return rc;
     }
     const PromptPlan* shaping = stats.prompt.measured && !planChangesNothing(plan) ? &plan : nullptr;
     SignalSource source;
     if (const Status rc = openSignal(input, source, shaping); rc != kOk) return rc;
-    if (!stats.prompt.measured) source.sound = &sound;
-    const unsigned shift = progressShift(source.totalUnits);
-    progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
-    if (progress.cancelled) return kCancelled;
+    if (!measured) {
+        source.sound = &sound;
+        scale = progressScale(source.totalUnits, false);
+        progress.start(scale.units());
+        if (progress.cancelled) return kCancelled;
+    }
 
-    SearchRun run{makeCodeSearch(settings), MessageWriter{output}, {}, {}, progress, shift, stats};
+    SearchRun run{makeCodeSearch(settings), MessageWriter{output}, {}, {}, progress, scale, stats};
     run.tally.search = makeErrorMeter(settings);
     GreedyTally greedy{{}, makeErrorMeter(settings), {}};
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstring>
 
+#include "base/failure.hpp"
 #include "codec/adpcm.hpp"
 #include "convert/conversions.hpp"
 #include "io/bytes.hpp"
@@ -32,8 +33,11 @@ std::array<std::uint8_t, 44> waveHeader(std::uint32_t dataSize) {
 
 Status decodeToWave(InStream& input, OutStream& output, ProgressReport& progress) {
     const std::optional<std::uint64_t> size = inputSize(input);
-    if (!size) return kCannotReadInput;
-    if (*size > kMaxMessageBytes) return kMessageTooLong;
+    if (!size) return fail(kCannotReadInput, "the input's length cannot be measured");
+    if (*size > kMaxMessageBytes) {
+        return fail(kMessageTooLong, "the message is %llu bytes; a WAVE file holds the samples of %llu at most",
+                    static_cast<unsigned long long>(*size), static_cast<unsigned long long>(kMaxMessageBytes));
+    }
     const auto byteCount = static_cast<std::uint32_t>(*size);
     const std::uint32_t sampleCount = 2 * byteCount;
     const std::uint32_t dataSize = 2 * sampleCount;
@@ -67,7 +71,11 @@ Status decodeToWave(InStream& input, OutStream& output, ProgressReport& progress
             progress.step(remaining);
         }
         if (!writeBytes(output, samples.data(), got * 4)) return kCannotWriteOutput;
-        if (got != want) return kCannotReadInput;
+        if (got != want) {
+            // A read error was noted where it happened; a file that shrank is noted here.
+            if (input.ioError) return kCannotReadInput;
+            return fail(kCannotReadInput, "the input ended after %u of the %u bytes it had", byteCount - remaining, byteCount);
+        }
         if (progress.cancelled) return kCancelled;
     }
     progress.finish(seconds);

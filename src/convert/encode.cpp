@@ -1,6 +1,7 @@
 // PCM WAVE file to message file: mixdown, rate conversion to 8000 per second, ADPCM.
 #include <array>
 
+#include "base/failure.hpp"
 #include "convert/message_writer.hpp"
 #include "convert/conversions.hpp"
 #include "wave/wave.hpp"
@@ -128,6 +129,11 @@ void skipToNextOutput(Interpolation& at, FrameSource& frames, ProgressReport& pr
     progress.step(at.remaining);
 }
 
+// A frame cut short is the data chunk's fault: it declared more than the file holds.
+Status framesCut(Status rc, std::uint32_t frameCount) {
+    return rc == kCorrupted ? fail(kCorrupted, "its samples end before the %u frames its \"data\" chunk declares", frameCount) : rc;
+}
+
 }  // namespace
 
 Status encodeToMessage(InStream& input, OutStream& output, ProgressReport& progress) {
@@ -138,7 +144,7 @@ Status encodeToMessage(InStream& input, OutStream& output, ProgressReport& progr
     FrameSource frames{input, format};
     Interpolation at;
     at.inPeriod = 1.0 / static_cast<double>(format.sampleRate);
-    if (const Status rc = prime(frames, frameCount, at); rc != kOk) return rc;
+    if (const Status rc = prime(frames, frameCount, at); rc != kOk) return framesCut(rc, frameCount);
     progress.start(at.remaining);
     if (progress.cancelled) return kCancelled;
 
@@ -150,7 +156,7 @@ Status encodeToMessage(InStream& input, OutStream& output, ProgressReport& progr
         if (at.remaining == 0) break;
         --at.remaining;
         at.current = at.next;
-        if (const Status rc = frames.fetch(at.next); rc != kOk) return rc;
+        if (const Status rc = frames.fetch(at.next); rc != kOk) return framesCut(rc, frameCount);
         progress.step(at.remaining);
         if (!passThrough) skipToNextOutput(at, frames, progress);
         if (progress.cancelled) return kCancelled;

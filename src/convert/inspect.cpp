@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/adpcm.hpp"
+#include "convert/progress_scale.hpp"
 #include "convert/signal.hpp"
 
 namespace aamsg {
@@ -13,14 +14,14 @@ namespace aamsg {
 namespace {
 
 Status inspectAudio(SignalSource& source, ProgressReport& progress, SoundMeter& meter) {
-    const unsigned shift = progressShift(source.totalUnits);
-    progress.start(static_cast<std::uint32_t>(source.totalUnits >> shift));
+    const ProgressScale scale = progressScale(source.totalUnits, false);
+    progress.start(scale.units());
     source.sound = &meter;
     for (bool last = false; !last;) {
         if (progress.cancelled) return kCancelled;
         const Status rc = readValues(source, last);
         if (rc != kOk) return rc;
-        progress.passTo(last ? 0 : static_cast<std::uint32_t>(signalUnitsLeft(source) >> shift));
+        progress.passTo(last ? 0 : scale.encoding(signalUnitsLeft(source)));
     }
     return progress.cancelled ? kCancelled : kOk;
 }
@@ -29,8 +30,8 @@ Status inspectAudio(SignalSource& source, ProgressReport& progress, SoundMeter& 
 Status inspectMessage(InStream& input, ProgressReport& progress, SoundMeter& meter) {
     if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
     const std::uint64_t size = inputSize(input).value_or(0);
-    const unsigned shift = progressShift(size);
-    progress.start(static_cast<std::uint32_t>(size >> shift));
+    const ProgressScale scale = progressScale(size, false);
+    progress.start(scale.units());
     AdpcmState state;
     std::uint64_t done = 0;
     std::array<std::uint8_t, 16384> bytes;  // filled by each read before use
@@ -48,7 +49,7 @@ Status inspectMessage(InStream& input, ProgressReport& progress, SoundMeter& met
         done += got;
         if (input.ioError) return kCannotReadInput;
         if (got < bytes.size()) break;
-        progress.passTo(static_cast<std::uint32_t>((size - std::min(size, done)) >> shift));
+        progress.passTo(scale.encoding(size - std::min(size, done)));
     }
     progress.passTo(0);
     return progress.cancelled ? kCancelled : kOk;

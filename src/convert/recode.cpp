@@ -15,7 +15,7 @@ Status recodeGreedily(InStream& input, OutStream& output, const PromptPlan* plan
     SignalBlock block;
     while (!block.last) {
         nextBlock(source, block);
-        if (block.status != kOk) return block.status;
+        if (block.status != kOk) return takeStatus(block.status, block.note);
         for (const std::int16_t s : block.samples) {
             if (!writeCode(writer, encodeSample(s, state))) return kCannotWriteOutput;
         }

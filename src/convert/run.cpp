@@ -1,6 +1,8 @@
 // The one entry point: dispatch, the closing of the output, and what no conversion may let out.
+#include <exception>
 #include <new>
 
+#include "base/failure.hpp"
 #include "convert/conversions.hpp"
 
 namespace aamsg {
@@ -23,9 +25,11 @@ Outcome runConversion(const Request& request, InStream& input, OutStream& output
     try {
         outcome.status = dispatch(request, input, output, progress, outcome.stats);
     } catch (const std::bad_alloc&) {
-        outcome.status = kOutOfMemory;
+        outcome.status = fail(kOutOfMemory, "memory ran out during the conversion");
+    } catch (const std::exception& error) {
+        outcome.status = fail(kInternalError, "the conversion failed unforeseen: %s", error.what());
     } catch (...) {
-        outcome.status = kInternalError;
+        outcome.status = fail(kInternalError, "the conversion failed unforeseen");
     }
     if (!closeOutput(output) && outcome.status == kOk) outcome.status = kCannotWriteOutput;
     return outcome;

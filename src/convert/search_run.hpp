@@ -6,6 +6,7 @@
 
 #include "convert/convert.hpp"
 #include "convert/message_writer.hpp"
+#include "convert/progress_scale.hpp"
 #include "convert/tally.hpp"
 
 namespace aamsg {
@@ -16,7 +17,7 @@ struct SearchRun {
     ErrorTally tally;
     std::vector<std::uint8_t> codes;
     ProgressReport& progress;
-    unsigned shift = 0;  // progress counts input units >> shift, which fit 32 bits
+    ProgressScale scale;  // how the input's units count in the progress
     BestStats& stats;
 };
 

@@ -44,7 +44,7 @@ Status convertRate(SignalSource& source, const float* mono, std::size_t count) {
             continue;
         }
         // A library that takes nothing and gives nothing would keep this loop going for ever.
-        if (made == 0 && used == 0 && count > 0) return kInternalError;
+        if (made == 0 && used == 0 && count > 0) return fail(kInternalError, "libsoxr took no samples and gave none");
         mono += used;
         count -= used;
         if (count == 0 && made < room) return kOk;
@@ -64,7 +64,9 @@ std::span<const float> shapeValues(SignalSource& source, bool last) {
 }  // namespace
 
 Status openSignal(InStream& input, SignalSource& source, const PromptPlan* plan) {
-    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) return kCannotReadInput;
+    if (!seekRelative(input, -static_cast<std::int64_t>(tellInput(input)))) {
+        return fail(kCannotReadInput, "the input cannot be read again from its start");
+    }
     if (const Status rc = openAudio(input, source.file, source.format); rc != kOk) return rc;
     source.shaped = plan != nullptr;
     if (source.shaped) source.prompt = makePromptProcessor(*plan);
@@ -102,6 +104,7 @@ void nextBlock(SignalSource& source, SignalBlock& block) {
     block.clipped = 0;
     const std::uint64_t notNumbersBefore = audioNotNumbers(*source.file);
     block.status = readValues(source, block.last);
+    block.note = block.status != kOk && lastFailure().status == block.status ? std::make_shared<FailureNote>(lastFailure()) : nullptr;
     block.notNumbers = audioNotNumbers(*source.file) - notNumbersBefore;
     const std::span<const float> values = source.shaped ? shapeValues(source, block.last) : std::span<const float>(source.values);
     roundSamples(values.data(), values.size(), block);
@@ -113,10 +116,8 @@ std::uint64_t signalUnitsLeft(const SignalSource& source) {
     return source.totalUnits - std::min(source.totalUnits, done);
 }
 
-unsigned progressShift(std::uint64_t total) {
-    unsigned shift = 0;
-    while ((total >> shift) > UINT32_MAX) ++shift;
-    return shift;
+Status takeStatus(Status status, const std::shared_ptr<const FailureNote>& note) {
+    return note != nullptr && note->status == status ? fail(*note) : status;
 }
 
 }  // namespace aamsg

@@ -6,7 +6,10 @@
 #include <exception>
 #include <vector>
 
+#include <memory>
+
 #include "audio/audio.hpp"
+#include "base/failure.hpp"
 #include "codec/adpcm.hpp"
 #include "prompt/inspect.hpp"
 #include "prompt/prompt.hpp"
@@ -26,6 +29,7 @@ struct SignalBlock {
     std::uint64_t greedyError = 0;  // the greedy encoder's error (the search's measure) so far
     std::uint64_t greedyLast = 0;   // of it, the last sample's
     Status status = kOk;            // not kOk: the input failed after these samples
+    std::shared_ptr<const FailureNote> note;  // and what was wrong, as noted on the thread that made the block
     std::exception_ptr failure;     // thrown while the block was made, on the input's thread
     bool last = false;
 };
@@ -58,10 +62,10 @@ Status readValues(SignalSource& source, bool& last);
 // The next block of the signal; at the end of the input, or at a failure, the last.
 void nextBlock(SignalSource& source, SignalBlock& block);
 
+// A block's status on the thread that takes it, with the note of what was wrong noted there.
+Status takeStatus(Status status, const std::shared_ptr<const FailureNote>& note);
+
 // Input units (frames, or bytes) not yet read.
 std::uint64_t signalUnitsLeft(const SignalSource& source);
-
-// How far to shift a count of input units for the progress report, which counts in 32 bits.
-unsigned progressShift(std::uint64_t total);
 
 }  // namespace aamsg

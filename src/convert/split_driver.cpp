@@ -21,6 +21,7 @@ struct BlockMark {
     std::uint64_t greedyError = 0;
     std::uint64_t greedyLast = 0;
     Status status = kOk;
+    std::shared_ptr<const FailureNote> note;
     std::exception_ptr failure;
     bool last = false;
 };
@@ -74,7 +75,7 @@ void feedSplit(SignalSource& source, GreedyTally& greedy, MarkQueue& marks, Spli
         makeBlock(source, greedy, block);
         if (!block.failure) end += block.samples.size();
         if (!pushMark(marks, {end, block.unitsLeft, block.clipped, block.notNumbers, block.greedyError, block.greedyLast,
-                              block.status, block.failure, block.last})) {
+                              block.status, block.note, block.failure, block.last})) {
             return;
         }
         if (block.failure || !appendSamples(split, block.samples)) return;
@@ -133,7 +134,7 @@ Status takeSplitCodes(SearchRun& run, SplitSearch& split, MarkQueue& marks) {
         BlockMark mark;
         if (!popMark(marks, mark)) {
             takeCodes(split, 0, codes.data(), samples.data());  // throws what stopped the search
-            return kInternalError;
+            return fail(kInternalError, "the input thread stopped before the end of the input");
         }
         if (mark.failure) std::rethrow_exception(mark.failure);
         const std::uint64_t frames = mark.end / kFrameLength * kFrameLength;
@@ -149,13 +150,13 @@ Status takeSplitCodes(SearchRun& run, SplitSearch& split, MarkQueue& marks) {
             written += n;
         }
         // Short only if the search stopped, which this thread alone asks for.
-        if (written < due && !mark.last) return kInternalError;
+        if (written < due && !mark.last) return fail(kInternalError, "the search threads stopped before the end of the signal");
         if (mark.last) finishErrorMeter(run.tally.search);
         run.tally.greedyError = mark.greedyError;
         run.tally.lastGreedy = mark.greedyLast;
-        if (mark.status == kOk) run.progress.passTo(static_cast<std::uint32_t>(mark.unitsLeft >> run.shift));
+        if (mark.status == kOk) run.progress.passTo(run.scale.encoding(mark.unitsLeft));
         if (run.progress.cancelled) return kCancelled;
-        if (mark.status != kOk || mark.last) return mark.status;
+        if (mark.status != kOk || mark.last) return takeStatus(mark.status, mark.note);
     }
 }
 

@@ -2,7 +2,11 @@
 #include "io/stream.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
+
+#include "base/failure.hpp"
 
 #ifdef _WIN32
 #include <io.h>
@@ -17,12 +21,24 @@ namespace aamsg {
 
 namespace {
 
+// A failed call of the C library, in its words ("No space left on device").
+void noteSystemFailure(Status status, const char* what) { fail(status, "%s: %s", what, std::strerror(errno)); }
+
 bool seekFileTo(std::FILE* file, std::uint64_t offset) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
 #ifdef _WIN32
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 #else
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+// Whether the file's bytes have reached the disk.
+bool syncFile(std::FILE* file) {
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return fsync(fileno(file)) == 0;
 #endif
 }
 
@@ -68,7 +84,53 @@ InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize)
 
 OutStream fileOutput(std::FILE* file, std::size_t blockSize) { return {unbuffered(file), {}, block(blockSize)}; }
 
+OutStream durableFileOutput(std::FILE* file, std::size_t blockSize) {
+    OutStream out = fileOutput(file, blockSize);
+    out.durable = true;
+    return out;
+}
+
 OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize) { return {nullptr, sink, block(blockSize)}; }
+
+namespace {
+
+bool holdBytes(const ByteSink& self, const std::uint8_t* bytes, std::size_t count) {
+    HeldBytes& held = *static_cast<HeldBytes*>(self.context);
+    if (std::fwrite(bytes, 1, count, held.file) != count) {
+        noteSystemFailure(kCannotWriteOutput, "the output could not be held in a temporary file");
+        return false;
+    }
+    held.length += count;
+    return true;
+}
+
+bool holdAgain(const ByteSink& self) {
+    HeldBytes& held = *static_cast<HeldBytes*>(self.context);
+    held.length = 0;
+    return std::fflush(held.file) == 0 && seekFileTo(held.file, 0);
+}
+
+}  // namespace
+
+OutStream heldOutput(HeldBytes& held, std::size_t blockSize) { return sinkOutput({&held, holdBytes, holdAgain}, blockSize); }
+
+bool releaseHeld(HeldBytes& held, const ByteSink& sink) {
+    if (std::fflush(held.file) != 0 || !seekFileTo(held.file, 0)) {
+        noteSystemFailure(kCannotWriteOutput, "the held output could not be read back");
+        return false;
+    }
+    std::vector<std::uint8_t> bytes = block(kDefaultBlockSize);
+    for (std::uint64_t left = held.length; left > 0;) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size()));
+        if (std::fread(bytes.data(), 1, want, held.file) != want) {
+            noteSystemFailure(kCannotWriteOutput, "the held output could not be read back");
+            return false;
+        }
+        if (!sink.write(sink, bytes.data(), want)) return false;
+        left -= want;
+    }
+    return true;
+}
 
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize) {
     return sinkOutput({&sink, appendToMemory, clearMemory}, blockSize);
@@ -83,6 +145,7 @@ bool refillInput(InStream& in) {
     if (in.file != nullptr) {
         in.end = std::fread(in.buffer.data(), 1, in.buffer.size(), in.file);
         failed = in.end == 0 && std::ferror(in.file) != 0;
+        if (failed) noteSystemFailure(kCannotReadInput, "reading the input failed");
     } else {
         in.end = in.source.read(in.source, in.bufferStart, in.buffer.data(), in.buffer.size(), failed);
     }
@@ -130,6 +193,7 @@ bool drainOutput(OutStream& out) {
     if (out.used == 0) return true;
     if (out.file != nullptr) {
         out.failed = std::fwrite(out.buffer.data(), 1, out.used, out.file) != out.used;
+        if (out.failed) noteSystemFailure(kCannotWriteOutput, "writing the output failed");
     } else {
         out.failed = out.sink.write == nullptr || !out.sink.write(out.sink, out.buffer.data(), out.used);
     }
@@ -139,7 +203,10 @@ bool drainOutput(OutStream& out) {
 
 bool flushOutput(OutStream& out) {
     if (!drainOutput(out)) return false;
-    if (out.file != nullptr && std::fflush(out.file) != 0) out.failed = true;
+    if (out.file != nullptr && std::fflush(out.file) != 0) {
+        noteSystemFailure(kCannotWriteOutput, "writing the output failed");
+        out.failed = true;
+    }
     return !out.failed;
 }
 
@@ -164,8 +231,13 @@ bool truncateOutput(OutStream& out) {
 
 bool closeOutput(OutStream& out) {
     const bool flushed = flushOutput(out);
+    if (out.file != nullptr && flushed && out.durable && !syncFile(out.file)) {
+        noteSystemFailure(kCannotWriteOutput, "writing the output to the disk failed");
+        out.failed = true;
+    }
     if (out.file != nullptr) {
         const bool closed = std::fclose(out.file) == 0;
+        if (!closed && !out.failed) noteSystemFailure(kCannotWriteOutput, "closing the output failed");
         out.file = nullptr;
         out.failed = out.failed || !closed;
     }

@@ -54,15 +54,31 @@ struct OutStream {
     ByteSink sink;
     std::vector<std::uint8_t> buffer;
     std::size_t used = 0;
-    bool failed = false;  // once set, stays set: the stream takes no more bytes
+    bool failed = false;   // once set, stays set: the stream takes no more bytes
+    bool durable = false;  // the file's bytes are on the disk before it is closed (it is to replace another)
 };
 
 InStream fileInput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
 InStream memoryInput(std::span<const std::uint8_t> bytes, std::size_t blockSize = kDefaultBlockSize);
 InStream sourceInput(const ByteSource& source, std::size_t blockSize = kDefaultBlockSize);
 OutStream fileOutput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
+// A file whose bytes closeOutput puts on the disk before it closes it: a file that is to be
+// renamed over another must not turn out empty after a power cut.
+OutStream durableFileOutput(std::FILE* file, std::size_t blockSize = kDefaultBlockSize);
 OutStream memoryOutput(std::vector<std::uint8_t>& sink, std::size_t blockSize = kDefaultBlockSize);
 OutStream sinkOutput(const ByteSink& sink, std::size_t blockSize = kDefaultBlockSize);
+
+// Bytes held in a file (a scratch file) until they are final: a rewind writes them again from
+// the file's start, and the first `length` bytes are what was written since.
+struct HeldBytes {
+    std::FILE* file = nullptr;
+    std::uint64_t length = 0;
+};
+OutStream heldOutput(HeldBytes& held, std::size_t blockSize = kDefaultBlockSize);
+
+// Hands the held bytes, from the start, to `sink` (a block at a time); false if reading them back
+// or the sink fails.
+bool releaseHeld(HeldBytes& held, const ByteSink& sink);
 
 // Slow path of readBytes: refills the buffer; false at the end of the data or on an error.
 bool refillInput(InStream& in);

@@ -2,6 +2,7 @@
 // once for each instruction set the search can run on (beam_step.inc).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -82,16 +83,13 @@ inline void movePath(Beam& beam, std::size_t to, std::size_t from) {
 }
 
 // The path of least rank, and of those the first in the order of codes: the one whose codes the
-// search keeps.
+// search keeps. The least key, then where it is (keys differ): two loops that vectorise.
 inline std::size_t bestPath(const Beam& beam) {
     const auto key = [&](std::size_t p) { return beam.rank[p] << kPlaceBits | static_cast<std::uint64_t>(beam.place[p]); };
-    std::size_t best = 0;
     std::uint64_t least = key(0);
-    for (std::size_t p = 1; p < beam.count; ++p) {
-        const std::uint64_t k = key(p);
-        best = k < least ? p : best;
-        least = k < least ? k : least;
-    }
+    for (std::size_t p = 1; p < beam.count; ++p) least = std::min(least, key(p));
+    std::size_t best = 0;
+    while (key(best) != least) ++best;
     return best;
 }
 
@@ -119,6 +117,8 @@ struct Scratch {
     alignas(64) std::array<std::int32_t, kMaxPaths> greedy{};
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 1> key{};  // the last: no candidate
     alignas(64) std::array<std::int32_t, kMaxCandidates> cell{};
+    // 1 for each candidate that holds its merge cell so far; the last: an empty cell's.
+    alignas(64) std::array<std::uint8_t, kMaxCandidates + 1> holds{};
     // Survivors: whole vectors are stored past the last, so each has a vector's room more.
     alignas(64) std::array<std::uint64_t, kMaxCandidates + 16> survivor{};  // packed cost and tie
     alignas(64) std::array<std::int32_t, kMaxCandidates> value{};  // the predictor each makes

@@ -62,7 +62,7 @@ CodeSearch makeCodeSearch(const SearchSettings& settings) {
         return std::clamp(value == kModeDefault ? byMode : value, low, high);
     };
     own.paths = resolve(own.paths, defaults.paths, 1, kMaxSearchPaths);
-    own.tries = std::clamp(own.tries, 1, kMaxSearchTries);
+    own.tries = resolve(own.tries, defaults.tries, 1, kMaxSearchTries);
     own.mergeShift = resolve(own.mergeShift, defaults.mergeShift, 0, 16);
     own.lookahead = resolve(own.lookahead, defaults.lookahead, 0, kMaxSearchLookahead);
     own.margin = own.margin == kModeDefault ? defaults.margin : own.margin == kNoMargin ? kNoMargin : std::clamp(own.margin, 0, 65535);

@@ -1,6 +1,6 @@
 // The WebAssembly module behind the web page: a client of the library's memory conversions. A
 // Web Worker calls these; progress goes to the page as the console's percentages, failures
-// with the command line's exit codes and words.
+// with the command line's exit codes and words, which are the library's (one table for both).
 #include <emscripten.h>
 
 #include <algorithm>
@@ -49,42 +49,19 @@ EM_JS(int, tellProgress, (int percent), {
 
 int onProgress(void*, int percent) { return tellProgress(percent); }
 
-// The command line's exit code of each status, which the page tells failures apart by.
-int exitCodeOf(aamsg_status status) {
-    switch (status) {
-        case AAMSG_OK: return 0;
-        case AAMSG_INVALID_ARGUMENT: return 101;
-        case AAMSG_CANNOT_OPEN_INPUT: return 102;
-        case AAMSG_CANNOT_OPEN_OUTPUT:
-        case AAMSG_OUTPUT_IS_INPUT: return 103;
-        case AAMSG_WRITE_FAILED: return 104;
-        case AAMSG_READ_FAILED: return 105;
-        case AAMSG_NOT_AUDIO: return 201;
-        case AAMSG_NOT_PCM_WAVE: return 202;
-        case AAMSG_CORRUPTED: return 203;
-        case AAMSG_TOO_LONG: return 204;
-        case AAMSG_NO_AUDIO_STREAM: return 205;
-        default: return 106;
-    }
-}
-
-// A failure in the command line's words (the page shows them); memory has no file to open.
+// A failure in the command line's words, from the library's table (the page shows them); only a
+// level out of range, for which the tool prints its usage, is worded here, from the library's
+// limits.
 std::string messageOf(int mode, aamsg_status status, const std::string& input, const std::string& output) {
-    switch (status) {
-        case AAMSG_OK: return "OK\r\n";
-        case AAMSG_NOT_AUDIO:
-            if (mode != 'q') return input + " should be a RIFF WAVE file\r\n";
-            return input + " should be an audio file: " AAMSG_AUDIO_FORMATS "\r\n";
-        case AAMSG_NOT_PCM_WAVE: return input + " should be a WAVE PCM file\r\n";
-        case AAMSG_CORRUPTED: return input + " is corrupted\r\n";
-        case AAMSG_TOO_LONG: return input + " is too long for a WAVE file\r\n";
-        case AAMSG_NO_AUDIO_STREAM: return input + " has no audio track\r\n";
-        case AAMSG_WRITE_FAILED: return "Cannot write outfile " + output + "\n";
-        case AAMSG_READ_FAILED: return "Cannot read infile " + input + "\n";
-        case AAMSG_OUT_OF_MEMORY: return "\r\nOut of memory\n";
-        case AAMSG_INVALID_ARGUMENT: return "The level must lie between -60 and -3 dB\n";
-        default: return "\r\nInternal error\n";
+    if (status == AAMSG_INVALID_ARGUMENT) {
+        char words[80];
+        std::snprintf(words, sizeof words, "The level must lie between %g and %g dB\n", AAMSG_MIN_LEVEL_DB, AAMSG_MAX_LEVEL_DB);
+        return words;
     }
+    const auto chosen = static_cast<aamsg_mode>(mode);
+    std::string message(aamsg_console_message(status, chosen, input.c_str(), output.c_str(), nullptr, 0), '\0');
+    aamsg_console_message(status, chosen, input.c_str(), output.c_str(), message.data(), message.size() + 1);
+    return message;
 }
 
 double levelOr(double db) { return job.report.level_measured != 0 && job.report.speech_found != 0 ? db : std::nan(""); }
@@ -196,7 +173,7 @@ int convertJob(int mode, const Input& input, const char* outputPath, const char*
     job.message = messageOf(mode, status, inputName, outputName);
     if (status == AAMSG_OK && mode != 'd') makePreview();
     if (status == AAMSG_OK && (options & kDescribe) != 0) describeJob(mode, input, options);
-    return exitCodeOf(status);
+    return aamsg_exit_code(status);
 }
 
 int inspectOnly(const Input& input, const char* inputName) {
@@ -209,7 +186,7 @@ int inspectOnly(const Input& input, const char* inputName) {
     if (status == AAMSG_OK || status == AAMSG_CORRUPTED) {
         job.sounds = "{\"sound\":" + aamsg::web::inspectionJson(*inspection, inspection->findings) + "}";
     }
-    return exitCodeOf(status);
+    return aamsg_exit_code(status);
 }
 
 }  // namespace
