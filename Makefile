@@ -189,7 +189,8 @@ fuzz:
 	  -artifact_prefix=build-fuzz/findings/convert- -print_final_stats=1 $(FUZZ_FLAGS) build-fuzz/corpus
 
 # The web page: aamsg's conversions compiled to WebAssembly with Debian's emscripten, and the
-# page's files, in build-web/ (any static file host serves it).
+# page's files, in build-web/ (any static file host serves it). Two modules: one thread a file,
+# and, for a page that is cross-origin isolated, a file's search on a thread a core.
 WASM_PREFIX = $(THIRD_PARTY)/wasm-prefix
 EMSCRIPTEN_ENV = NODE_PATH=$${NODE_PATH:-/usr/share/nodejs}
 
@@ -206,8 +207,13 @@ web: $(WASM_PREFIX)/.complete $(WEB_DEPS)/.complete
 	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF \
 	  -DAAMSG_THIRD_PARTY=$(CURDIR)/$(WASM_PREFIX) >/dev/null
 	$(EMSCRIPTEN_ENV) cmake --build build-wasm -j $(JOBS)
+	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B build-wasm-threads -DCMAKE_BUILD_TYPE=Release -DAAMSG_TESTS=OFF -DAAMSG_WEB_THREADS=ON \
+	  -DCMAKE_CXX_FLAGS=-pthread -DCMAKE_C_FLAGS=-pthread -DAAMSG_THIRD_PARTY=$(CURDIR)/$(WASM_PREFIX) >/dev/null
+	$(EMSCRIPTEN_ENV) cmake --build build-wasm-threads --target aamsg_web -j $(JOBS)
 	rm -rf build-web && mkdir -p build-web
 	cp src/web/page/* build-wasm/src/web/aamsg.js build-wasm/src/web/aamsg.wasm build-web/
+	cp build-wasm-threads/src/web/aamsg-threads.js build-wasm-threads/src/web/aamsg-threads.wasm \
+	  build-wasm-threads/src/web/aamsg-threads.worker.js build-web/
 	cp $(WEB_DEPS)/node_modules/fflate/umd/index.js build-web/fflate.js
 	@echo "The page is in build-web/; make serve-web serves it on http://127.0.0.1:8000/"
 

@@ -38,6 +38,7 @@ const snake = (name) => name.replace(/[A-Z]/g, (letter) => "_" + letter.toLowerC
 function printReport(report) {
   for (const [name, value] of Object.entries(report)) {
     if (name === "findings") console.log("findings:" + value.map((finding) => " " + finding.name).join(""));
+    else if (typeof value === "string") console.log(`${snake(name)}: ${value}`);
     else if (typeof value === "boolean") console.log(`${snake(name)}: ${value ? 1 : 0}`);
     else if (/Db$|Seconds$/.test(name) && name !== "seconds") console.log(`${snake(name)}: ${value.toFixed(name.startsWith("trimmed") ? 3 : 2)}`);
     else console.log(`${snake(name)}: ${value}`);

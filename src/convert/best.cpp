@@ -90,7 +90,7 @@ Status encodeBestMessage(InStream& input, OutStream& output, ProgressReport& pro
     SearchRun run{makeCodeSearch(settings), MessageWriter{output}, {}, {}, progress, scale, stats};
     run.tally.search = makeErrorMeter(settings);
     GreedyTally greedy{{}, makeErrorMeter(settings), {}};
-#ifdef __EMSCRIPTEN__
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
     const bool background = false;  // built without threads
     const unsigned threads = 1;
 #else

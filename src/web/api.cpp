@@ -3,9 +3,12 @@
 // with the command line's exit codes and words, which are the library's (one table for both).
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -27,6 +30,7 @@ struct Job {
 };
 
 Job job;
+unsigned searchThreads = 1;  // the page's worker is the second thread; a threaded module may have more
 
 void clearJob() {
     aamsg_free(job.output);
@@ -89,26 +93,41 @@ aamsg_status setOptions(aamsg_options* options, int mode, int bits, double level
     if (status == AAMSG_OK) status = aamsg_options_set_flat(options, bits & 1);
     if (status == AAMSG_OK) status = aamsg_options_set_level(options, bits & 2, levelDb);
     if (status == AAMSG_OK) status = aamsg_options_set_trim(options, bits & 4);
-    if (status == AAMSG_OK) status = aamsg_options_set_threads(options, 1);  // the worker is the second thread
+    if (status == AAMSG_OK) status = aamsg_options_set_threads(options, searchThreads);
     return status;
 }
 
-// Inspects `size` bytes at `data` into `json`; false when nothing could be measured.
-bool inspectInto(const void* data, std::size_t size, std::string& json, std::uint32_t keep, std::uint32_t add) {
+// An input: bytes in memory, or a file of the module's file system (the page's worker mounts
+// the chosen file there, read in pieces as the library asks for them).
+struct Input {
+    const std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+    const char* path = nullptr;
+
+    aamsg_status inspect(aamsg_inspection* into, aamsg_progress progress) const {
+        return path != nullptr ? aamsg_inspect_file(path, into, progress, nullptr)
+                               : aamsg_inspect_memory(bytes, size, into, progress, nullptr);
+    }
+};
+
+// Inspects `input` into `json`, with the findings of `keep` and `add`; false when nothing could
+// be measured.
+bool inspectInto(const Input& input, std::string& json, std::uint32_t keep, std::uint32_t add) {
     const auto inspection = std::make_unique<aamsg_inspection>();
     inspection->size = sizeof *inspection;
-    const aamsg_status status = aamsg_inspect_memory(data, size, inspection.get(), nullptr, nullptr);
+    const aamsg_status status = input.inspect(inspection.get(), nullptr);
     if (status != AAMSG_OK && status != AAMSG_CORRUPTED) return false;
     json = aamsg::web::inspectionJson(*inspection, (inspection->findings & keep) | add);
     return true;
 }
 
 constexpr std::uint32_t kEveryFinding = ~0u;
+constexpr int kDescribe = 8;
 
 // The sounds of a job: what was given, and for e and q the message as the phone plays it. After
 // q, the findings its options dealt with (a level set, silences trimmed) are no longer said of the
 // recording; a large gain it applied is.
-void inspectJob(int mode, const std::uint8_t* input, std::size_t size, int options) {
+void describeJob(int mode, const Input& input, int options) {
     std::string given, phone;
     std::uint32_t keep = kEveryFinding, add = 0;
     if (mode == 'q') {
@@ -116,10 +135,58 @@ void inspectJob(int mode, const std::uint8_t* input, std::size_t size, int optio
         if ((options & 4) != 0) keep &= ~(AAMSG_FINDING_SILENCE_START | AAMSG_FINDING_SILENCE_END);
         add = job.report.findings & AAMSG_FINDING_LARGE_GAIN;
     }
-    if (!inspectInto(input, size, given, keep, add)) return;
+    if (!inspectInto(input, given, keep, add)) return;
     job.sounds = "{\"sound\":" + given;
-    if (mode != 'd' && mode != 'i' && inspectInto(job.output, job.outputSize, phone, kEveryFinding, 0)) job.sounds += ",\"phone\":" + phone;
+    const Input message{static_cast<const std::uint8_t*>(job.output), job.outputSize, nullptr};
+    if (mode != 'd' && inspectInto(message, phone, kEveryFinding, 0)) job.sounds += ",\"phone\":" + phone;
     job.sounds += "}";
+}
+
+// A file of the module's file system, whole, into a buffer of the library's (aamsg_free frees
+// it); false when there is none.
+bool readWhole(const char* path, void*& data, std::size_t& size) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return false;
+    const long length = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    data = length >= 0 && std::fseek(file, 0, SEEK_SET) == 0 ? std::malloc(static_cast<std::size_t>(length) + 1) : nullptr;
+    size = data != nullptr ? std::fread(data, 1, static_cast<std::size_t>(length), file) : 0;
+    std::fclose(file);
+    return data != nullptr && size == static_cast<std::size_t>(length);
+}
+
+// One conversion of `input`: into memory, or through the file `outputPath` (read back, then
+// removed) when the input is a file.
+int convertJob(int mode, const Input& input, const char* outputPath, const char* inputName, const char* outputName, int options,
+               double levelDb) {
+    clearJob();
+    Options chosen;
+    aamsg_status status = setOptions(chosen.handle, mode, options, levelDb);
+    if (status == AAMSG_OK && input.path == nullptr) {
+        status = aamsg_convert_memory(input.bytes, input.size, &job.output, &job.outputSize, chosen.handle, onProgress, nullptr,
+                                      &job.report);
+    } else if (status == AAMSG_OK) {
+        status = aamsg_convert_file(input.path, outputPath, chosen.handle, onProgress, nullptr, &job.report);
+        if (!readWhole(outputPath, job.output, job.outputSize) && status == AAMSG_OK) status = AAMSG_OUT_OF_MEMORY;
+        std::remove(outputPath);
+    }
+    job.status = status;
+    job.message = messageOf(mode, status, inputName, outputName);
+    if (status == AAMSG_OK && mode != 'd') makePreview();
+    if (status == AAMSG_OK && (options & kDescribe) != 0) describeJob(mode, input, options);
+    return aamsg_exit_code(status);
+}
+
+int inspectOnly(const Input& input, const char* inputName) {
+    clearJob();
+    const auto inspection = std::make_unique<aamsg_inspection>();
+    inspection->size = sizeof *inspection;
+    const aamsg_status status = input.inspect(inspection.get(), onProgress);
+    job.message = messageOf('q', status, inputName, "");
+    job.status = status;
+    if (status == AAMSG_OK || status == AAMSG_CORRUPTED) {
+        job.sounds = "{\"sound\":" + aamsg::web::inspectionJson(*inspection, inspection->findings) + "}";
+    }
+    return aamsg_exit_code(status);
 }
 
 }  // namespace
@@ -133,33 +200,30 @@ extern "C" {
 // Returns the exit code the command line would.
 EMSCRIPTEN_KEEPALIVE int aamsg_convert(int mode, const std::uint8_t* input, std::size_t size, const char* inputName,
                                        const char* outputName, int options, double levelDb) {
-    clearJob();
-    Options chosen;
-    aamsg_status status = setOptions(chosen.handle, mode, options, levelDb);
-    if (status == AAMSG_OK) {
-        status = aamsg_convert_memory(input, size, &job.output, &job.outputSize, chosen.handle, onProgress, nullptr, &job.report);
-    }
-    job.status = status;
-    job.message = messageOf(mode, status, inputName, outputName);
-    if (status == AAMSG_OK && mode != 'd') makePreview();
-    if (status == AAMSG_OK && (options & 8) != 0) inspectJob(mode, input, size, options);
-    return aamsg_exit_code(status);
+    return convertJob(mode, Input{input, size, nullptr}, nullptr, inputName, outputName, options, levelDb);
 }
 
-// Inspects `size` bytes at `input` without converting them: the picture and the findings of an
-// audio file, or of a message as the phone plays it. Returns the command line's exit code.
+// The same for the file `inputPath` of the module's file system, through the file `outputPath`.
+EMSCRIPTEN_KEEPALIVE int aamsg_convert_path(int mode, const char* inputPath, const char* outputPath, const char* inputName,
+                                            const char* outputName, int options, double levelDb) {
+    return convertJob(mode, Input{nullptr, 0, inputPath}, outputPath, inputName, outputName, options, levelDb);
+}
+
+// Inspects `size` bytes at `input`, or the file `path`, without converting them: the picture and
+// the findings of an audio file, or of a message as the phone plays it. Returns the command
+// line's exit code.
 EMSCRIPTEN_KEEPALIVE int aamsg_inspect(const std::uint8_t* input, std::size_t size, const char* inputName) {
-    clearJob();
-    const auto inspection = std::make_unique<aamsg_inspection>();
-    inspection->size = sizeof *inspection;
-    const aamsg_status status = aamsg_inspect_memory(input, size, inspection.get(), onProgress, nullptr);
-    job.message = messageOf('q', status, inputName, "");
-    job.status = status;
-    if (status == AAMSG_OK || status == AAMSG_CORRUPTED) job.sounds = "{\"sound\":" + aamsg::web::inspectionJson(*inspection, inspection->findings) + "}";
-    return aamsg_exit_code(status);
+    return inspectOnly(Input{input, size, nullptr}, inputName);
+}
+EMSCRIPTEN_KEEPALIVE int aamsg_inspect_path(const char* path, const char* inputName) {
+    return inspectOnly(Input{nullptr, 0, path}, inputName);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* aamsg_sounds() { return job.sounds.c_str(); }
+
+// The search threads of the conversions that follow: 1 unless the module was built with threads
+// (the codes do not depend on it).
+EMSCRIPTEN_KEEPALIVE void aamsg_set_threads(unsigned threads) { searchThreads = threads > 0 ? threads : 1; }
 
 // The last job's status (aamsg_status), its report as JSON, and a status's words.
 EMSCRIPTEN_KEEPALIVE int aamsg_job_status() { return job.status; }

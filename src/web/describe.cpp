@@ -118,6 +118,7 @@ std::string reportJson(const aamsg_report& r) {
     addRaw(json, "trimmedStartSeconds", number(r.trimmed_start_seconds));
     addRaw(json, "trimmedEndSeconds", number(r.trimmed_end_seconds));
     addRaw(json, "greedyCodes", truth(r.greedy_codes));
+    addRaw(json, "detail", text(r.detail));
     addRaw(json, "findings", findingsJson(r.findings, nullptr));
     return json + "}";
 }

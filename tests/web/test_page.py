@@ -552,6 +552,20 @@ class Page(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: self.js("return document.body.dataset.workerMemory"))
         self.assertLessEqual(int(self.js("return document.body.dataset.workerMemory")), 32 * 1024 * 1024)
 
+    def test_a_large_recording_converts_in_bounded_memory(self):
+        """A 150 MB WAVE file (14 minutes, 44.1 kHz stereo) is read where it lies, in pieces: the
+        command line's bytes, its picture, and a module that never held the file."""
+        self.open()
+        path = os.path.join(self.work, "long.wav")
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", path, "synth", "860", "sine", "300-900",
+                        "sine", "1250", "tremolo", "3", "60", "vol", "0.3"], check=True)
+        self.assertGreater(os.path.getsize(path), 150_000_000)
+        status, message = self.convert(path, "e")
+        self.assertTrue(status.startswith("OK: long.msg, 860.0 seconds"), status)
+        self.assertEqual(message, self.cli("e", path))
+        self.assertLess(int(self.js("return document.body.dataset.jobMemory")), 64 * 1024 * 1024)
+        self.assertEqual(len(self.painted()), 2)
+
     def test_advice_only_where_it_holds(self):
         self.open()
         riff_garbage = b"RIFF\x20\0\0\0WAVEjunk" + bytes(range(24))
@@ -863,6 +877,39 @@ class Page(unittest.TestCase):
         status, message = self.convert(path, "e")
         self.assertEqual(message, self.cli("e", path))
         self.assertFalse(self.js("return !!navigator.serviceWorker && !!navigator.serviceWorker.controller"))
+
+    def test_isolated_page_searches_on_threads_with_the_same_bytes(self):
+        """Served with COOP and COEP (as serve.py does), the page is cross-origin isolated and its
+        worker runs the threaded module: one file's search on every core gives the command
+        line's bytes, and a batch still gives each file its own worker. Served without them,
+        the service worker adds them from the second load on."""
+        self.open()
+        self.assertEqual(self.js("return [window.crossOriginIsolated, document.body.dataset.threaded]"), [False, "false"])
+        WebDriverWait(self.driver, 30).until(lambda d: self.js("return !!navigator.serviceWorker.controller"))
+        self.navigate()
+        self.assertEqual(self.js("return [window.crossOriginIsolated, document.body.dataset.threaded]"), [True, "true"])
+        isolated = serve.serve(PAGE, 0, quiet=True, isolated=True)
+        threading.Thread(target=isolated.serve_forever, daemon=True).start()
+        self.addCleanup(isolated.server_close)
+        self.addCleanup(isolated.shutdown)
+        self.driver.get("http://127.0.0.1:%d/" % isolated.server_address[1])
+        WebDriverWait(self.driver, 30).until(lambda d: self.js("return document.body.dataset.ready"))
+        self.assertEqual(self.js("return [window.crossOriginIsolated, document.body.dataset.threaded]"), [True, "true"])
+        speech = [int(9000 * tones(i / 44100)) for i in range(44100 * 20)]
+        path = self.file("twenty.wav", wave(2, 44100, 16, [v for v in speech for _ in (0, 1)]))
+        status, message = self.convert(path, "q")
+        self.assertTrue(status.startswith("OK"), status)
+        self.assertEqual(message, self.cli("q", path, *CLI_OPTIONS))
+        # The input's thread and a search thread a core (this machine's: the worker's own count).
+        cores = self.js("return navigator.hardwareConcurrency")
+        self.assertEqual(int(self.js("return document.body.dataset.threadsStarted")), 1 + min(cores, 8), cores)
+        paths = [self.file("b%d.wav" % i, wave(1, 8000, 16, speech[:16000 * (i + 1)])) for i in range(2)]
+        self.choose(*paths)
+        self.element("convert").click()
+        status, packed = self.outcome(link="download-all")
+        with zipfile.ZipFile(io.BytesIO(packed)) as archive:
+            for i, path in enumerate(paths):
+                self.assertEqual(archive.read("b%d.msg" % i), self.cli("q", path, *CLI_OPTIONS))
 
     def test_nothing_stands_in_the_results_before_a_conversion(self):
         self.open()

@@ -30,10 +30,12 @@ export const MAX_LEVEL_DB = -3;
 /** A conversion or inspection that failed, as the Python module's aamsg.Error. */
 export class AamsgError extends Error {
   constructor(status, text, report = null, output = new Uint8Array(0)) {
-    super(`${text} (status ${status})`);
+    const detail = report && typeof report.detail === "string" ? report.detail : "";
+    super(detail ? `${text}: ${detail} (status ${status})` : `${text} (status ${status})`);
     this.name = "AamsgError";
     this.status = status;
     this.text = text;
+    this.detail = detail;
     this.report = report;
     this.output = output;
   }

@@ -59,6 +59,8 @@ export interface Report {
   trimmedStartSeconds: number;
   trimmedEndSeconds: number;
   greedyCodes: boolean;
+  /** on a failure, what exactly was wrong, in a short English sentence; "" on success */
+  detail: string;
   /** words without the input's numbers */
   findings: Finding[];
 }
@@ -92,6 +94,8 @@ export declare class AamsgError extends Error {
   status: Status;
   /** the library's words for the status */
   text: string;
+  /** what exactly was wrong (a conversion's report.detail), or "" */
+  detail: string;
   /** convert: the Report; inspect: the Inspection as far as the file went (CORRUPTED), else null */
   report: Report | Inspection | null;
   /** convert: what was converted before the failure */

@@ -19,11 +19,11 @@ const nothingYet = $("nothing-yet");
 const downloadAll = $("download-all");
 const cancelButton = $("cancel");
 
-// Above these a file is refused before it is read: a message of 16 MiB decodes to 128 MiB of
-// WAVE, and an audio file is held whole in this tab.
+// A message above this is refused before it is read: 16 MiB decode to 128 MiB of WAVE, which
+// the tab holds. Audio files have no bound: the module reads them in pieces.
 const MAX_MESSAGE_BYTES = 16 * 1024 * 1024;
-const MAX_AUDIO_BYTES = 100 * 1024 * 1024;
 const CANCELLED = -2;  // a job's code when Cancel stopped it
+const MAX_THREADS = 8;  // as the threaded module's pool holds
 const OPTION_LEVEL = 2;
 const OPTION_TRIM = 4;
 const LEVEL_DB = -22;
@@ -64,7 +64,8 @@ function startConverter() {
   return converter;
 }
 
-// The body's data-* attributes (ready, jobs, workers, choice, jobMemory, workerMemory) are
+// The body's data-* attributes (ready, threaded, jobs, workers, choice, jobMemory, workerMemory,
+// threadsStarted) are
 // figures for the tests and the timing script to read; nothing on the page depends on them.
 function startWorker(converter) {
   const worker = new Worker("worker.js");
@@ -88,6 +89,7 @@ function heard(converter, data) {
   if (data.type === "ready") {
     // The time to first use: the first module is compiled and waiting.
     if (!document.body.dataset.ready) document.body.dataset.ready = String(Math.round(performance.now()));
+    document.body.dataset.threaded = String(data.threaded);
   } else if (data.type === "idle") {
     document.body.dataset.workerMemory = String(data.memory);
   } else if (data.type === "progress" && converter.waiting && converter.file) {
@@ -95,6 +97,7 @@ function heard(converter, data) {
     showProgress();
   } else if (data.type === "done" && converter.waiting && data.id === converter.waiting.id) {
     if (data.memory) document.body.dataset.jobMemory = String(data.memory);
+    if (data.threadsStarted !== undefined) document.body.dataset.threadsStarted = String(data.threadsStarted);
     answer(converter, data);
   }
 }
@@ -106,13 +109,20 @@ function answer(converter, data) {
   waiting.resolve(data);
 }
 
-function run(converter, mode, bytes, inputName, outputName, options) {
+// `input` is the chosen File, which the module reads in pieces where it lies, or (a message to
+// decode) its bytes.
+function run(converter, mode, input, inputName, outputName, options) {
   if (!converter.worker) startWorker(converter);
   return new Promise((resolve) => {
     const id = nextJob++;
     converter.waiting = { id, resolve };
     document.body.dataset.jobs = String(id);
-    converter.worker.postMessage({ id, mode, bytes, inputName, outputName, options, levelDb: LEVEL_DB }, [bytes]);
+    // A batch spreads its files over workers; a single file spreads its search over threads,
+    // where the page is cross-origin isolated and the worker's module has them.
+    const threads = batch && batch.count === 1 ? Math.min(navigator.hardwareConcurrency || 1, MAX_THREADS) : 1;
+    const job = { id, mode, inputName, outputName, options, levelDb: LEVEL_DB, threads };
+    if (input instanceof ArrayBuffer) converter.worker.postMessage({ ...job, bytes: input }, [input]);
+    else converter.worker.postMessage({ ...job, file: input });
   });
 }
 
@@ -274,31 +284,46 @@ function stopped(source) {
 async function convertOne(converter, source, mode, options) {
   const outputName = outputNameFor(source.name, mode);
   const named = { name: source.name, outputName, inputSize: source.file.size, hint: "" };
-  const limit = mode === "d" ? MAX_MESSAGE_BYTES : MAX_AUDIO_BYTES;
   if (source.file.size === 0) {
     const verb = { d: "decode", i: "look at" }[mode] || "encode";
     return { ...named, code: -1, message: `${source.name} is empty: there is nothing to ${verb}.` };
   }
-  if (source.file.size > limit) {
-    const what = mode === "d" ? "message files up to 16 MB (about 70 minutes)" : "audio files up to 100 MB";
-    return { ...named, code: -1, message: `${source.name} is too large (${megabytes(source.file.size)}): this page takes ${what}. The aamsg command converts files of any size.` };
+  if (mode === "d" && source.file.size > MAX_MESSAGE_BYTES) {
+    return { ...named, code: -1, message: `${source.name} is too large (${megabytes(source.file.size)}): this page takes message files up to 16 MB (about 70 minutes). The aamsg command converts files of any size.` };
   }
-  const bytes = await source.file.arrayBuffer();
+  // A message is decoded from memory (its WAVE file, eight times its size, is held there anyway);
+  // anything else is read where it lies.
+  const input = mode === "d" ? await source.file.arrayBuffer() : source.file;
   if (batch.cancelled) return { ...named, code: CANCELLED };  // Cancel came while it was read
-  const result = await run(converter, mode, bytes.slice(0), source.name, outputName, options);
+  const result = await run(converter, mode, input, source.name, outputName, options);
+  // The module fails on a file that went away as on any read that fails, or stops outright.
   if (result.code === 106) result.message = stopped(source);
-  if (result.code !== 0) result.hint = await hintFor(converter, source, mode, result, bytes, outputName);
+  if ([102, 105, 106].includes(result.code) && !(await readable(source.file))) result.message = gone(source);
+  if (result.code !== 0) result.hint = await hintFor(converter, source, mode, result, outputName);
   return { ...named, ...result };
 }
 
+async function readable(file) {
+  try {
+    await file.slice(0, 1).arrayBuffer();
+    return true;
+  } catch {
+    return false;
+  }
+}
+
+function gone(source) {
+  return `${source.name} cannot be read: it was changed or removed after it was chosen.`;
+}
+
 // Advice on a failure, only where it holds: q is suggested after e only if q reads the file.
-async function hintFor(converter, source, mode, result, bytes, outputName) {
+async function hintFor(converter, source, mode, result, outputName) {
   if (mode === "i") return "";
   if (mode !== "d" && !source.kind.audio) {
     return `${source.name} looks like a message file: choose ${MODE_NAMES.d} to hear it.`;
   }
   if (mode === "e" && (result.code === 201 || result.code === 202)) {
-    const probe = await run(converter, "q", bytes.slice(0), source.name, outputName, 0);
+    const probe = await run(converter, "q", source.file, source.name, outputName, 0);
     if (probe.code === 0) return `Choose ${MODE_NAMES.q}: it reads this file.`;
   }
   return "";
@@ -675,8 +700,8 @@ async function convertEach(mode, options) {
       } catch (error) {
         // The file changed or went away since it was chosen, or the tab had no memory left for
         // it: it fails alone, and the batch goes on.
-        const gone = error.name === "NotReadableError" || error.name === "NotFoundError";
-        const message = gone ? `${source.name} cannot be read: it was changed or removed after it was chosen.` : stopped(source);
+        const unreadable = error.name === "NotReadableError" || error.name === "NotFoundError";
+        const message = unreadable ? gone(source) : stopped(source);
         results[index] = { name: source.name, code: -1, message, hint: "" };
       }
       converter.file = null;

@@ -1,11 +1,24 @@
-// Runs the conversions in the WebAssembly module, off the page's thread, one job at a time.
+// Runs the conversions in the WebAssembly module, off the page's thread, one job at a time. In a
+// page that is cross-origin isolated, the threaded module, whose search runs on as many threads
+// as the job asks for (its pool of workers is made with each instance).
 "use strict";
-importScripts("aamsg.js");
+let THREADED = self.crossOriginIsolated === true;
+try {
+  importScripts(THREADED ? "aamsg-threads.js" : "aamsg.js");
+} catch (error) {
+  // Offline before the threaded module was ever fetched: the one the service worker keeps.
+  if (!THREADED) throw error;
+  THREADED = false;
+  importScripts("aamsg.js");
+}
+// The pool's workers load the module's script by this name (the worker's own is this file).
+const create = () => createAamsg(THREADED ? { mainScriptUrlOrBlob: "aamsg-threads.js" } : {});
 
 // WebAssembly memory never shrinks: each job gets a fresh instance, and the one that ran it
-// (grown to the job's size) is dropped, so the worker holds only the initial memory between jobs.
-let spare = createAamsg();
-spare.then(() => self.postMessage({ type: "ready" }), () => {});
+// (grown to the job's size) is dropped, its threads' workers ended, so the worker holds only the
+// initial memory between jobs.
+let spare = create();
+spare.then(() => self.postMessage({ type: "ready", threaded: THREADED }), () => {});
 
 function writeString(m, text) {
   const size = m.lengthBytesUTF8(text) + 1;
@@ -19,12 +32,21 @@ self.onmessage = async (event) => {
   const instance = spare;
   let reply;
   try {
-    reply = convert(await instance, job);
+    const m = await instance;
+    m._aamsg_set_threads(THREADED ? job.threads : 1);
+    // For the tests and the timing script: the threads the job started.
+    let started = 0;
+    if (m.PThread) {
+      const take = m.PThread.getNewWorker;
+      m.PThread.getNewWorker = () => { started++; return take.call(m.PThread); };
+    }
+    reply = { ...convert(m, job), threadsStarted: started };
+    if (m.PThread) m.PThread.terminateAllThreads();
   } catch (error) {
     // An abort (out of memory, most likely) or a module that did not load: the page words it.
     reply = { code: 106, failed: String(error), transfer: [] };
   }
-  spare = createAamsg();
+  spare = create();
   const { transfer, ...data } = reply;
   self.postMessage({ type: "done", id: job.id, ...data }, transfer);
   spare.then((m) => self.postMessage({ type: "idle", memory: m.HEAPU8.length }), () => {});
@@ -32,24 +54,36 @@ self.onmessage = async (event) => {
 
 const DESCRIBE = 8;  // the module's option: inspect the input and the message too
 
-// Mode "i" inspects the file without converting it. The sounds (what was given and, for e and
-// q, the message as the phone plays it) come as the module words them, pictures and findings.
-function convert(m, { mode, bytes, inputName, outputName, options, levelDb }) {
-  const input = new Uint8Array(bytes);
-  const at = m._malloc(Math.max(input.length, 1));
-  m.HEAPU8.set(input, at);
+// Mode "i" inspects the file without converting it. A File is mounted in the module's file system
+// and read in pieces as the library asks (FileReaderSync); bytes are converted in memory. The
+// sounds (what was given and, for e and q, the message as the phone plays it) come as the module
+// words them, pictures and findings.
+function convert(m, { mode, file, bytes, inputName, outputName, options, levelDb }) {
   const inName = writeString(m, inputName);
   const outName = writeString(m, outputName);
-  const code = mode === "i" ? m._aamsg_inspect(at, input.length, inName)
-    : m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options | DESCRIBE, levelDb);
-  // The heap may have grown during the call: read it afresh.
+  let code;
+  if (file) {
+    m.FS.mkdir("/input");
+    m.FS.mount(m.FS.filesystems.WORKERFS, { blobs: [{ name: "file", data: file }] }, "/input");
+    const inPath = writeString(m, "/input/file");
+    code = mode === "i" ? m._aamsg_inspect_path(inPath, inName)
+      : m._aamsg_convert_path(mode.charCodeAt(0), inPath, writeString(m, "/output"), inName, outName, options | DESCRIBE, levelDb);
+  } else {
+    const input = new Uint8Array(bytes);
+    const at = m._malloc(Math.max(input.length, 1));
+    m.HEAPU8.set(input, at);
+    code = m._aamsg_convert(mode.charCodeAt(0), at, input.length, inName, outName, options | DESCRIBE, levelDb);
+  }
+  // The heap may have grown during the call, on another thread too: reading a string through the
+  // module brings its view of the heap up to date.
+  const message = m.UTF8ToString(m._aamsg_message());
   const copy = (pointer, size) => m.HEAPU8.slice(pointer, pointer + size).buffer;
   const output = copy(m._aamsg_output(), m._aamsg_output_size());
   const preview = copy(m._aamsg_preview(), m._aamsg_preview_size());
   const sounds = m.UTF8ToString(m._aamsg_sounds());
   return {
     code, output, preview, transfer: [output, preview],
-    message: m.UTF8ToString(m._aamsg_message()), ...(sounds ? JSON.parse(sounds) : {}),
+    message, ...(sounds ? JSON.parse(sounds) : {}),
     clipped: m._aamsg_clipped(), samples: m._aamsg_samples(),
     levelBefore: m._aamsg_level_before(), levelAfter: m._aamsg_level_after(), gain: m._aamsg_gain(),
     trimmedStart: m._aamsg_trimmed_start(), trimmedEnd: m._aamsg_trimmed_end(), memory: m.HEAPU8.length,
