@@ -53,13 +53,15 @@ bool refusal(aamsg_status status) {
     return status == AAMSG_NOT_AUDIO || status == AAMSG_NOT_PCM_WAVE || status == AAMSG_NO_AUDIO_STREAM;
 }
 
-// Any bytes are a message if no audio: the inspection never refuses a file, its findings have
-// words, and they are q's (q adds only the gain it applied, and its flat search takes no steady
-// sound for noise).
+// Any bytes are a message if no audio: the inspection refuses only a container without an
+// audio track, as q does; its findings have words, and they are q's (q adds only the gain it
+// applied, and its flat search takes no steady sound for noise).
 void inspect(std::uint8_t choice, const std::uint8_t* file, std::size_t size, const Run& best) {
     aamsg_inspection result{};
     result.size = sizeof result;
     const aamsg_status status = aamsg_inspect_memory(file, size, &result, nullptr, nullptr);
+    if ((status == AAMSG_NO_AUDIO_STREAM) != (best.status == AAMSG_NO_AUDIO_STREAM)) std::abort();
+    if (status == AAMSG_NO_AUDIO_STREAM) return;
     if (status != AAMSG_OK && status != AAMSG_CORRUPTED) std::abort();
     if ((best.status == AAMSG_NOT_AUDIO) != (result.is_message != 0)) std::abort();
     if ((result.findings & AAMSG_FINDING_LARGE_GAIN) != 0 || result.format[sizeof result.format - 1] != '\0') std::abort();
