@@ -25,8 +25,10 @@ cmp "$check/tool.msg" "$expected"
 LD_LIBRARY_PATH=$libdir PYTHONPATH=$root/usr/lib/python3/dist-packages python3 examples/convert.py e samples/thank-you.wav "$check/python.msg" >/dev/null
 cmp "$check/python.msg" "$expected"
 
-# pkg-config puts the scratch root before the .pc file's /usr paths.
-flags=$(PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR=$libdir/pkgconfig pkg-config --cflags --libs aamsg)
+# pkg-config puts the scratch root before the .pc file's /usr paths. The libraries the package
+# depends on (FFmpeg's, libsoxr) are the system's, so their .pc files are looked up there too.
+flags=$(PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR=$libdir/pkgconfig:$(pkg-config --variable pc_path pkg-config) \
+  pkg-config --cflags --libs aamsg)
 # shellcheck disable=SC2086 # the flags are words
 cc -std=c11 -Wall -Wextra -Wpedantic -Wconversion -Werror examples/convert.c $flags -o "$check/convert"
 LD_LIBRARY_PATH=$libdir "$check/convert" e samples/thank-you.wav "$check/c.msg" >/dev/null
