@@ -270,7 +270,8 @@ TEST_F(EndToEnd, UsageWhenArgumentsAreMissing) {
                               "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
                               "  --trim        remove silence before and after the speech\n"
                               "  --flat        no noise shaping: the least plain error\n"
-                              "  -             as infile or outfile: standard input or output\n";
+                              "  -             as infile or outfile: standard input or output\n"
+                              " q and i read: WAVE, AIFF, FLAC, MP3, M4A, Ogg, Opus, WebM, WMA, AMR or AC-3\n";
     // Too few names, and options q does not know or e and d do not take (those would be names).
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"d"}, {"d", path("a")}, {"q", "--trim", path("a")}, {"q", "--bogus", path("a"), path("b")},

@@ -110,7 +110,8 @@ void printUsage(const char* program) {
                "  --level[=DB]  bring the active speech level to DB dB of full scale (-22)\n"
                "  --trim        remove silence before and after the speech\n"
                "  --flat        no noise shaping: the least plain error\n"
-               "  -             as infile or outfile: standard input or output\n",
+               "  -             as infile or outfile: standard input or output\n"
+               " q and i read: " AAMSG_AUDIO_FORMATS "\n",
                consoleStream);
 }
 
