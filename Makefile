@@ -56,9 +56,12 @@ build-windows: build $(THIRD_PARTY)/mingw-prefix/.complete
 
 # The unit suite and the host's end-to-end suite, with the same expected bytes, run against
 # aamsg.exe under Wine. Wine sets up its prefix on the first run: once, before tests run at once.
+# One Wine server stays up for the whole suite: started for each run of the tool it costs
+# seconds a run.
 test-windows: build-windows
+	WINEDEBUG=-all wineserver -p
 	WINEDEBUG=-all wine $(WINDOWS)/aamsg.exe >/dev/null 2>&1 || true
-	WINEDEBUG=-all ctest --test-dir $(WINDOWS) --output-on-failure -j $(JOBS)
+	WINEDEBUG=-all ctest --test-dir $(WINDOWS) --output-on-failure -j $(JOBS); status=$$?; wineserver -k; exit $$status
 
 # Other CPUs (Debian: g++-aarch64-linux-gnu g++-i686-linux-gnu qemu-user), static, under
 # qemu-user: the unit suite, with its pinned codes, and the few end-to-end tests that compare the
