@@ -55,7 +55,7 @@ self.onmessage = async (event) => {
 const DESCRIBE = 8;  // the module's option: inspect the input and the message too
 
 // Chromium answers each FileReaderSync call in about a millisecond, whatever its size, and the
-// library reads 16 to 64 kB at a time (a minute of CD audio took a thousand calls): the mounted
+// library reads 16 to 64 kB at a time (about a thousand calls for a minute of CD audio): the mounted
 // file is read in pieces of PIECE bytes, and the library's reads are served from the last one.
 const PIECE = 1 << 20;
 function readInPieces(m) {
@@ -67,13 +67,13 @@ function readInPieces(m) {
     if (position >= blob.size) return 0;
     const end = Math.min(position + length, blob.size);
     if (held.blob !== blob || position < held.start || end > held.start + held.bytes.length) {
-      const piece = blob.slice(position, Math.min(blob.size, position + Math.max(PIECE, length)));
-      held = { blob, start: position, bytes: new Uint8Array(reader.readAsArrayBuffer(piece)) };
+      const next = blob.slice(position, Math.min(blob.size, position + Math.max(PIECE, length)));
+      held = { blob, start: position, bytes: new Uint8Array(reader.readAsArrayBuffer(next)) };
     }
     // A file that shrank since it was chosen gives what it still holds.
-    const piece = held.bytes.subarray(position - held.start, end - held.start);
-    buffer.set(piece, offset);
-    return piece.length;
+    const got = held.bytes.subarray(position - held.start, end - held.start);
+    buffer.set(got, offset);
+    return got.length;
   };
 }
 
