@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libraries `q` reads and resamples with, FFmpeg's and libsoxr, as static libraries
-# for a target that Debian has no packages for, from Debian's own source packages:
+# for a target that Debian has no packages for (or for this machine, `native`, which Linux builds
+# otherwise take from Debian's shared libraries), from Debian's own source packages:
 #   cmake/third-party.sh mingw PREFIX   # Windows x86-64, with mingw-w64
 #   cmake/third-party.sh wasm PREFIX    # WebAssembly, with emscripten
 #   cmake/third-party.sh arm64 PREFIX   # Linux on 64-bit ARM, with g++-aarch64-linux-gnu
 #   cmake/third-party.sh i386 PREFIX    # Linux on 32-bit x86, with g++-i686-linux-gnu
+#   cmake/third-party.sh native PREFIX  # this machine (docs/speed.md: start-up without Debian's)
 # FFmpeg (libavformat, libavcodec, libavutil and libswresample) is built under the LGPL alone,
 # with exactly the demuxers, decoders and parsers that src/audio/ffmpeg_components.txt lists, no
 # protocol and no program. The sources are fetched once into build-third-party/src through a
@@ -158,6 +160,13 @@ case $target in
     cflags=$(toolchain_flags)
     ffmpeg_target=(--target-os=linux --arch=x86_32 --enable-cross-compile --cross-prefix=i686-linux-gnu-
                    --enable-pthreads --enable-pic --disable-x86asm)
+    ;;
+  native)
+    toolchain=
+    cmake=(cmake)
+    configure=()
+    cflags=-fPIC
+    ffmpeg_target=(--enable-pthreads --enable-pic --disable-x86asm)
     ;;
   wasm)
     export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
